@@ -1,0 +1,68 @@
+// Configuration logic of one virtual Xilinx FPGA: the packet processor behind CFG_IN / CFG_OUT,
+// the configuration registers, CRC, STAT / BOOTSTS and the startup sequencer.
+// The TAP model (xilinx_fpga) owns one engine and feeds it what the JTAG side does.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "sim/xilinx_parts.h"
+
+namespace vireo::sim {
+
+// What the FPGA holds after a successful configuration.
+struct LoadedDesign {
+    bool configured = false;       // startup reached DONE
+    bool spi_bridge = false;       // the design carries our SPI-bridge signature
+    uint32_t usercode = 0xFFFFFFFF;
+    uint32_t signature = 0;        // value seen in the signature register (AXSS / GENERAL)
+};
+
+class ConfigEngine {
+public:
+    using Log = std::function<void(const std::string&)>;
+
+    ConfigEngine(const XilinxPart& part, Log log = {});
+
+    // JPROGRAM / PROGRAM_B: drops DONE and INIT, resets every register, the CRC and sync, forgets
+    // the design, and starts clearing the configuration memory for clear_time_ns.
+    void program(uint64_t now_ns);
+    // Advances modeled time: ends clearing (INIT high) and runs the CCLK startup sequencer.
+    void advance(uint64_t now_ns);
+
+    // CFG_IN: bits in the order they arrive on TDI during Shift-DR, packed LSB first
+    // (bit i of the stream is bit i%8 of byte i/8). Each 32-bit (16-bit) word enters MSB first.
+    // Data that arrives while INIT is low is ignored (and logged).
+    void cfg_in(const uint8_t* packed_bits, size_t nbits);
+    // CFG_OUT: fills nbits of readback output (packed like cfg_in), MSB of each word first.
+    void cfg_out(uint8_t* packed_bits, size_t nbits);
+    // Called on Capture-DR / Update-DR with CFG_OUT or CFG_IN selected, so that word framing
+    // restarts on each new scan where the hardware does.
+    void dr_capture();
+
+    // JSTART selected and `tcks` TCK cycles in Run-Test/Idle (startup on the JTAG clock).
+    void jtag_startup_clocks(uint64_t tcks);
+    // JSHUTDOWN selected and `tcks` TCK cycles in Run-Test/Idle.
+    void jtag_shutdown_clocks(uint64_t tcks);
+    // ISC_ENABLE / ISC_DISABLE.
+    void isc_enable();
+    void isc_disable();
+
+    bool init() const;       // internal INIT_B: high when not clearing and no CRC/ID error
+    bool done() const;       // internal DONE
+    bool isc_done() const;   // end of startup (EOS)
+    bool isc_enabled() const;
+    uint32_t stat() const;
+    uint32_t bootsts() const;
+    const LoadedDesign& design() const;
+    const XilinxPart& part() const;
+
+private:
+    struct Impl;
+    std::shared_ptr<Impl> impl_;
+};
+
+}  // namespace vireo::sim
