@@ -18,8 +18,13 @@ struct XilinxPart {
     uint32_t image_words;   // configuration words (32-bit on 7-series, 16-bit on Spartan-6) of a
                             // full uncompressed image as the vendor tool writes it
     uint32_t fdri_words;    // words of the FDRI burst of that image
-    // Further fields (frame size, startup timing) may be added by the configuration engine.
+    uint32_t frame_words;   // words of one configuration frame
+    const char* package;    // package used in the .bit header of generated images ("csg324")
+    uint64_t clear_ns;      // time JPROGRAM takes to clear the configuration memory
 };
+
+// Ratio between a part's image and its words: 4 bytes per word on 7-series, 2 on Spartan-6.
+inline uint32_t bytes_per_word(const XilinxPart& p) { return p.family == Family::Series7 ? 4 : 2; }
 
 // Every part the virtual board can hold.
 const std::vector<XilinxPart>& xilinx_parts();
