@@ -1,0 +1,155 @@
+#include "jtag/msg.h"
+
+#include <cctype>
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+namespace {
+
+struct CallbackTable {
+    PrintCallback print = nullptr;
+    ProgressCallback progress = nullptr;
+    StatusCallback status = nullptr;
+    QueryCallback query = nullptr;
+};
+
+CallbackTable& callbacks() {
+    static CallbackTable table;
+    return table;
+}
+
+template <typename F>
+F store_if_set(F& slot, F callback) {
+    if (callback) slot = callback;
+    return callback;
+}
+
+using Clock = std::chrono::steady_clock;
+static_assert(Clock::is_steady, "the performance counter must not jump");
+
+}  // namespace
+
+PrintCallback set_print_callback(PrintCallback callback) {
+    return store_if_set(callbacks().print, callback);
+}
+ProgressCallback set_progress_callback(ProgressCallback callback) {
+    return store_if_set(callbacks().progress, callback);
+}
+StatusCallback set_status_callback(StatusCallback callback) {
+    return store_if_set(callbacks().status, callback);
+}
+QueryCallback set_query_callback(QueryCallback callback) {
+    return store_if_set(callbacks().query, callback);
+}
+
+int msg_print(const char* format, ...) {
+    if (!format || !*format) return 0;
+    va_list args;
+    va_start(args, format);
+    int result;
+    if (callbacks().print) {
+        result = callbacks().print(format, args);
+    } else {
+        result = std::vprintf(format, args);
+        std::fflush(stdout);
+    }
+    va_end(args);
+    return result;
+}
+
+void report_progress(int current, int total, const char* text) {
+    if (callbacks().progress) callbacks().progress(current, total, text);
+}
+
+void report_status(const char* text) {
+    if (callbacks().status) callbacks().status(text);
+}
+
+std::string query_value(const char* key) {
+    return callbacks().query ? callbacks().query(key) : std::string();
+}
+
+uint16_t library_version() { return 0xC199; }
+
+char* trim_text(char* text) {
+    if (!text || !*text) return nullptr;
+    size_t len = std::strlen(text);
+    while (len > 0) {
+        unsigned char c = static_cast<unsigned char>(text[len - 1]);
+        if (!std::iscntrl(c) && !std::isspace(c)) break;
+        --len;
+    }
+    size_t start = 0;
+    while (start < len) {
+        unsigned char c = static_cast<unsigned char>(text[start]);
+        if (!std::isspace(c) && std::isprint(c)) break;
+        ++start;
+    }
+    std::memmove(text, text + start, len - start);
+    text[len - start] = '\0';
+    return text + (len - start);
+}
+
+uint32_t bits_value(const char* text) {
+    uint32_t value = 0;
+    for (; text && *text; ++text) value = value * 2 + (*text == '1' ? 1 : 0);
+    return value;
+}
+
+uint32_t bits_mask(const char* text) {
+    uint32_t mask = 0;
+    for (; text && *text; ++text) mask = mask * 2 + (*text == '0' || *text == '1' ? 1 : 0);
+    return mask;
+}
+
+uint32_t hex_value(const char* text) {
+    uint32_t value = 0;
+    for (; text && *text; ++text) {
+        char c = *text;
+        uint32_t digit = 0;
+        if (c >= '0' && c <= '9') digit = c - '0';
+        else if (c >= 'A' && c <= 'F') digit = c - 'A' + 10;
+        else if (c >= 'a' && c <= 'f') digit = c - 'a' + 10;
+        value = value * 16 + digit;
+    }
+    return value;
+}
+
+int read_cstring(char* buffer, int size, FILE* stream) {
+    if (!buffer || size <= 0) return 0;
+    int count = 0;
+    if (stream) {
+        while (count < size - 1) {
+            int c = std::fgetc(stream);
+            if (c == EOF || c == 0) break;
+            buffer[count++] = static_cast<char>(c);
+        }
+    }
+    buffer[count] = '\0';
+    return count;
+}
+
+int64_t perf_counter() { return Clock::now().time_since_epoch().count(); }
+
+int64_t perf_frequency() {
+    return Clock::period::den / Clock::period::num;
+}
+
+int64_t perf_microseconds() {
+    return std::chrono::duration_cast<std::chrono::microseconds>(Clock::now().time_since_epoch())
+        .count();
+}
+
+int wait_us(int64_t microseconds) {
+    if (microseconds >= 1'000'000) {
+        auto ms = static_cast<int64_t>(static_cast<double>(microseconds / 1000) * 1.2);
+        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+        return 1;
+    }
+    const int64_t frequency = perf_frequency();
+    const int64_t start = perf_counter();
+    while ((perf_counter() - start) * 1'000'000 <= microseconds * frequency) {
+    }
+    return 1;
+}

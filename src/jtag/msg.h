@@ -1,0 +1,52 @@
+// Message sink, host callbacks, text utilities and timing shared by the whole JTAG library.
+// The library never talks to a user interface: it prints through msg_print and asks its host
+// through the callbacks registered here. Without a host, messages go to standard output and
+// queries answer with empty text.
+#pragma once
+
+#include <cstdarg>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+using PrintCallback = int (*)(const char* format, va_list args);
+using ProgressCallback = void (*)(int current, int total, const char* text);
+using StatusCallback = void (*)(const char* text);
+using QueryCallback = std::string (*)(const char* key);
+
+// Each setter stores a non-null function (null keeps the previous one) and returns its argument.
+PrintCallback set_print_callback(PrintCallback callback);
+ProgressCallback set_progress_callback(ProgressCallback callback);
+StatusCallback set_status_callback(StatusCallback callback);
+QueryCallback set_query_callback(QueryCallback callback);
+
+// printf-style message. Null or empty format: nothing, 0. Returns the callback's result, or the
+// number of characters written to standard output when no callback is set.
+int msg_print(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+void report_progress(int current, int total, const char* text);
+void report_status(const char* text);
+// The host's answer for a configuration key ("ddb_file_path", "overwrite", ...); "" without host.
+std::string query_value(const char* key);
+
+// Version constant shared with the device-algorithm modules.
+uint16_t library_version();
+
+// Removes trailing control/blank characters, then leading blank or non-printable ones (the text
+// moves to the start of the buffer). Returns the terminating zero, or null for null/empty text.
+char* trim_text(char* text);
+// Bit-pattern texts, first character most significant: value takes '1'; mask takes '0' and '1'.
+uint32_t bits_value(const char* text);
+uint32_t bits_mask(const char* text);
+// Hexadecimal text without prefix; any other character counts as digit 0 but still shifts.
+uint32_t hex_value(const char* text);
+// Reads up to a zero byte, end of file or size-1 characters, and always terminates the buffer
+// inside its size. Returns the number of characters stored.
+int read_cstring(char* buffer, int size, FILE* stream);
+
+// Waits the given microseconds: from one second upward sleeps (us / 1000) * 1.2 ms, below that
+// busy-waits on the performance counter so short cable waits are not stretched by the scheduler.
+int wait_us(int64_t microseconds);
+int64_t perf_counter();
+int64_t perf_frequency();
+int64_t perf_microseconds();
