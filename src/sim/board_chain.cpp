@@ -1,0 +1,32 @@
+#include "sim/board_chain.h"
+
+#include "sim/arm_dap.h"
+#include "sim/xilinx_fpga.h"
+
+namespace vireo::sim {
+
+std::unique_ptr<TapChain> build_chain(const SimConfig& config, ConfigEngine::Log log) {
+    const BoardPreset* preset = config.preset;
+    if (!preset) return nullptr;
+    if (preset->transport.kind == TransportKind::Fx3BootLoader)
+        preset = find_board_preset(preset->transport.becomes);
+    if (!preset) return nullptr;
+
+    auto chain = std::make_unique<TapChain>(preset->tck_hz);
+    for (const std::string& entry : preset->chain) {
+        if (entry == kArmDap) {
+            chain->add(std::make_unique<ArmDap>());
+            continue;
+        }
+        const XilinxPart* part = find_xilinx_part(entry);
+        if (!part) return nullptr;
+        auto fpga = std::make_unique<XilinxFpga>(*part, log);
+        fpga->set_dna(board_dna(*part, preset->name));
+        fpga->set_bscan_user(std::make_shared<EmptyBscan>());
+        chain->add(std::move(fpga));
+    }
+    chain->set_tdo_fault(config.tdo);
+    return chain;
+}
+
+}  // namespace vireo::sim

@@ -1,0 +1,80 @@
+// TAP of a Spartan-6 or 7-series FPGA: instruction decoding, the data registers behind each
+// instruction and the JTAG side of configuration, which it hands to its ConfigEngine.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "sim/bits.h"
+#include "sim/bscan.h"
+#include "sim/config_engine.h"
+#include "sim/tap_device.h"
+#include "sim/xilinx_instructions.h"
+#include "sim/xilinx_parts.h"
+
+namespace vireo::sim {
+
+// A fixed 57-bit device DNA for a board: the same board name always gives the same value.
+uint64_t board_dna(const XilinxPart& part, std::string_view board);
+
+class XilinxFpga final : public TapDevice {
+public:
+    static constexpr int kIrLength = 6;
+    static constexpr int kDnaBits = 57;
+    static constexpr int kFuseDnaBits = 64;
+
+    explicit XilinxFpga(const XilinxPart& part, ConfigEngine::Log log = {});
+
+    std::string name() const override { return part_.name; }
+    int ir_length() const override { return kIrLength; }
+    void reset() override;
+    uint64_t ir_capture() override;
+    void ir_update(uint64_t instruction) override;
+    void dr_capture() override;
+    void dr_shift(const uint8_t* tdi, uint8_t* tdo, size_t nbits) override;
+    void dr_update() override;
+    void idle_clocks(uint64_t tcks) override;
+    void advance(uint64_t now_ns) override;
+
+    const XilinxPart& part() const { return part_; }
+    ConfigEngine& engine() { return engine_; }
+    const ConfigEngine& engine() const { return engine_; }
+    XilinxInstr instruction() const { return instr_; }
+
+    uint32_t idcode() const { return part_.idcode | (revision_ << 28); }
+    void set_revision(unsigned rev) { revision_ = rev & 0xF; }
+    uint64_t dna() const { return dna_; }
+    void set_dna(uint64_t dna);
+    // User logic behind USER1/USER2 while a bridge design is loaded; null means none.
+    void set_bscan_user(std::shared_ptr<BscanUser> user) { bscan_ = std::move(user); }
+
+    // Boundary scan. Cell j of the register is bit j (cell 0 leaves first on TDO).
+    void set_pin_inputs(std::vector<bool> cells);   // what the pins present to SAMPLE
+    const std::vector<bool>& boundary_outputs() const { return update_latch_; }
+    bool extest_active() const { return instr_ == XilinxInstr::Extest; }  // outputs driven
+    bool outputs_tristated() const { return instr_ == XilinxInstr::Highz; }
+
+private:
+    enum class Path { Bypass, Register, CfgIn, CfgOut, User };
+
+    int user_number() const;  // 1..2 while USER1/USER2 reach the bridge, else 0
+    std::vector<bool> dna_cells(int length) const;
+
+    const XilinxPart& part_;
+    ConfigEngine engine_;
+    std::shared_ptr<BscanUser> bscan_;
+    XilinxInstr instr_ = XilinxInstr::Idcode;
+    Path path_ = Path::Register;
+    ShiftRegister reg_;
+    bool bypass_stage_ = false;
+    int user_ = 0;
+    uint32_t revision_ = 0;
+    uint64_t dna_ = 0;
+    uint64_t now_ns_ = 0;
+    std::vector<bool> pin_inputs_;
+    std::vector<bool> update_latch_;
+};
+
+}  // namespace vireo::sim
