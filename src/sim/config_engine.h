@@ -26,9 +26,13 @@ public:
     using Log = std::function<void(const std::string&)>;
 
     ConfigEngine(const XilinxPart& part, Log log = {});
+    ~ConfigEngine();
+    ConfigEngine(ConfigEngine&&) noexcept;
+    ConfigEngine& operator=(ConfigEngine&&) noexcept;
 
     // JPROGRAM / PROGRAM_B: drops DONE and INIT, resets every register, the CRC and sync, forgets
-    // the design, and starts clearing the configuration memory for clear_time_ns.
+    // the design, and starts clearing the configuration memory for the clear time. BOOTSTS,
+    // the boot history, survives.
     void program(uint64_t now_ns);
     // Advances modeled time: ends clearing (INIT high) and runs the CCLK startup sequencer.
     void advance(uint64_t now_ns);
@@ -60,9 +64,16 @@ public:
     const LoadedDesign& design() const;
     const XilinxPart& part() const;
 
+    // Time JPROGRAM keeps INIT low; the part's clear_ns unless changed here.
+    void set_clear_time_ns(uint64_t ns);
+    // Frames written since the last JPROGRAM (FDRI words / frame size, plus one per MFWR write).
+    uint64_t frames_written() const;
+    // Whether the packet processor is synchronised.
+    bool synced() const;
+
 private:
     struct Impl;
-    std::shared_ptr<Impl> impl_;
+    std::unique_ptr<Impl> impl_;
 };
 
 }  // namespace vireo::sim
