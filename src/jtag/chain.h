@@ -1,0 +1,68 @@
+// The devices behind one cable, in chain order (index 0 nearest TDI), with whole-chain shifts,
+// detection by IDCODE scan, and the lock that refuses structural changes during an operation.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "jtag/device.h"
+
+struct Cable;
+
+constexpr int kChainMagic = 1001;
+
+// Flags of chain_shift.
+enum ChainShiftFlags : int {
+    CHAIN_WRITE_ONLY = 0,
+    CHAIN_COMPARE = 1,     // compare the capture with TDO under TDOMASK, and write it back
+    CHAIN_WRITE_BACK = 2,  // write the capture back without comparing
+};
+
+struct ChainSettings {
+    int check_level = 0;  // identity check: 0 IR capture and IDCODE, 1 IDCODE only, 2 neither
+    int flush = 1;        // flush flag handed to the driver
+    int bulk = 0;         // raised around long data shifts by the device algorithms
+    const char* label = nullptr;  // current step, handed to the driver
+    int stay = 0;         // 0: back to Run-Test/Idle after every shift
+    int error = 0;        // 1 after a failed driver shift
+};
+
+struct DeviceDestroy {
+    void operator()(Device* device) const { device_destroy(device); }
+};
+
+struct Chain {
+    int magic = kChainMagic;
+    std::string name;
+    Cable* cable = nullptr;  // not owned
+    std::vector<std::unique_ptr<Device, DeviceDestroy>> devices;
+    std::unique_ptr<ChainSettings> settings;
+    int locked = 0;
+    std::array<std::vector<uint8_t>, kBsRegPlanes> buffers;  // whole-chain planes
+    int capacity = 100;
+    void (*on_destroy)(Chain*) = nullptr;
+};
+
+Chain* chain_new(const char* name);
+void chain_delete(Chain* chain);
+int chain_set_cable(Chain* chain, Cable* cable);
+Cable* chain_get_cable(const Chain* chain);
+const char* chain_name(const Chain* chain);
+int chain_count(const Chain* chain);
+Device* chain_get_device(const Chain* chain, int index);
+ChainSettings* chain_settings(const Chain* chain);
+int chain_clear(Chain* chain);
+int chain_add_device(Chain* chain, const char* device_name, const char* part_name);
+int chain_insert_device(Chain* chain, const char* device_name, const char* part_name, int index);
+int chain_remove_device(Chain* chain, int index);
+void chain_lock(Chain* chain);
+void chain_unlock(Chain* chain);
+// A null or dead chain counts as locked.
+int chain_is_locked(const Chain* chain);
+int chain_detect(Chain* chain);
+int chain_shift(Chain* chain, int kind, int flags);
+int chain_runtest(Chain* chain, unsigned state, int64_t usec, int64_t clocks,
+                  const uint8_t* tdi, uint8_t* tdo);

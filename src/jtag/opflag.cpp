@@ -1,0 +1,464 @@
+#include "jtag/opflag.h"
+
+#include <algorithm>
+
+#include "cables/cable.h"
+#include "jtag/chain.h"
+#include "jtag/msg.h"
+#include "jtag/status.h"
+#include "jtag/tap.h"
+
+namespace {
+
+enum class DataRegister { Idcode, Usercode, Boundary, OneBit };
+
+struct Operation {
+    int group;
+    int bit;
+    const char* instruction;
+    DataRegister data;
+    const char* ir_label;
+    int ir_flags;
+    bool flush_off;  // the boundary operations batch their transfers
+    const char* dr_label;
+};
+
+constexpr Operation kIdcode{OPF_GROUP_BASIC, OPF_ID_REGISTER, "IDCODE", DataRegister::Idcode,
+                            "ir capture", CHAIN_WRITE_BACK, false, "idcode check"};
+constexpr Operation kUsercode{OPF_GROUP_BASIC, OPF_ID_REGISTER, "USERCODE", DataRegister::Usercode,
+                              "ir capture", CHAIN_WRITE_BACK, false, "usercode check"};
+constexpr Operation kExtest{OPF_GROUP_EXTEST, OPF_BOUNDARY, "EXTEST", DataRegister::Boundary,
+                            "go into extest mode", CHAIN_COMPARE, true, nullptr};
+constexpr Operation kIntest{OPF_GROUP_INTEST, OPF_BOUNDARY, "INTEST", DataRegister::Boundary,
+                            "go into intest mode", CHAIN_COMPARE, false, nullptr};
+constexpr Operation kSample{OPF_GROUP_BASIC, OPF_BOUNDARY, "SAMPLE", DataRegister::Boundary,
+                            "go into extest mode", CHAIN_COMPARE, true, nullptr};
+constexpr Operation kClamp{OPF_BYPASS, OPF_CLAMP, "CLAMP", DataRegister::OneBit, "ir capture",
+                           CHAIN_COMPARE, false, nullptr};
+constexpr Operation kHighz{OPF_BYPASS, OPF_HIGHZ, "HIGHZ", DataRegister::OneBit, "ir capture",
+                           CHAIN_COMPARE, false, nullptr};
+constexpr Operation kBypass{OPF_GROUP_BASIC, OPF_BYPASS, "BYPASS", DataRegister::OneBit,
+                            "ir capture", CHAIN_COMPARE, false, nullptr};
+
+bool valid(const Chain* chain) { return chain && chain->magic == kChainMagic; }
+
+template <typename F>
+void for_each_device(Chain* chain, F&& f) {
+    for (int i = 0; i < chain_count(chain); ++i) {
+        Device* device = chain_get_device(chain, i);
+        if (Devopt* devopt = device_devopt(device)) f(device, *devopt);
+    }
+}
+
+template <typename F>
+void for_each_selected(Chain* chain, F&& f) {
+    for_each_device(chain, [&](Device* device, Devopt& devopt) {
+        if (devopt.selected) f(device, devopt);
+    });
+}
+
+// A failed shift on a cable that has gone is reported as the lost cable, whatever step failed.
+int shift_failure(const Chain* chain, int status) {
+    return cable_alive(chain_get_cable(chain)) ? status : JTAG_DISCONNECTED;
+}
+
+// Stores a failure in the last device's record, where the error report shows it, and unlocks.
+int fail(Chain* chain, int status) {
+    if (Devopt* devopt = device_devopt(chain_get_device(chain, chain_count(chain) - 1))) {
+        devopt->status = status;
+    }
+    chain_unlock(chain);
+    return status;
+}
+
+uint32_t captured(const BsReg* reg, int bits = 32) {
+    uint32_t value = 0;
+    bsreg_get(reg, BSREG_TDOCAPTURE, 0, std::min(bits, bsreg_length(reg)), &value);
+    return value;
+}
+
+// Fills the boundary register's TDI from the record's boundary data.
+void load_boundary(BsReg* dr, const Devopt& devopt) {
+    if (devopt.bsr_len >= bsreg_length(dr)) {
+        bsreg_write(dr, BSREG_TDI, 0, bsreg_length(dr), devopt.bsr.data());
+    } else {
+        msg_print("devopt->bsr_len is too short!!\n");
+    }
+}
+
+// Copies the captured boundary bits back into the record; false when the record is too short.
+bool store_boundary(const BsReg* dr, Devopt& devopt) {
+    if (devopt.bsr_len < bsreg_length(dr)) {
+        msg_print("devopt->bsr_len is too short!!\n");
+        return false;
+    }
+    bsreg_read(dr, BSREG_TDOCAPTURE, 0, bsreg_length(dr), devopt.bsr.data());
+    return true;
+}
+
+void prepare_data_register(Device* device, Devopt& devopt, DataRegister kind) {
+    BsReg* dr = device_get_register(device, DEVICE_DR);
+    const PartRecord* part = device_part(device);
+    switch (kind) {
+        case DataRegister::Idcode:
+            bsreg_resize(dr, 32);
+            bsreg_set(dr, BSREG_TDO, part ? part->idcode : 0, 0, 32);
+            break;
+        case DataRegister::Usercode:
+            bsreg_resize(dr, 32);
+            bsreg_set(dr, BSREG_TDO, devopt.usercode, 0, 32);
+            break;
+        case DataRegister::Boundary:
+            bsreg_resize(dr, part ? part->bsr_len : 1);
+            load_boundary(dr, devopt);
+            break;
+        case DataRegister::OneBit:
+            bsreg_resize(dr, 1);
+            break;
+    }
+}
+
+// Restores the chain's flush setting on every exit of a boundary operation.
+class FlushGuard {
+public:
+    FlushGuard(Chain* chain, bool off) : settings_(chain_settings(chain)), old_(settings_->flush) {
+        if (off) settings_->flush = 0;
+    }
+    ~FlushGuard() { settings_->flush = old_; }
+    FlushGuard(const FlushGuard&) = delete;
+    FlushGuard& operator=(const FlushGuard&) = delete;
+
+private:
+    ChainSettings* settings_;
+    int old_;
+};
+
+int run_operation(Chain* chain, const Operation& op) {
+    if (!valid(chain)) return JTAG_NULL;
+    if (chain_is_locked(chain)) return JTAG_LOCKED;
+    chain_lock(chain);
+    ChainSettings* settings = chain_settings(chain);
+    FlushGuard flush(chain, op.flush_off);
+
+    int unknown = 0;
+    bool capture_twice = false;
+    for_each_selected(chain, [&](Device* device, Devopt& devopt) {
+        if (unknown) return;
+        devopt.flags = op.group;
+        if (device_set_instruction(device, op.instruction) != JTAG_OK) {
+            device_set_instruction(device, "BYPASS");
+            devopt.flags = OPF_UNKNOWN;
+            devopt.status = JTAG_UNKNOWN_INSTRUCTION;
+            unknown = 1;
+            return;
+        }
+        devopt.flags |= op.bit;
+        prepare_data_register(device, devopt, op.data);
+        capture_twice = capture_twice || devopt.capture_twice;
+    });
+    if (unknown) {
+        chain_unlock(chain);
+        return JTAG_UNKNOWN_INSTRUCTION;
+    }
+
+    settings->label = op.ir_label;
+    const int ir_ok = chain_shift(chain, DEVICE_IR, op.ir_flags);
+    settings->label = nullptr;
+    if (!ir_ok) return fail(chain, shift_failure(chain, JTAG_IR_CAPTURE));
+
+    switch (op.data) {
+        case DataRegister::Idcode:
+        case DataRegister::Usercode: {
+            settings->label = op.dr_label;
+            const int dr_ok = chain_shift(chain, DEVICE_DR, CHAIN_WRITE_BACK);
+            settings->label = nullptr;
+            const bool strict_failure = [&] {
+                bool strict = false;
+                for_each_selected(chain, [&](Device*, Devopt& d) { strict = strict || d.strict; });
+                return strict;
+            }();
+            if (!dr_ok && (strict_failure || !cable_alive(chain_get_cable(chain)))) {
+                return fail(chain, shift_failure(chain, JTAG_IDCODE));
+            }
+            for_each_selected(chain, [&](Device* device, Devopt& devopt) {
+                const uint32_t value = captured(device_get_register(device, DEVICE_DR));
+                if (op.data == DataRegister::Idcode) devopt.idcode_read = value;
+                else devopt.usercode = value;
+                devopt.status = JTAG_OK;
+            });
+            break;
+        }
+        case DataRegister::Boundary: {
+            int dr_ok = chain_shift(chain, DEVICE_DR, CHAIN_WRITE_BACK);
+            if (dr_ok && capture_twice) dr_ok = chain_shift(chain, DEVICE_DR, CHAIN_WRITE_BACK);
+            if (!dr_ok) return fail(chain, shift_failure(chain, JTAG_FAIL));
+            for_each_selected(chain, [&](Device* device, Devopt& devopt) {
+                store_boundary(device_get_register(device, DEVICE_DR), devopt);
+                devopt.update_pending = 0;
+                devopt.capture_twice = 0;
+                devopt.status = JTAG_OK;
+            });
+            break;
+        }
+        case DataRegister::OneBit:
+            for_each_selected(chain, [&](Device*, Devopt& devopt) { devopt.status = JTAG_OK; });
+            break;
+    }
+    chain_unlock(chain);
+    return JTAG_OK;
+}
+
+}  // namespace
+
+Chain* jtag_open_chain(const char* cable_name, const char* param) {
+    Cable* cable = cable_new("", cable_name, param);
+    if (!cable) return nullptr;
+    Chain* chain = chain_new("");
+    chain_set_cable(chain, cable);
+    return chain;
+}
+
+void jtag_close_chain(Chain* chain) {
+    if (valid(chain) && !chain_is_locked(chain)) chain_delete(chain);
+}
+
+int jtag_check_chain(Chain* chain) {
+    if (!valid(chain)) {
+        msg_print("Critical error : Chain is NULL.\n");
+        return 0;
+    }
+    if (!chain_get_cable(chain)) {
+        msg_print("Select cable before operation.\n");
+        return 0;
+    }
+    if (chain_count(chain) == 0) {
+        msg_print("Add device before operation.\n");
+        return 0;
+    }
+    return 1;
+}
+
+int jtag_count(Chain* chain) { return chain_count(chain); }
+
+const char* jtag_device_description(Chain* chain, int index) {
+    return device_description(chain_get_device(chain, index));
+}
+
+void jtag_select(Chain* chain, int index, int value) {
+    if (Devopt* devopt = device_devopt(chain_get_device(chain, index))) devopt->selected = value;
+}
+
+int jtag_is_selected(Chain* chain, int index) {
+    const Devopt* devopt = device_devopt(chain_get_device(chain, index));
+    return devopt ? devopt->selected : 0;
+}
+
+void jtag_select_all(Chain* chain) {
+    for_each_device(chain, [](Device*, Devopt& devopt) { devopt.selected = 1; });
+}
+
+void jtag_select_none(Chain* chain) {
+    for_each_device(chain, [](Device*, Devopt& devopt) { devopt.selected = 0; });
+}
+
+void jtag_cable_lock(Chain* chain, int flag) {
+    if (!valid(chain)) return;
+    int value = flag ? 1 : 0;
+    cable_option(chain_get_cable(chain), CABLE_OPT_LOCK, &value, 0, nullptr, 0, nullptr);
+}
+
+int jtag_idcode(Chain* chain) { return run_operation(chain, kIdcode); }
+int jtag_usercode(Chain* chain) { return run_operation(chain, kUsercode); }
+int jtag_extest(Chain* chain) { return run_operation(chain, kExtest); }
+int jtag_intest(Chain* chain) { return run_operation(chain, kIntest); }
+int jtag_sample(Chain* chain) { return run_operation(chain, kSample); }
+int jtag_clamp(Chain* chain) { return run_operation(chain, kClamp); }
+int jtag_highz(Chain* chain) { return run_operation(chain, kHighz); }
+int jtag_bypass(Chain* chain) { return run_operation(chain, kBypass); }
+
+int jtag_update_boundary(Chain* chain) {
+    if (!valid(chain)) return JTAG_NULL;
+    if (chain_is_locked(chain)) return JTAG_LOCKED;
+    chain_lock(chain);
+    ChainSettings* settings = chain_settings(chain);
+    bool capture_twice = false;
+    for_each_selected(chain, [&](Device* device, Devopt& devopt) {
+        if (!(devopt.flags & OPF_BOUNDARY)) return;
+        load_boundary(device_get_register(device, DEVICE_DR), devopt);
+        capture_twice = capture_twice || devopt.capture_twice;
+    });
+    FlushGuard flush(chain, true);
+    int ok;
+    if (settings->bulk) {
+        ok = chain_shift(chain, DEVICE_DR, CHAIN_WRITE_ONLY);
+    } else {
+        ok = chain_shift(chain, DEVICE_DR, CHAIN_WRITE_BACK);
+        if (ok && capture_twice) ok = chain_shift(chain, DEVICE_DR, CHAIN_WRITE_BACK);
+    }
+    if (!ok) {
+        chain_unlock(chain);
+        return cable_alive(chain_get_cable(chain)) ? JTAG_FAIL : JTAG_DISCONNECTED;
+    }
+    bool too_short = false;
+    for_each_selected(chain, [&](Device* device, Devopt& devopt) {
+        if (too_short) return;
+        if (!store_boundary(device_get_register(device, DEVICE_DR), devopt)) {
+            devopt.update_pending = devopt.status = devopt.capture_twice = 0;
+            too_short = true;
+            return;
+        }
+        devopt.update_pending = 0;
+        devopt.status = JTAG_OK;
+        devopt.capture_twice = 0;
+    });
+    chain_unlock(chain);
+    return too_short ? JTAG_FAIL : JTAG_OK;
+}
+
+int jtag_reset(Chain* chain) {
+    if (!valid(chain) || !chain_get_cable(chain)) return JTAG_NULL;
+    if (chain_is_locked(chain)) return JTAG_LOCKED;
+    chain_lock(chain);
+    Cable* cable = chain_get_cable(chain);
+    cable_tap_goto(cable, UNKNOWN, 1);
+    cable_tap_goto(cable, TEST_LOGIC_RESET, 1);
+    if (chain_count(chain) > 0) {
+        bsreg_resize(device_get_register(chain_get_device(chain, 0), DEVICE_DR), 100);
+        chain_shift(chain, DEVICE_DR, CHAIN_WRITE_ONLY);
+        cable_tap_goto(cable, RUNTEST_IDLE, 1);
+        for_each_device(chain, [](Device*, Devopt& devopt) { devopt.flags = OPF_ID_REGISTER; });
+    }
+    chain_unlock(chain);
+    return JTAG_OK;
+}
+
+namespace {
+
+// Loads BYPASS with the part's IR capture as the expected output.
+void load_bypass_expecting_capture(Device* device) {
+    BsReg* ir = device_get_register(device, DEVICE_IR);
+    const PartRecord* part = device_part(device);
+    const int length = part ? part->ir_length : 0;
+    bsreg_resize(ir, length);
+    if (part) bsreg_load_instruction(ir, part, "BYPASS");
+    bsreg_set(ir, BSREG_TDO, part ? part->ir_capture_value : 0, 0, length);
+    bsreg_set(ir, BSREG_TDOMASK, part ? part->ir_capture_mask : 0, 0, length);
+}
+
+// Loads the named instruction with a 32-bit data register, or BYPASS with one unchecked bit
+// when the part does not know it. Returns whether the part knew it.
+bool load_id_register(Device* device, const char* instruction, uint32_t expected) {
+    BsReg* dr = device_get_register(device, DEVICE_DR);
+    if (device_set_instruction(device, instruction) == JTAG_OK) {
+        bsreg_resize(dr, 32);
+        bsreg_set(dr, BSREG_TDO, expected, 0, 32);
+        return true;
+    }
+    device_set_instruction(device, "BYPASS");
+    bsreg_resize(dr, 1);
+    bsreg_fill(dr, BSREG_TDO, 0, 0, 0);
+    bsreg_fill(dr, BSREG_TDOMASK, 0, 0, 0);
+    return false;
+}
+
+void shift_labelled(Chain* chain, int kind, int flags, const char* label) {
+    ChainSettings* settings = chain_settings(chain);
+    settings->label = label;
+    chain_shift(chain, kind, flags);
+    settings->label = nullptr;
+}
+
+}  // namespace
+
+int jtag_check_devices(Chain* chain) {
+    if (!valid(chain)) return JTAG_NULL;
+    chain_lock(chain);
+    ChainSettings* settings = chain_settings(chain);
+    for_each_device(chain, [](Device* device, Devopt& devopt) {
+        devopt.status = JTAG_OK;
+        load_bypass_expecting_capture(device);
+    });
+
+    settings->label = "bypass";
+    const int bypass_ok = chain_shift(chain, DEVICE_IR, CHAIN_COMPARE);
+    settings->label = nullptr;
+    if (!bypass_ok) {
+        const int status = shift_failure(chain, JTAG_IR_CAPTURE);
+        for_each_device(chain, [&](Device* device, Devopt& devopt) {
+            devopt.status = status;
+            devopt.ir_capture_read =
+                static_cast<int32_t>(captured(device_get_register(device, DEVICE_IR), 8));
+        });
+        int result = status;
+        if (settings->check_level > 0 && status != JTAG_DISCONNECTED) {
+            Devopt* last = nullptr;
+            for_each_device(chain, [&](Device*, Devopt& devopt) { last = &devopt; });
+            if (last) last->status = JTAG_OK;
+            result = JTAG_OK;
+        }
+        chain_unlock(chain);
+        return result;
+    }
+
+    // IDCODE pass: every IDCODE, or none when a part cannot give its own.
+    bool complete = true;
+    for_each_device(chain, [&](Device* device, Devopt& devopt) {
+        devopt.flags = OPF_ID_REGISTER;
+        const PartRecord* part = device_part(device);
+        complete = load_id_register(device, "IDCODE", part ? part->idcode : 0) && complete;
+    });
+    shift_labelled(chain, DEVICE_IR, CHAIN_WRITE_ONLY, "idcode");
+    chain_shift(chain, DEVICE_DR, CHAIN_WRITE_BACK);
+    for_each_device(chain, [&](Device* device, Devopt& devopt) {
+        devopt.idcode_read = complete ? captured(device_get_register(device, DEVICE_DR))
+                                      : 0xFFFFFFFF;
+    });
+
+    // USERCODE pass.
+    for_each_device(chain, [&](Device* device, Devopt& devopt) {
+        const bool known = load_id_register(device, "USERCODE", 0);
+        devopt.flags = known ? OPF_ID_REGISTER : OPF_UNKNOWN;
+        BsReg* dr = device_get_register(device, DEVICE_DR);
+        bsreg_fill(dr, BSREG_TDO, 0, 0, 0);
+        bsreg_fill(dr, BSREG_TDOMASK, 0, 0, 0);
+    });
+    shift_labelled(chain, DEVICE_IR, CHAIN_WRITE_ONLY, "usercode");
+    chain_shift(chain, DEVICE_DR, CHAIN_WRITE_BACK);
+    for_each_device(chain, [&](Device* device, Devopt& devopt) {
+        devopt.usercode = captured(device_get_register(device, DEVICE_DR));
+    });
+
+    // Back to bypass, keeping the IR capture for the verdict.
+    for_each_device(chain, [&](Device* device, Devopt& devopt) {
+        load_bypass_expecting_capture(device);
+        BsReg* dr = device_get_register(device, DEVICE_DR);
+        bsreg_resize(dr, 1);
+        bsreg_fill(dr, BSREG_TDO, 0, 0, 0);
+        bsreg_fill(dr, BSREG_TDOMASK, 0, 0, 0);
+        devopt.flags = OPF_UNKNOWN;
+    });
+    shift_labelled(chain, DEVICE_IR, CHAIN_WRITE_BACK, "bypass");
+    for_each_device(chain, [&](Device* device, Devopt& devopt) {
+        devopt.ir_capture_read =
+            static_cast<int32_t>(captured(device_get_register(device, DEVICE_IR)));
+    });
+
+    bool failed = false;
+    for_each_device(chain, [&](Device* device, Devopt& devopt) {
+        const PartRecord* part = device_part(device);
+        if (!part) return;
+        const uint32_t m = part->idcode_mask & 0x0FFFFFFF;
+        if ((part->idcode & m) != (devopt.idcode_read & m) && settings->check_level < 2) {
+            devopt.status = JTAG_IDCODE;
+            failed = true;
+        }
+        const uint32_t cm = part->ir_capture_mask;
+        const uint32_t read = static_cast<uint32_t>(devopt.ir_capture_read);
+        if ((part->ir_capture_value & cm) != (read & cm) && settings->check_level < 1) {
+            devopt.status = JTAG_IR_CAPTURE;
+            failed = true;
+        }
+    });
+    chain_unlock(chain);
+    return failed ? 0 : 1;
+}

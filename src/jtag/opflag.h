@@ -1,0 +1,42 @@
+// Standard IEEE 1149.1 operations on the selected devices of a chain, the TAP reset, the
+// whole-chain identity check, and opening a chain over a named cable.
+#pragma once
+
+struct Chain;
+
+// Operation flags left in each device's record by the last operation.
+enum OpFlags : int {
+    OPF_GROUP_BASIC = 0x1,  // IDCODE, USERCODE, SAMPLE, BYPASS
+    OPF_GROUP_EXTEST = 0x2,
+    OPF_GROUP_INTEST = 0x4,
+    OPF_BOUNDARY = 0x10,    // the data register holds the boundary register
+    OPF_ID_REGISTER = 0x20, // the data register holds IDCODE or USERCODE
+    OPF_BYPASS = 0x40,      // BYPASS loaded; also the CLAMP/HIGHZ group value
+    OPF_UNKNOWN = 0x41,     // the instruction was unknown and BYPASS was loaded instead
+    OPF_CLAMP = 0x100,
+    OPF_HIGHZ = 0x200,
+};
+
+Chain* jtag_open_chain(const char* cable_name, const char* param);
+void jtag_close_chain(Chain* chain);
+int jtag_check_chain(Chain* chain);
+int jtag_count(Chain* chain);
+const char* jtag_device_description(Chain* chain, int index);
+
+void jtag_select(Chain* chain, int index, int value);
+int jtag_is_selected(Chain* chain, int index);
+void jtag_select_all(Chain* chain);
+void jtag_select_none(Chain* chain);
+void jtag_cable_lock(Chain* chain, int flag);
+
+int jtag_idcode(Chain* chain);
+int jtag_usercode(Chain* chain);
+int jtag_extest(Chain* chain);
+int jtag_intest(Chain* chain);
+int jtag_sample(Chain* chain);
+int jtag_clamp(Chain* chain);
+int jtag_highz(Chain* chain);
+int jtag_bypass(Chain* chain);
+int jtag_update_boundary(Chain* chain);
+int jtag_reset(Chain* chain);
+int jtag_check_devices(Chain* chain);
