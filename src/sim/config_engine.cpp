@@ -445,7 +445,7 @@ struct ConfigEngine::Impl : EngineState {
                 return;
             case Expect::AutoCrcLow:
                 expect = Expect::Header;
-                check_crc(((auto_crc_high & 0x3F) << 16) | w, "auto-CRC check after FDRI");
+                check_crc(((auto_crc_high & 0x3F) << 16) | w, "auto-CRC check");
                 return;
         }
     }
