@@ -88,5 +88,22 @@ TEST(RealBitstreams, ConfigureTheMatchingVirtualParts) {
     EXPECT_GE(configured, 20u);
 }
 
+TEST(SyntheticBitFile, HeaderReadsLikeAVendorFile) {
+    const XilinxPart& part = *find_xilinx_part("XC7A100T");
+    BitgenOptions opt;
+    opt.design_name = "vireo_synthetic_bridge";
+    opt.spi_bridge = true;
+    const auto file = make_bit_file(part, opt, "2024/05/06", "07:08:09");
+    ASSERT_GE(file.size(), 13u);
+    EXPECT_EQ(std::vector<uint8_t>(file.begin(), file.begin() + 13),
+              (std::vector<uint8_t>{0x00, 0x09, 0x0F, 0xF0, 0x0F, 0xF0, 0x0F, 0xF0, 0x0F, 0xF0,
+                                    0x00, 0x00, 0x01}));
+    const auto bit = parse_bit(file);
+    ASSERT_TRUE(bit);
+    EXPECT_EQ(bit->design, "vireo_synthetic_bridge;UserID=0xFFFFFFFF;Synthetic=VirtualBoardOnly");
+    EXPECT_EQ(bit->part, "7a100tcsg324");
+    EXPECT_EQ(bit->image, make_config_image(part, opt));
+}
+
 }  // namespace
 }  // namespace vireo::sim
