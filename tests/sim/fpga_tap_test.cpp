@@ -1,4 +1,4 @@
-// The Xilinx FPGA TAP: identification, the family-specific instruction sets, boundary scan,
+// The Xilinx FPGA TAP: identification, the instruction set of each family, boundary scan,
 // device DNA, USER registers and JPROGRAM.
 #include <gtest/gtest.h>
 
@@ -35,7 +35,7 @@ TEST(FpgaTap, IrCaptureOfBlankDevice) {
     EXPECT_EQ(dr_scan(b.chain, 0, 32), 0xFFFFFFFFu);  // USERCODE of a blank device
 }
 
-// Register lengths behind family-specific and reserved opcodes: what the families do not
+// Register lengths behind per-family and reserved opcodes: what the families do not
 // implement answers as BYPASS.
 TEST(FpgaTap, OpcodeMapsDifferBetweenFamilies) {
     struct Case { uint8_t code; size_t s6, s7; };
