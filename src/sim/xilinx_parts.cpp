@@ -6,8 +6,12 @@
 namespace vireo::sim {
 namespace {
 
-constexpr uint64_t kS6ClearNs = 2'000'000;  // program latency of a Spartan-6
-constexpr uint64_t kS7ClearNs = 5'000'000;  // program latency of a 7-series part
+// Time JPROGRAM keeps INIT low. Data sheets give only an upper bound for the program latency
+// (about 2 ms Spartan-6, 5 ms 7-series); Xilinx's JTAG flow waits just 10,000 TCK before the
+// image, and so do the configuration sequences our programmer sends, so clearing here ends
+// within 10,000 TCK at the fastest legal TCK (66 MHz).
+constexpr uint64_t kS6ClearNs = 150'000;
+constexpr uint64_t kS7ClearNs = 150'000;
 
 // Spartan-6 images carry 145 half-words around the FDRI burst, 7-series images 583 words.
 constexpr XilinxPart s6(const char* name, uint32_t idcode, int bsr, uint32_t image_halfwords,
@@ -29,6 +33,7 @@ std::string upper(std::string_view s) {
 
 }  // namespace
 
+// Boundary-scan lengths are plausible values, not yet checked against the parts' BSDL files.
 const std::vector<XilinxPart>& xilinx_parts() {
     static const std::vector<XilinxPart> parts = {
         s6("XC6SLX4", 0x04000093, 272, 170302, "tqg144"),

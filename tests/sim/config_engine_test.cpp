@@ -187,17 +187,6 @@ TEST_P(BothFamilies, JprogramForgetsTheDesignButKeepsBootHistory) {
     EXPECT_TRUE(fpga.engine.init());
 }
 
-TEST_P(BothFamilies, ShutdownAndIscEnableStopTheDesign) {
-    Fpga fpga = configured_with({});
-    fpga.engine.jtag_shutdown_clocks(24);
-    EXPECT_FALSE(fpga.engine.isc_done());
-    fpga.engine.isc_enable();
-    EXPECT_TRUE(fpga.engine.isc_enabled());
-    fpga.engine.isc_disable();
-    EXPECT_FALSE(fpga.engine.isc_enabled());
-    EXPECT_TRUE(fpga.engine.isc_done());
-}
-
 INSTANTIATE_TEST_SUITE_P(Families, BothFamilies, ::testing::Values("XC7A100T", "XC6SLX16"));
 
 TEST(Series7, CompressedImageConfigures) {

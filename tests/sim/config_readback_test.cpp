@@ -100,7 +100,7 @@ void spartan6_write(Fpga& fpga, uint64_t ns_before_block_a) {
 
 TEST(Spartan6BlockA, IgnoredWhileClearing) {
     Fpga fpga(*find_xilinx_part("XC6SLX16"));
-    spartan6_write(fpga, 300'000);
+    spartan6_write(fpga, fpga.engine.part().clear_ns / 2);
     EXPECT_TRUE(fpga.logged("ignored"));
     EXPECT_TRUE(fpga.engine.done());
 }
