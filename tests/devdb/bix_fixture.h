@@ -79,6 +79,11 @@ struct Bytes {
         return *this;
     }
     Bytes& text(const std::string& s) { return raw(s).u8(0); }
+    // A fixed-size text field, NUL-padded (and cut) to `size` bytes.
+    Bytes& field(std::string s, size_t size) {
+        s.resize(size, '\0');
+        return raw(s);
+    }
     Bytes& zeros(size_t n) {
         data.insert(data.end(), n, 0);
         return *this;
@@ -117,9 +122,7 @@ struct Record {
 inline void append_record(Bytes& b, const Record& r) {
     Bytes rec;
     rec.u32(r.idcode).u32(r.mask).u32(r.offset).u32(r.length);
-    rec.raw(r.key).zeros(32 - r.key.size());
-    rec.raw(r.name).zeros(32 - r.name.size());
-    rec.raw(r.third).zeros(16 - r.third.size());
+    rec.field(r.key, 32).field(r.name, 32).field(r.third, 16);
     rec.u8(r.m).u8(r.f).u16(r.ir).u32(0).u32(0x3F).u32(r.idcode_opcode).zeros(16);
     bix_scramble(rec.data.data(), rec.data.size());
     b.data.insert(b.data.end(), rec.data.begin(), rec.data.end());

@@ -120,7 +120,7 @@ TEST_F(BixIndex, SkipsRecordsOutsideTheHeaderAndAShortTail) {
     append_record(b, {.key = "f2", .name = "F2", .m = 2, .f = 2});
     append_record(b, {.key = "ok", .name = "OK", .m = 2, .f = 1});
     append_record(b, {.key = "tail", .name = "TAIL"});
-    b.data.resize(b.data.size() - 1);
+    b.data.pop_back();
     Db db = load(b);
     List all(bix_find_idcode(db.get(), 0, 0, nullptr));
     EXPECT_EQ(names(all.get()), (std::vector<std::string>{"OK"}));

@@ -41,8 +41,8 @@ Bytes full_record(uint32_t instruction_count = 2, std::vector<size_t>* counts = 
 // Parses from an exactly sized heap copy, so any read past the end is caught by the sanitizer.
 Desc parse_copy(const std::vector<uint8_t>& bytes, size_t offset, size_t length,
                 uint8_t* buffer20 = nullptr) {
-    auto copy = std::make_unique<uint8_t[]>(bytes.size() + 1);
-    std::memcpy(copy.get(), bytes.data(), bytes.size());
+    auto copy = std::make_unique<uint8_t[]>(bytes.size());
+    if (!bytes.empty()) std::memcpy(copy.get(), bytes.data(), bytes.size());
     return Desc(bix_parse_description(copy.get(), bytes.size(), offset, length, buffer20));
 }
 
