@@ -105,6 +105,8 @@ int device_set_part(Device* device, const char* part_name) {
     if (refused(device, "change part")) return 0;
     if (!part_name || !*part_name) part_name = "generic";
     PartRecordPtr part(part_lookup(part_name, 0));
+    // Only a record built from a database description names a known part.
+    const bool known = part && part->description;
     if (part) {
         BsRegPtr ir(bsreg_new(part->ir_length));
         if (!ir) return 0;
@@ -115,7 +117,7 @@ int device_set_part(Device* device, const char* part_name) {
     }
     device->part = std::move(part);
     device->source_path.clear();
-    device->description = device->part && !device->part->name.empty()
+    device->description = known && !device->part->name.empty()
                               ? device->part->name
                               : "device not found in device database file";
     device->pins = nullptr;

@@ -67,7 +67,7 @@ TEST_F(ChainTest, PartsOutsideTheDatabaseGiveUsableGenericDevices) {
     Device* device = chain_get_device(chain, 0);
     ASSERT_NE(device, nullptr);
     EXPECT_EQ(device_part(device)->name, "generic");
-    EXPECT_STREQ(device_description(device), "generic");
+    EXPECT_STREQ(device_description(device), "device not found in device database file");
     EXPECT_EQ(printed(), "") << "an empty part name is silently generic";
 
     chain_add_device(chain, "", "XC9NOTAPART");

@@ -2,6 +2,7 @@
 
 #include "chain_fixture.h"
 #include "jtag/status.h"
+#include "jtag/tap.h"
 
 namespace vireo::test {
 namespace {
@@ -76,9 +77,10 @@ TEST_F(OpflagTest, SampleAndExtestMoveThePartsBoundaryRegister) {
 
 TEST_F(OpflagTest, ResetGivesOneZeroThenFiveOnesAndWorksWithoutDevices) {
     Chain* empty = open(board({"XC7A100T"}));
+    chain_runtest(empty, SHIFT_DR, 0, 0, nullptr, nullptr);
     const uint64_t before = board_->tck_count();
     EXPECT_EQ(jtag_reset(empty), JTAG_OK);
-    EXPECT_EQ(board_->tck_count() - before, 6u);
+    EXPECT_EQ(board_->tck_count() - before, 6u) << "one TMS=0 clock, then five TMS=1";
     EXPECT_EQ(board_->state(), sim::TapState::TestLogicReset);
 
     Chain* chain = detected({"XC6SLX16"});
@@ -112,9 +114,11 @@ TEST_F(OpflagTest, IdentityCheckAtEachLevelAgainstAWrongPart) {
 }
 
 TEST_F(OpflagTest, IdentityCheckSeesAWrongIrCaptureUnlessLevelAllowsIt) {
-    // An IR length the hardware does not have shifts the capture pattern out of place.
-    Chain* chain = open(board({"XC7A100T"}));
-    ASSERT_EQ(chain_add_device(chain, "", "ARM_DAP"), 1);
+    // TDO stuck high: the captured instruction register is all ones, never ...01.
+    auto stuck = board({"XC7A100T"});
+    stuck->set_tdo_fault(sim::TdoFault::StuckHigh);
+    Chain* chain = open(std::move(stuck));
+    ASSERT_EQ(chain_add_device(chain, "", "XC7A100T"), 1);
     chain_settings(chain)->check_level = 0;
     EXPECT_EQ(jtag_check_devices(chain), JTAG_IR_CAPTURE);
     chain_settings(chain)->check_level = 1;
