@@ -1,6 +1,6 @@
 // Host throughput of the virtual board's JTAG chain: a full XC7A100T image through CFG_IN in one
 // bulk Shift-DR, on the kb2203 chain (FPGA alone) and the zynq chain (DAP in BYPASS before the
-// PL), plus the bare cost of bypass stages.
+// PL), plus the bare cost of bypass stages and of bit-level clocking.
 #include <benchmark/benchmark.h>
 
 #include <vector>
@@ -83,5 +83,17 @@ void BM_BypassStages(benchmark::State& state) {
 }
 
 BENCHMARK(BM_BypassStages)->Arg(1)->Arg(4)->Unit(benchmark::kMillisecond);
+
+// The bit-level path firmware models use: one clock() per TCK through the zynq chain.
+void BM_BitLevelClock(benchmark::State& state) {
+    auto chain = build_chain(*parse_sim_config("zynq").config);
+    chain->go_to(TapState::ShiftDr);
+    bool tdi = false;
+    for (auto _ : state) tdi = chain->clock(false, !tdi);
+    state.counters["Mbit/s"] = benchmark::Counter(static_cast<double>(state.iterations()) / 1e6,
+                                                  benchmark::Counter::kIsRate);
+}
+
+BENCHMARK(BM_BitLevelClock);
 
 }  // namespace
