@@ -22,18 +22,14 @@ namespace bixtest {
 
 namespace fs = std::filesystem;
 
-struct DbDeleter {
-    void operator()(DeviceDatabase* db) const { bix_database_free(db); }
+template <auto Free>
+struct FreeWith {
+    template <typename T>
+    void operator()(T* p) const { Free(p); }
 };
-struct ListDeleter {
-    void operator()(DeviceList* l) const { devlist_free(l); }
-};
-struct DescDeleter {
-    void operator()(DeviceDescription* d) const { devdesc_free(d); }
-};
-using Db = std::unique_ptr<DeviceDatabase, DbDeleter>;
-using List = std::unique_ptr<DeviceList, ListDeleter>;
-using Desc = std::unique_ptr<DeviceDescription, DescDeleter>;
+using Db = std::unique_ptr<DeviceDatabase, FreeWith<bix_database_free>>;
+using List = std::unique_ptr<DeviceList, FreeWith<devlist_free>>;
+using Desc = std::unique_ptr<DeviceDescription, FreeWith<devdesc_free>>;
 
 inline std::string& log_text() {
     static std::string text;
