@@ -2,22 +2,28 @@
 PRESETS := release asan
 JOBS ?= $(shell nproc)
 
-.PHONY: test bench bootstrap clean $(addprefix build-,$(PRESETS))
+.PHONY: test bench bootstrap build clean
 
 bootstrap:
 	@bash scripts/bootstrap
 
-build-%: bootstrap
-	@cmake --preset $* >/dev/null
-	@cmake --build --preset $* -j $(JOBS)
+# Configures and builds every preset.
+build: bootstrap
+	@set -e; for p in $(PRESETS); do \
+	  echo "== build ($$p) =="; \
+	  cmake --preset $$p >/dev/null; \
+	  cmake --build --preset $$p -j $(JOBS); \
+	done
 
-test: $(addprefix build-,$(PRESETS))
+test: build
 	@set -e; for p in $(PRESETS); do \
 	  echo "== tests ($$p) =="; \
 	  ctest --preset $$p -j $(JOBS); \
 	done
 
-bench: build-release
+bench: bootstrap
+	@cmake --preset release >/dev/null
+	@cmake --build --preset release -j $(JOBS)
 	@set -e; for b in build/release/bench/bench_*; do \
 	  [ -x "$$b" ] || continue; echo "== $$(basename $$b) =="; "$$b"; \
 	done
