@@ -17,6 +17,7 @@
 
 #include "devdb/bix.h"
 #include "jtag/msg.h"
+#include "support/printed.h"
 
 namespace bixtest {
 
@@ -31,16 +32,8 @@ using Db = std::unique_ptr<DeviceDatabase, FreeWith<bix_database_free>>;
 using List = std::unique_ptr<DeviceList, FreeWith<devlist_free>>;
 using Desc = std::unique_ptr<DeviceDescription, FreeWith<devdesc_free>>;
 
-inline std::string& log_text() {
-    static std::string text;
-    return text;
-}
-inline int collect(const char* format, va_list args) {
-    char buffer[4096];
-    const int n = std::vsnprintf(buffer, sizeof buffer, format, args);
-    log_text() += buffer;
-    return n;
-}
+using vireo::test::collect_print;
+inline std::string& log_text() { return vireo::test::printed(); }
 
 // A fresh directory per test, removed afterwards.
 struct ScratchDir {

@@ -26,7 +26,7 @@ TEST(BixScramble, KnownStreamRestartsEveryCallAndUndoesItself) {
 class BixIndex : public ::testing::Test {
 protected:
     void SetUp() override {
-        set_print_callback(collect);
+        set_print_callback(collect_print);
         log_text().clear();
     }
     // Loads the given bytes as system.bix into a fresh database.

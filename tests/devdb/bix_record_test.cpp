@@ -49,7 +49,7 @@ Desc parse_copy(const std::vector<uint8_t>& bytes, size_t offset, size_t length,
 class BixRecord : public ::testing::Test {
 protected:
     void SetUp() override {
-        set_print_callback(collect);
+        set_print_callback(collect_print);
         log_text().clear();
     }
 };

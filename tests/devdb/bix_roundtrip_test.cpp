@@ -36,7 +36,7 @@ class DeviceDatabaseRoundTrip : public ::testing::Test {
 protected:
     void SetUp() override {
         set_query_callback(sys_dir_answer);
-        set_print_callback(collect);
+        set_print_callback(collect_print);
         log_text().clear();
         ASSERT_EQ(bix_load(db_.get(), (std::string(kSysDir) + "system.bix").c_str()), 1);
     }

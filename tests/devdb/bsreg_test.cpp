@@ -8,6 +8,7 @@
 
 #include "jtag/msg.h"
 #include "jtag/part.h"
+#include "support/printed.h"
 
 namespace {
 
@@ -180,22 +181,14 @@ TEST(BsReg, UnknownPartLoadsIntoItsOneBitRegister) {
     EXPECT_EQ(msb_first(ir.get(), BSREG_TDI), "1");
 }
 
-std::string g_dump;
-int collect(const char* format, va_list args) {
-    char buffer[512];
-    int n = std::vsnprintf(buffer, sizeof buffer, format, args);
-    g_dump += buffer;
-    return n;
-}
-
 TEST(BsReg, DumpShowsEveryPlaneMostSignificantBitFirst) {
-    set_print_callback(collect);
-    g_dump.clear();
+    set_print_callback(vireo::test::collect_print);
+    vireo::test::printed().clear();
     Reg reg(bsreg_new(4));
     bsreg_set(reg.get(), BSREG_TDI, 0x3, 0, 4);
     bsreg_set(reg.get(), BSREG_TDOCAPTURE, 0x8, 0, 4);
     bsreg_dump(reg.get());
-    EXPECT_EQ(g_dump,
+    EXPECT_EQ(vireo::test::printed(),
               "         MSB\n"
               "TDI        :0011\n"
               "TDIMASK    :1111\n"
@@ -203,9 +196,9 @@ TEST(BsReg, DumpShowsEveryPlaneMostSignificantBitFirst) {
               "TDOMASK    :1111\n"
               "TDOCAPTURE :1000\n"
               "\n");
-    g_dump.clear();
+    vireo::test::printed().clear();
     bsreg_dump(nullptr);
-    EXPECT_EQ(g_dump, "BSREG is (null).\n");
+    EXPECT_EQ(vireo::test::printed(), "BSREG is (null).\n");
 }
 
 }  // namespace

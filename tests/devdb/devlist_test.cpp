@@ -9,6 +9,7 @@
 #include <string>
 
 #include "jtag/msg.h"
+#include "support/printed.h"
 
 namespace {
 
@@ -17,19 +18,11 @@ struct ListDeleter {
 };
 using List = std::unique_ptr<DeviceList, ListDeleter>;
 
-std::string g_log;
-int collect(const char* format, va_list args) {
-    char buffer[4096];
-    int n = std::vsnprintf(buffer, sizeof buffer, format, args);
-    g_log += buffer;
-    return n;
-}
-
 class IndexFile : public ::testing::Test {
 protected:
     void SetUp() override {
-        set_print_callback(collect);
-        g_log.clear();
+        set_print_callback(vireo::test::collect_print);
+        vireo::test::printed().clear();
         path_ = std::filesystem::temp_directory_path() /
                 ("devindex_" + std::to_string(::getpid()) + "_" +
                  ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".txt");
@@ -90,15 +83,15 @@ TEST_F(IndexFile, SelectorsOnARealisticFile) {
     List exact = read(kRealistic, kDevIndexByName, "xc7a100t");
     ASSERT_EQ(devlist_count(exact.get()), 1);
     EXPECT_EQ(exact->entries[0].idcode, 0x03631093u);
-    EXPECT_EQ(g_log, "");
+    EXPECT_EQ(vireo::test::printed(), "");
 }
 
 TEST_F(IndexFile, ObsoleteOrMisplacedHeaderIsRefused) {
     EXPECT_FALSE(read("#DEVINDEX V1.0\n0362D093\t0FFFFFFF\tk\tXC7A35T\n", kDevIndexAll, nullptr));
-    EXPECT_EQ(g_log, "Device index file format is obsolete.[#DEVINDEX V1.0]");
-    g_log.clear();
+    EXPECT_EQ(vireo::test::printed(), "Device index file format is obsolete.[#DEVINDEX V1.0]");
+    vireo::test::printed().clear();
     EXPECT_FALSE(read("# comment first\n#DEVINDEX V1.1\n", kDevIndexAll, nullptr));
-    EXPECT_EQ(g_log, "Device index file format is obsolete.[# comment first]");
+    EXPECT_EQ(vireo::test::printed(), "Device index file format is obsolete.[# comment first]");
     EXPECT_FALSE(List(devlist_read_index("/nonexistent/devindex.txt", kDevIndexAll, nullptr)));
     EXPECT_FALSE(List(devlist_read_index(nullptr, kDevIndexAll, nullptr)));
 }
@@ -119,7 +112,7 @@ TEST_F(IndexFile, HostileInputNeverCrashesOrSplitsLines) {
     EXPECT_STREQ(devlist_name(list.get(), 1), "");
     EXPECT_EQ(list->entries[1].mask, 0u);
     EXPECT_STREQ(devlist_name(list.get(), 3), "XC7S") << "text after a zero byte is dropped";
-    EXPECT_NE(g_log.find("line 2"), std::string::npos) << g_log;
+    EXPECT_NE(vireo::test::printed().find("line 2"), std::string::npos) << vireo::test::printed();
 
     std::mt19937 rng(1234);
     for (int round = 0; round < 50; ++round) {

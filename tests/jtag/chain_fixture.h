@@ -13,26 +13,10 @@
 #include "sim/arm_dap.h"
 #include "sim/bypass_device.h"
 #include "sim/xilinx_fpga.h"
+#include "support/printed.h"
 #include "support/sim_cable.h"
 
 namespace vireo::test {
-
-// Everything printed through the message sink during a test.
-inline std::string& printed() {
-    static std::string text;
-    return text;
-}
-
-inline int collect_print(const char* format, va_list args) {
-    va_list copy;
-    va_copy(copy, args);
-    const int n = std::vsnprintf(nullptr, 0, format, copy);
-    va_end(copy);
-    std::string line(n > 0 ? n : 0, '\0');
-    std::vsnprintf(line.data(), line.size() + 1, format, args);
-    printed() += line;
-    return n;
-}
 
 // The runnable layout's database: tests run in build/<preset>/bin.
 inline std::string database_query(const char* key) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "jtag/msg.h"
+#include "support/printed.h"
 
 namespace {
 
@@ -105,20 +106,12 @@ TEST(TapNames, LongAndShortNames) {
     EXPECT_EQ(tap_state_from_name(nullptr), UNKNOWN);
 }
 
-std::string g_out;
-int collect(const char* format, va_list args) {
-    char buffer[64];
-    int n = std::vsnprintf(buffer, sizeof buffer, format, args);
-    g_out += buffer;
-    return n;
-}
-
 TEST(TapNames, PrintedWithoutLineEnd) {
-    set_print_callback(collect);
-    g_out.clear();
+    set_print_callback(vireo::test::collect_print);
+    vireo::test::printed().clear();
     tap_state_print(PAUSE_DR);
     tap_state_print(21);
-    EXPECT_EQ(g_out, "PAUSE_DR[21]");
+    EXPECT_EQ(vireo::test::printed(), "PAUSE_DR[21]");
 }
 
 }  // namespace
