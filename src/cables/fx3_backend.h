@@ -1,0 +1,38 @@
+// Inside the FX3 component: the back-ends behind fx3.h and the seam through which tests put a
+// recording or scripted back-end in their place.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace vireo::sim {
+class VirtualBoard;
+}
+
+constexpr int kFx3OutEndpoint = 0x02;
+constexpr int kFx3InEndpoint = 0x82;
+constexpr int kFx3MaxTransfer = 32768;
+constexpr uint16_t kFx3BootVid = 0x04B4;
+
+class Fx3Backend {
+public:
+    virtual ~Fx3Backend() = default;
+    // Finds and opens the index-th supported device.
+    virtual bool open(int index, uint16_t* vid, uint16_t* pid, std::string* description) = 0;
+    virtual int write(const uint8_t* data, int length) = 0;
+    virtual int read(uint8_t* data, int max) = 0;
+    // The file's bytes, not yet checked.
+    virtual bool download(const std::vector<uint8_t>& image, std::string* error) = 0;
+};
+
+std::unique_ptr<Fx3Backend> fx3_libusb_backend();
+std::unique_ptr<Fx3Backend> fx3_virtual_backend(vireo::sim::VirtualBoard& board);
+
+// Replaces the choice made at open (virtual board or libusb); an empty factory restores it.
+using Fx3BackendFactory = std::function<std::unique_ptr<Fx3Backend>()>;
+void fx3_set_backend_factory(Fx3BackendFactory factory);
+
+bool fx3_is_boot_loader(uint16_t vid, uint16_t pid);

@@ -1,0 +1,102 @@
+// The FX3 component over the virtual board: its JTAG firmware model on a board preset, its boot
+// loader model on a boot-loader preset. Every call is one USB transfer of the board, taken under
+// the board's lock; a transfer the board refuses (unplugged) fails as on a pulled cable.
+#include <algorithm>
+#include <cstring>
+#include <mutex>
+
+#include "cables/fx3_backend.h"
+#include "cables/fx3_image.h"
+#include "sim/fx3_bootloader.h"
+#include "sim/fx3_firmware.h"
+#include "sim/virtual_board.h"
+
+namespace {
+
+using vireo::sim::TransportKind;
+
+// Boot-loader requests carry at most this much data each, as the public loaders send them.
+constexpr size_t kBootChunk = 4096;
+
+class VirtualFx3 : public Fx3Backend {
+public:
+    explicit VirtualFx3(vireo::sim::VirtualBoard& board) : board_(board) {}
+
+    bool open(int index, uint16_t* vid, uint16_t* pid, std::string* description) override {
+        std::lock_guard lock(board_.mutex());
+        const vireo::sim::Transport& t = board_.preset().transport;
+        if (index != 0 || board_.unplugged()) return false;
+        if (t.kind == TransportKind::Fx3Board) {
+            firmware_ = std::make_unique<vireo::sim::Fx3Firmware>(board_.chain(), t.superspeed);
+            *description = "Norvale " + board_.preset().name + " (virtual)";
+        } else if (t.kind == TransportKind::Fx3BootLoader) {
+            loader_ = std::make_unique<vireo::sim::Fx3BootLoader>(board_);
+            *description = "WestBridge";
+        } else {
+            return false;
+        }
+        *vid = t.vid;
+        *pid = t.pid;
+        return true;
+    }
+
+    int write(const uint8_t* data, int length) override {
+        std::lock_guard lock(board_.mutex());
+        if (!firmware_ || !board_.transfer(static_cast<uint64_t>(length), 0)) return -1;
+        firmware_->receive(data, static_cast<size_t>(length));
+        return length;
+    }
+
+    int read(uint8_t* data, int max) override {
+        std::lock_guard lock(board_.mutex());
+        std::vector<uint8_t> reply;
+        if (!firmware_ || board_.unplugged() || !firmware_->take_reply(&reply)) return -1;
+        // A reply longer than the request overflows the host's buffer: the transfer fails.
+        if (reply.size() > static_cast<size_t>(max)) return -1;
+        if (!board_.transfer(0, reply.size())) return -1;
+        std::memcpy(data, reply.data(), reply.size());
+        return static_cast<int>(reply.size());
+    }
+
+    bool download(const std::vector<uint8_t>& bytes, std::string* error) override {
+        std::lock_guard lock(board_.mutex());
+        if (!loader_) {
+            *error = "the open FX3 device is not in its boot loader";
+            return false;
+        }
+        Fx3Image image;
+        // The virtual board runs only its stand-in, so the stand-in is welcome here.
+        *error = fx3_image_parse(bytes.data(), bytes.size(), &image);
+        if (!error->empty()) return false;
+        for (const Fx3Section& s : image.sections) {
+            for (size_t at = 0; at < s.data.size(); at += kBootChunk) {
+                const size_t n = std::min(kBootChunk, s.data.size() - at);
+                if (!board_.transfer(n, 0)) return fail(error, "USB transfer to the boot loader failed");
+                if (!loader_->write_memory(s.address + static_cast<uint32_t>(at), s.data.data() + at, n))
+                    return fail(error, "the boot loader refused a section");
+            }
+        }
+        if (!board_.transfer(0, 0)) return fail(error, "USB transfer to the boot loader failed");
+        if (!loader_->jump(image.entry))
+            return fail(error, "the virtual board runs only its own stand-in JTAG firmware");
+        // The device has left the bus; this handle is dead until the next open.
+        loader_.reset();
+        return true;
+    }
+
+private:
+    static bool fail(std::string* error, const char* text) {
+        *error = text;
+        return false;
+    }
+
+    vireo::sim::VirtualBoard& board_;
+    std::unique_ptr<vireo::sim::Fx3Firmware> firmware_;
+    std::unique_ptr<vireo::sim::Fx3BootLoader> loader_;
+};
+
+}  // namespace
+
+std::unique_ptr<Fx3Backend> fx3_virtual_backend(vireo::sim::VirtualBoard& board) {
+    return std::make_unique<VirtualFx3>(board);
+}
