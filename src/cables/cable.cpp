@@ -4,6 +4,7 @@
 
 #include <memory>
 
+#include "cables/skprb.h"
 #include "jtag/status.h"
 
 namespace {
@@ -15,6 +16,7 @@ struct NamedDriver {
 
 // Built-in drivers by name. The USB drivers register here as they arrive.
 constexpr NamedDriver kDrivers[] = {
+    {"skprb", skprb_driver},
     {"", nullptr},
 };
 
