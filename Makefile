@@ -2,7 +2,7 @@
 PRESETS := release asan
 JOBS ?= $(shell nproc)
 
-.PHONY: test bench bootstrap build clean
+.PHONY: demo test bench bootstrap build clean
 
 bootstrap:
 	@bash scripts/bootstrap
@@ -20,6 +20,12 @@ test: build
 	  echo "== tests ($$p) =="; \
 	  ctest --preset $$p -j $(JOBS); \
 	done
+
+# The main job on the virtual board, visible step by step.
+demo: bootstrap
+	@cmake --preset release >/dev/null
+	@cmake --build --preset release -j $(JOBS)
+	@bash scripts/demo build/release/bin
 
 bench: bootstrap
 	@cmake --preset release >/dev/null

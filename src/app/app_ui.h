@@ -1,0 +1,31 @@
+// What the command logic needs from a user interface. The terminal (vireo) and the window
+// (vireopg) implement it; the command logic itself knows neither.
+#pragma once
+
+#include <string>
+
+namespace vireo::app {
+
+class AppUi {
+public:
+    virtual ~AppUi() = default;
+
+    // One finished log line (the date-and-time prefix already applied where it belongs).
+    virtual void append_log(const std::string& line) = 0;
+    // Progress of a long operation; maximum 0 means "no progress to show".
+    virtual void show_progress(int position, int maximum) = 0;
+    virtual void show_status(const std::string& text) = 0;
+    virtual bool ask_yes_no(const std::string& title, const std::string& question) = 0;
+    virtual void show_message(const std::string& title, const std::string& text) = 0;
+    // Board picture file (full path) and the detected device's name.
+    virtual void show_picture(const std::string& path) = 0;
+    virtual void show_device_name(const std::string& name) = 0;
+    // The result badge: the text ("Program Success!!") and the operation status behind it.
+    virtual void show_result(const std::string& text, int status) = 0;
+    // Busy while a command runs (only Cancel usable), idle otherwise.
+    virtual void set_busy(bool busy) = 0;
+    // Lets the interface handle pending input during a long operation (Cancel, Ctrl-C).
+    virtual void process_events() {}
+};
+
+}  // namespace vireo::app

@@ -1,0 +1,95 @@
+#include "app/host.h"
+
+#include <cctype>
+#include <cstdio>
+#include <vector>
+
+#include "jtag/msg.h"
+
+namespace vireo::app {
+namespace {
+
+AppUi* g_ui = nullptr;
+AppPaths g_paths;
+
+int print_sink(const char* format, va_list args) {
+    const std::string text = vformat(format, args);
+    if (g_ui) g_ui->append_log(log_line(text, std::time(nullptr)));
+    return static_cast<int>(text.size());
+}
+
+void progress_sink(int current, int total, const char*) {
+    if (!g_ui) return;
+    g_ui->show_progress(current, total);
+    g_ui->process_events();
+}
+
+void status_sink(const char* text) {
+    if (g_ui && text) g_ui->show_status(text);
+}
+
+std::string query_sink(const char* key) {
+    const std::string k = key ? key : "";
+    if (k == "bsdl_file_path" || k == "ddb_file_path" || k == "package_file_path" ||
+        k == "sys_file_path" || k == "data_file_path" || k == "cable_plugin_dir") {
+        return g_paths.sys_dir;
+    }
+    if (k == "exe_file_path") return g_paths.exe_dir;
+    if (k == "overwrite") return g_ui && g_ui->ask_yes_no("query", "Over write OK ?") ? "Y" : "N";
+    return "";
+}
+
+bool blank(const std::string& text) {
+    for (unsigned char c : text) {
+        if (!std::isspace(c)) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string vformat(const char* format, va_list args) {
+    if (!format) return {};
+    va_list copy;
+    va_copy(copy, args);
+    const int n = std::vsnprintf(nullptr, 0, format, copy);
+    va_end(copy);
+    if (n <= 0) return {};
+    std::vector<char> buffer(static_cast<size_t>(n) + 1);
+    std::vsnprintf(buffer.data(), buffer.size(), format, args);
+    return std::string(buffer.data(), static_cast<size_t>(n));
+}
+
+std::string log_line(const std::string& text, std::time_t now) {
+    std::string body = text;
+    if (!body.empty() && body.back() == '\n') body.pop_back();
+    if (body.empty() || blank(body)) return body.empty() ? " " : body;
+    char stamp[32];
+    std::tm local{};
+    localtime_r(&now, &local);
+    std::strftime(stamp, sizeof stamp, "%Y/%m/%d %H:%M:%S", &local);
+    return std::string(stamp) + "  " + body;
+}
+
+void log_message(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    const std::string text = vformat(format, args);
+    va_end(args);
+    if (g_ui) g_ui->append_log(log_line(text, std::time(nullptr)));
+}
+
+void log_blank_line() {
+    if (g_ui) g_ui->append_log(" ");
+}
+
+void install_host(AppUi* ui, const AppPaths& paths) {
+    g_ui = ui;
+    g_paths = paths;
+    set_print_callback(print_sink);
+    set_progress_callback(progress_sink);
+    set_status_callback(status_sink);
+    set_query_callback(query_sink);
+}
+
+}  // namespace vireo::app

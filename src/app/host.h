@@ -1,0 +1,30 @@
+// The application's answers to the JTAG library: the message sink that turns messages into
+// dated log lines, the progress and status callbacks, and the configuration query.
+#pragma once
+
+#include <cstdarg>
+#include <ctime>
+#include <string>
+
+#include "app/app_ui.h"
+#include "app/paths.h"
+
+namespace vireo::app {
+
+// Registers the callbacks with the library; they report to `ui` from now on.
+void install_host(AppUi* ui, const AppPaths& paths);
+
+// The log line of one message: a blank line for no text; a text that is not blank gets the date
+// and time ("2026/12/07 20:45:12") and two blanks in front. One trailing line end is dropped.
+std::string log_line(const std::string& text, std::time_t now);
+
+// Appends a line to the log the way the library's messages are (with the date prefix).
+void log_message(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Appends a line holding one blank.
+void log_blank_line();
+
+// printf into a std::string.
+std::string vformat(const char* format, va_list args);
+
+}  // namespace vireo::app

@@ -1,0 +1,276 @@
+#include "app/session.h"
+
+#include <unistd.h>
+
+#include <array>
+#include <filesystem>
+
+#include "app/host.h"
+#include "cables/fx3.h"
+#include "devdb/bsreg.h"
+#include "jtag/chain.h"
+#include "jtag/devalg.h"
+#include "jtag/opflag.h"
+#include "jtag/status.h"
+#include "jtag/tap.h"
+
+namespace vireo::app {
+namespace {
+
+constexpr std::array<const char*, 7> kSupportedDevices = {
+    "XC6SLX16", "XC6SLX45", "XC6SLX45T", "XC7A100T", "XC7S50_CSGA324", "XC7A200T", "XC7K160T"};
+
+constexpr uint32_t kWriteEntry = 1;
+constexpr uint32_t kShutdownEntry = 3;
+constexpr uint32_t kCancelEntry = 0xF;
+constexpr uint32_t kIscDisable = 0x16;
+constexpr int64_t kIscDisableClocks = 24;
+
+bool is_boot_loader(uint16_t vid, uint16_t pid) {
+    return vid == 0x04B4 && pid >= 0x00F0 && pid <= 0x00F3;
+}
+
+uint32_t captured_word(BsReg* reg, int offset) {
+    uint32_t value = 0;
+    bsreg_get(reg, BSREG_TDOCAPTURE, offset, 32, &value);
+    return value;
+}
+
+}  // namespace
+
+bool supported_device(const std::string& name) {
+    for (const char* supported : kSupportedDevices) {
+        if (name == supported) return true;
+    }
+    return false;
+}
+
+std::string board_picture(const std::string& name, Target target, const std::string& sys_dir) {
+    const bool fpga = target == Target::Fpga;
+    if (name == "XC6SLX4") {
+        const std::string custom = fpga ? "custom_board_top.bmp" : "custom_board_bot.bmp";
+        return std::filesystem::exists(sys_dir + custom) ? custom : "none.bmp";
+    }
+    if (name == "XC6SLX16" || name == "XC6SLX45") return fpga ? "kb2201a.bmp" : "kb2201b.bmp";
+    if (name == "XC6SLX45T") return fpga ? "kb2202a.bmp" : "kb2202b.bmp";
+    if (name == "XC7A100T") return fpga ? "kb2203a.bmp" : "kb2203b.bmp";
+    if (name == "XC7S50_CSGA324") return fpga ? "kb2205a.bmp" : "kb2205b.bmp";
+    if (name == "XC7K160T") return fpga ? "lumenka.bmp" : "lumenkb.bmp";
+    return "";
+}
+
+Session::Session(AppUi& ui, AppPaths paths) : ui_(ui), paths_(std::move(paths)) {}
+
+Session::~Session() { disconnect(); }
+
+void Session::log_no_board_picture() { ui_.show_picture(paths_.sys_dir + "none.bmp"); }
+
+void Session::show_board_picture() {
+    const std::string picture = board_picture(device_name_, target_, paths_.sys_dir);
+    if (!picture.empty()) ui_.show_picture(paths_.sys_dir + picture);
+}
+
+void Session::disconnect() {
+    if (!chain_) return;
+    // The device's record owns the module binding and releases it with the chain.
+    jtag_close_chain(chain_);
+    chain_ = nullptr;
+    device_ = nullptr;
+    devopt_ = nullptr;
+    module_ = nullptr;
+}
+
+ConnectResult Session::connect() {
+    disconnect();
+
+    uint16_t vid = 0, pid = 0;
+    char text[256] = {};
+    if (fx3_open(0, &vid, &pid, text, sizeof text) && is_boot_loader(vid, pid)) {
+        if (!ui_.ask_yes_no("ファームウェア書き込みの確認",
+                            "Cypress EZ-USB FX3が検出されました。\nファームウェアを書き換えますか？")) {
+            fx3_close();
+            return ConnectResult::FirmwareDeclined;
+        }
+        log_message("ファームウェアを書き込みます");
+        ui_.set_busy(true);
+        char error[256] = {};
+        const std::string image = paths_.sys_dir + "SlaveFifoKB2203-XVC.img";
+        if (chdir(paths_.sys_dir.c_str()) != 0) {
+            // The image path is absolute; the current folder only matters to the download.
+        }
+        const int ok = fx3_download(image.c_str(), error, sizeof error);
+        fx3_close();
+        if (!ok) {
+            log_message("ファームウェア書き込み失敗 %s \n", error);
+        } else {
+            ui_.show_message("書き換え成功",
+                             "ファームウェアを書き込みました。USBを抜き差ししてボードを再起動してください。");
+        }
+        return ConnectResult::FirmwareLoaded;
+    }
+    fx3_close();
+
+    if (!connected_) {
+        log_blank_line();
+        log_message("Connecting to Spartan-6 or Artix-7 board...");
+    }
+    chain_ = jtag_open_chain("kprbemb", "");
+    if (!chain_) chain_ = jtag_open_chain("skprb", "");
+    if (!chain_) {
+        log_message("Spartan-6 nor Artix-7 board was not found");
+        log_no_board_picture();
+        connected_ = false;
+        return ConnectResult::NoBoard;
+    }
+
+    chain_detect(chain_);
+    const int count = jtag_count(chain_);
+    if (count == 0 || count >= 3) {
+        log_message(count == 0 ? "Any device was not found on Spartan-6 or Artix-7 board."
+                               : "Three or more deivices were fount on Spartan-6 or Artix-7 "
+                                 "board. It may have some error.");
+        log_no_board_picture();
+        disconnect();
+        connected_ = false;
+        return ConnectResult::NoDevice;
+    }
+
+    device_ = chain_get_device(chain_, 0);
+    devopt_ = device_devopt(device_);
+    module_ = jtag_bind_algorithm(chain_, 0);
+    if (devopt_) {
+        devopt_->algorithm = module_;
+        devopt_->algorithm_release = module_ ? devalg_close : nullptr;
+    }
+    device_name_ = device_part(device_) ? device_part(device_)->name : "";
+    ui_.show_device_name(device_name_);
+
+    if (!supported_device(device_name_)) {
+        log_message("Illegal device %s was found.", device_name_.c_str());
+        log_no_board_picture();
+        disconnect();
+        connected_ = false;
+        return ConnectResult::IllegalDevice;
+    }
+    show_board_picture();
+    if (!connected_) log_message("Device %s was found succesfully.", device_name_.c_str());
+    connected_ = true;
+    return ConnectResult::Connected;
+}
+
+ConnectResult Session::reconnect() {
+    disconnect();
+    connected_ = false;
+    return connect();
+}
+
+int Session::idcode_check() {
+    if (connect() != ConnectResult::Connected) return JTAG_NO_DEVICE;
+    jtag_select_all(chain_);
+    int status = jtag_idcode(chain_);
+    if (status == JTAG_OK) {
+        const PartRecord* part = device_part(device_);
+        const uint32_t mask = part->idcode_mask & 0x0FFFFFFF;
+        const uint32_t read = devopt_->idcode_read;
+        if ((read & mask) == (part->idcode & mask)) {
+            log_message("デバイス'%s'のIDCODEは 0x%08lX で正常です", device_name_.c_str(),
+                        static_cast<unsigned long>(read));
+        } else {
+            log_message("ERROR:デバイスのIDCODEが期待値と異なります。期待値:%08lX, 取得値:%08lX",
+                        static_cast<unsigned long>(part->idcode),
+                        static_cast<unsigned long>(read));
+            status = JTAG_IDCODE;
+        }
+    } else {
+        chain_report_errors(chain_);
+    }
+    disconnect();
+    return status;
+}
+
+int Session::device_dna() {
+    if (connect() != ConnectResult::Connected) return JTAG_NO_DEVICE;
+    jtag_select_all(chain_);
+    int status = jtag_bypass(chain_);
+    chain_settings(chain_)->stay = 0;
+    BsReg* ir = device_get_register(device_, DEVICE_IR);
+    BsReg* dr = device_get_register(device_, DEVICE_DR);
+    auto load = [&](uint32_t instruction) {
+        bsreg_set(ir, BSREG_TDI, instruction, 0, 0);
+        return chain_shift(chain_, DEVICE_IR, CHAIN_WRITE_BACK);
+    };
+    // Spartan-6 reads its DNA with ISC_DNA (0x30); on 7-series 0x30 is not the DNA register,
+    // so those parts use their XSC_DNA instruction instead.
+    const PartInstruction* xsc_dna = part_find_instruction(device_part(device_), "XSC_DNA", 0);
+    const uint32_t dna_instruction = xsc_dna ? xsc_dna->value : 0x30u;
+    bool shifted = status == JTAG_OK;
+    for (uint32_t instruction : {0x10u, 0x36u, 0x10u, 0x36u, 0x10u, dna_instruction}) {
+        shifted = load(instruction) && shifted;
+    }
+    bsreg_resize(dr, 96);
+    shifted = chain_shift(chain_, DEVICE_DR, CHAIN_WRITE_BACK) && shifted;
+    const uint32_t low = captured_word(dr, 0);
+    const uint32_t high = captured_word(dr, 32);
+    shifted = load(0x36) && shifted;
+    // ISC_ENABLE shut the design down; ISC_DISABLE and a few clocks start it again, so reading
+    // the DNA never leaves a configured FPGA stopped.
+    shifted = load(kIscDisable) && shifted;
+    chain_runtest(chain_, RUNTEST_IDLE, 0, kIscDisableClocks, nullptr, nullptr);
+    jtag_select_all(chain_);
+    const int bypass = jtag_bypass(chain_);
+    if (shifted && bypass == JTAG_OK) {
+        log_message("DeviceDNA:%08lx-%08lx", static_cast<unsigned long>(high),
+                    static_cast<unsigned long>(low));
+    } else {
+        // A lost cable must not be shown as a DNA of zeros.
+        status = cable_alive(chain_get_cable(chain_)) ? JTAG_FAIL : JTAG_DISCONNECTED;
+        if (Devopt* d = device_devopt(device_)) d->status = status;
+        chain_report_errors(chain_);
+    }
+    disconnect();
+    return shifted && bypass == JTAG_OK ? JTAG_OK : status;
+}
+
+int Session::program_fpga(const std::string& file,
+                          bool (*wait_for_update)(const std::string&)) {
+    if (connect() != ConnectResult::Connected) return JTAG_NO_DEVICE;
+    if (wait_for_update && !wait_for_update(file)) {
+        log_message("書き込みはキャンセルされました");
+        disconnect();
+        return JTAG_CANCELLED;
+    }
+    file_ = file;
+    devopt_->file_path = file_;
+    devopt_->selected = 1;
+    ui_.set_busy(true);
+
+    int result = devalg_call(module_, kShutdownEntry);
+    if (result == JTAG_OK || result == JTAG_UNSUPPORTED) result = devalg_call(module_, kWriteEntry);
+
+    if (result == JTAG_OK) {
+        log_message("FPGAへファイル\"%s\"を書き込みました", file_.c_str());
+    } else if (result == JTAG_CANCELLED) {
+        log_message("FPGAへの書き込みはキャンセルされました");
+    } else {
+        log_message("FPGAへの書き込みは失敗しました");
+        chain_report_errors(chain_);
+    }
+    const char* suffix = result == JTAG_OK          ? " Success!!"
+                         : result == JTAG_CANCELLED ? " Canceled"
+                                                    : " Failed!!";
+    ui_.show_result(std::string("Program") + suffix, result);
+    file_.clear();
+    ui_.set_busy(false);
+    disconnect();
+    return result;
+}
+
+void Session::cancel() {
+    if (!chain_ || !devopt_ || !devopt_->algorithm) return;
+    devopt_->selected = 1;
+    if (auto entry = devalg_find(devopt_->algorithm, kCancelEntry)) {
+        reinterpret_cast<int (*)(DevAlgModule*)>(entry)(devopt_->algorithm);
+    }
+}
+
+}  // namespace vireo::app
