@@ -4,6 +4,7 @@
 
 #include <memory>
 
+#include "cables/kprbemb.h"
 #include "cables/skprb.h"
 #include "jtag/status.h"
 
@@ -17,6 +18,7 @@ struct NamedDriver {
 // Built-in drivers by name. The USB drivers register here as they arrive.
 constexpr NamedDriver kDrivers[] = {
     {"skprb", skprb_driver},
+    {"kprbemb", kprbemb_driver},
     {"", nullptr},
 };
 

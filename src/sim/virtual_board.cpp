@@ -1,5 +1,6 @@
 #include "sim/virtual_board.h"
 
+#include <atomic>
 #include <cstdlib>
 
 #include "sim/board_chain.h"
@@ -10,6 +11,8 @@ namespace {
 // USB latency of one transfer: a microframe at high speed, less at SuperSpeed.
 constexpr uint64_t kHighSpeedLatencyNs = 125'000;
 constexpr uint64_t kSuperSpeedLatencyNs = 20'000;
+
+std::atomic<uint64_t> next_serial{1};
 
 struct BoardSlot {
     std::unique_ptr<VirtualBoard> board;
@@ -42,7 +45,10 @@ VirtualBoard* install(std::string_view text, std::string* error) {
 }  // namespace
 
 VirtualBoard::VirtualBoard(SimConfig config)
-    : config_(std::move(config)), preset_(config_.preset), chain_(build_chain(config_)) {}
+    : config_(std::move(config)),
+      serial_(next_serial++),
+      preset_(config_.preset),
+      chain_(build_chain(config_)) {}
 
 bool VirtualBoard::transfer(uint64_t bytes_out, uint64_t bytes_in) {
     if (config_.unplug_after && counters_.transfers >= *config_.unplug_after) unplugged_ = true;

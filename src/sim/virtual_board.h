@@ -26,6 +26,9 @@ public:
     explicit VirtualBoard(SimConfig config);
 
     const SimConfig& config() const { return config_; }
+    // Differs between every two boards a process creates, so a handle opened on a board that
+    // reset_virtual_board replaced can tell it is gone.
+    uint64_t serial() const { return serial_; }
     // The preset the board currently poses as (a boot loader becomes its board after download).
     const BoardPreset& preset() const { return *preset_; }
     TapChain& chain() { return *chain_; }
@@ -46,6 +49,7 @@ public:
 
 private:
     SimConfig config_;
+    uint64_t serial_;
     const BoardPreset* preset_;
     std::unique_ptr<TapChain> chain_;
     UsbCounters counters_;

@@ -1,0 +1,42 @@
+// Device objects of the USB 2.0 cables: open by name, bulk transfers and the product string
+// through control codes, close. The names, codes and pipes are those the cable's kernel driver
+// offers on Windows; here they are served by libusb-1.0 or, when VIREO_SIM selects a USB 2.0
+// board or cable, by the virtual board.
+//
+// Names: "\\.\XrCam-%d" and "\\.\nvsp6-%d", n = 0..9.
+//   libusb:  the devices of vendor 0x2129 other than the FX3 boards (products 0x0640, 0x0520),
+//            in the order the bus lists them; the n-th name of either family is the n-th device.
+//   virtual: "\\.\XrCam-0" is the board; every other name finds no device.
+// Pipes and the bulk endpoints that carry them:
+//   0 command stream  -> EP 0x02 OUT      2 TDO stream   <- EP 0x86 IN
+//   4 control request -> EP 0x04 OUT      5 control reply <- EP 0x88 IN
+// Every transfer is bounded in time (control pipes 1 s, stream pipes 10 s); a time-out fails.
+#pragma once
+
+#include <cstdint>
+
+using DevobjHandle = intptr_t;
+constexpr DevobjHandle DEVOBJ_INVALID = -1;
+
+enum DevobjCode : uint32_t {
+    DEVOBJ_BULK_WRITE = 0x222051,  // in: u32 pipe; out: the bytes to send
+    DEVOBJ_BULK_READ = 0x22204E,   // in: u32 pipe; out: receives up to out_size bytes
+    DEVOBJ_STRING = 0x222044,      // in: byte 0 index, bytes 2..3 language (LE); out: descriptor
+};
+
+enum DevobjPipe : uint32_t {
+    DEVOBJ_PIPE_STREAM_OUT = 0,
+    DEVOBJ_PIPE_STREAM_IN = 2,
+    DEVOBJ_PIPE_CONTROL_OUT = 4,
+    DEVOBJ_PIPE_CONTROL_IN = 5,
+};
+
+// A handle, or DEVOBJ_INVALID when the name has no device (or VIREO_SIM is invalid: its error is
+// printed once through the message sink).
+DevobjHandle devobj_open(const char* name);
+// 1 on success with *returned = bytes moved (written, read, or descriptor bytes); 0 on failure
+// (unknown handle or code, short input, USB error or time-out, cable gone).
+int devobj_ioctl(DevobjHandle handle, uint32_t code, const void* in, uint32_t in_size, void* out,
+                 uint32_t out_size, uint32_t* returned);
+// 1 when the handle was open, 0 otherwise.
+int devobj_close(DevobjHandle handle);

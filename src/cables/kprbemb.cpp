@@ -1,0 +1,224 @@
+#include "cables/kprbemb.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "cables/kprbemb_link.h"
+#include "jtag/status.h"
+
+namespace {
+
+constexpr int kChunk1 = 256;  // protocol 1: bits per shift command
+constexpr int kChunk2 = 500;  // protocol 2: bits per packet
+constexpr size_t kReply1 = 256, kReply2 = 512;
+constexpr size_t kWalkPacket = 512;
+constexpr double kTicksPerMicrosecond = 0.52356020942408379156;  // one tick is 1.91 us
+
+constexpr uint8_t kCmdEnd = 0x00, kCmdTms = 0x02, kCmdWait = 0x06, kCmdShift1 = 0x08;
+constexpr uint8_t kCmdPacket = 0x10, kCmdPacketRead = 0x11;
+constexpr uint8_t kBitTdi = 0x08, kBitTms = 0x80;
+
+// Bits i..i+n of a byte-per-bit TDI (masked when mask is given; null tdi gives zeros), packed
+// LSB first at the end of out.
+void append_packed(std::vector<uint8_t>& out, const uint8_t* tdi, const uint8_t* mask,
+                   int64_t first, int n) {
+    const size_t at = out.size();
+    out.resize(at + (n + 7) / 8, 0);
+    if (!tdi) return;
+    for (int i = 0; i < n; ++i) {
+        if (tdi[first + i] && (!mask || mask[first + i])) out[at + i / 8] |= 1 << (i % 8);
+    }
+}
+
+// One chunk of n TCKs in the protocol's format. TMS rises on the chunk's last TCK when exit is
+// set. Returns the reply size, 0 without TDO.
+size_t build_chunk(KprbembState& s, const uint8_t* tdi, const uint8_t* mask, int64_t first,
+                   int n, bool read, bool exit) {
+    std::vector<uint8_t>& b = s.scratch;
+    b.clear();
+    if (s.protocol == 1) {
+        b = {kCmdShift1, static_cast<uint8_t>(n), static_cast<uint8_t>((exit ? 1 : 0) | (read ? 2 : 0))};
+        append_packed(b, tdi, mask, first, n);
+    } else {
+        b = {read ? kCmdPacketRead : kCmdPacket, static_cast<uint8_t>(n),
+             static_cast<uint8_t>(n <= 256 ? 1 : 2)};
+        b.resize(3 + n, 0);
+        for (int i = 0; i < n; ++i) {
+            if (tdi && tdi[first + i] && (!mask || mask[first + i])) b[3 + i] = kBitTdi;
+        }
+        if (exit) b[3 + n - 1] |= kBitTms;
+    }
+    b.push_back(kCmdEnd);
+    return read ? (s.protocol == 1 ? kReply1 : kReply2) : 0;
+}
+
+void unpack_reply(int protocol, const uint8_t* reply, uint8_t* out, int n) {
+    for (int i = 0; i < n; ++i) {
+        out[i] = protocol == 1 ? (reply[i / 8] >> (i % 8)) & 1 : (reply[i] >> 1) & 1;
+    }
+}
+
+// count TCKs in chunks, the last one raising TMS when exit is set; TDO into out when given.
+// 1, or 21 when the cable is lost (out then holds zeros from the failed chunk on).
+int clock_bits(Cable* cable, KprbembState& s, int64_t count, const uint8_t* tdi,
+               const uint8_t* mask, uint8_t* out, bool exit, bool flush) {
+    const int chunk = s.protocol == 1 ? kChunk1 : kChunk2;
+    uint8_t reply[kReply2];
+    for (int64_t first = 0; first < count; first += chunk) {
+        const int n = static_cast<int>(std::min<int64_t>(chunk, count - first));
+        const bool last = first + n == count;
+        const size_t reply_size = build_chunk(s, tdi, mask, first, n, out != nullptr, exit && last);
+        if (kprb_queue(s, s.scratch.data(), s.scratch.size(), flush || out) < 0 ||
+            (reply_size && kprb_stream_read(s, reply, reply_size) < 0)) {
+            if (out) std::memset(out + first, 0, static_cast<size_t>(count - first));
+            return kprb_lost(cable);
+        }
+        if (out) unpack_reply(s.protocol, reply, out + first, n);
+    }
+    return JTAG_OK;
+}
+
+}  // namespace
+
+const CableDriver* kprbemb_driver() {
+    static const CableDriver driver = [] {
+        CableDriver d;
+        d.open = kprbemb_open;
+        d.init = kprbemb_init;
+        d.close = kprbemb_close;
+        d.tap_goto = kprbemb_tap_goto;
+        d.shift_inout = kprbemb_shift_inout;
+        d.runtest = kprbemb_runtest;
+        d.option = kprbemb_option;
+        return d;
+    }();
+    return &driver;
+}
+
+void* kprbemb_open(Cable* cable, const char* param) {
+    if (!cable) return nullptr;
+    try {
+        auto owned = std::make_unique<KprbembState>();
+        KprbembState& s = *owned;
+        cable->state = owned.release();
+        s.param = param ? param : "";
+        s.queue.reserve(kKprbQueueSize);
+        bool found = false;
+        for (const char* family : {"\\\\.\\XrCam-%d", "\\\\.\\nvsp6-%d"}) {
+            for (int n = 0; n < 10 && !found; ++n) {
+                char name[32];
+                std::snprintf(name, sizeof name, family, n);
+                s.handle = devobj_open(name);
+                if (s.handle == DEVOBJ_INVALID) continue;
+                found = kprb_identify(s) && s.handle != DEVOBJ_INVALID;
+                if (found) s.device_name = name;
+                else kprb_drop_handle(s);  // a device we do not drive is left alone
+            }
+        }
+        if (!found) return nullptr;  // cable_free closes the record
+        if (!kprb_identify(s)) {
+            kprbemb_close(cable);
+            cable->state = nullptr;
+            return nullptr;
+        }
+        return &s;
+    } catch (const std::bad_alloc&) {
+        kprbemb_close(cable);
+        cable->state = nullptr;
+        return nullptr;
+    }
+}
+
+int kprbemb_init(Cable* cable) {
+    KprbembState* s = kprb_state(cable);
+    if (!s) return JTAG_NULL;
+    s->tap_state = UNKNOWN;
+    const uint8_t init_request = 0x04;
+    const uint8_t start[] = {0x00, 0x33, 0x00, 0x00};
+    const bool ok = kprb_control_write(*s, &init_request, 1) >= 0 &&
+                    kprb_queue(*s, start, sizeof start, true) >= 0;
+    return ok ? JTAG_OK : JTAG_FAIL;
+}
+
+int kprbemb_close(Cable* cable) {
+    KprbembState* s = kprb_state(cable);
+    if (!s) return JTAG_NULL;
+    std::unique_ptr<KprbembState> owned(s);
+    kprb_drop_handle(*s);
+    return JTAG_OK;
+}
+
+// Protocol 1 walks with two bytes per TCK; protocol 2 sends the walk as one 512-byte packet.
+// Both give up beyond kTapWalkLimit steps, so no target can keep the walk going.
+int kprbemb_tap_goto(Cable* cable, unsigned target, int flush) {
+    KprbembState* s = kprb_state(cable);
+    if (!s) return JTAG_NULL;
+    unsigned state = s->tap_state;
+    uint8_t tms[kTapWalkLimit];
+    const int steps = tap_walk(&state, target, tms);
+    if (steps < 0) return JTAG_FAIL;
+    if (steps == 0) return JTAG_OK;
+    std::vector<uint8_t>& b = s->scratch;
+    b.clear();
+    if (s->protocol == 1) {
+        for (int i = 0; i < steps; ++i) b.insert(b.end(), {kCmdTms, static_cast<uint8_t>(kCmdTms + tms[i])});
+    } else {
+        b = {kCmdPacket, static_cast<uint8_t>(steps), 0x01};
+        for (int i = 0; i < steps; ++i) b.push_back(tms[i] ? kBitTms : 0x00);
+        b.resize(kWalkPacket - 1, 0x00);
+    }
+    b.push_back(kCmdEnd);
+    s->tap_state = state;
+    if (kprb_queue(*s, b.data(), b.size(), flush) < 0) return kprb_lost(cable);
+    return JTAG_OK;
+}
+
+int kprbemb_shift_inout(Cable* cable, int count, const uint8_t* tdi, const uint8_t* tdimask,
+                        const uint8_t*, const uint8_t*, uint8_t* capture, int kind, int nocap,
+                        int, const char*, int flush) {
+    KprbembState* s = kprb_state(cable);
+    if (!s) return JTAG_FAIL;
+    if (!cable->alive) return JTAG_DISCONNECTED;
+    if (count <= 0) return JTAG_OK;
+    if (!tdi || !tdimask) return JTAG_FAIL;
+    const bool read = !(nocap & 3) && capture;
+    try {
+        const int status = clock_bits(cable, *s, count, tdi, tdimask, read ? capture : nullptr,
+                                      true, flush != 0);
+        if (!read && capture) std::memset(capture, 0, static_cast<size_t>(count));
+        if (status != JTAG_OK) return status;
+    } catch (const std::bad_alloc&) {
+        return JTAG_FAIL;
+    }
+    s->tap_state = kind == 1 ? EXIT1_IR : EXIT1_DR;
+    return JTAG_OK;
+}
+
+int kprbemb_runtest(Cable* cable, unsigned state, int64_t usec, int64_t clocks, int,
+                    const char*, int flush, const uint8_t* tdi, uint8_t* tdo) {
+    KprbembState* s = kprb_state(cable);
+    if (!s) return JTAG_FAIL;
+    if (!cable->alive) return JTAG_DISCONNECTED;
+    if (usec < 0) return JTAG_FAIL;
+    if (usec > 0) {
+        const double ticks = static_cast<double>(usec) * kTicksPerMicrosecond;
+        const uint32_t t = ticks >= 4294967295.0 ? 0xFFFFFFFFu : static_cast<uint32_t>(ticks);
+        const uint8_t wait[] = {kCmdWait, static_cast<uint8_t>(t), static_cast<uint8_t>(t >> 8),
+                                static_cast<uint8_t>(t >> 16), static_cast<uint8_t>(t >> 24)};
+        if (kprb_queue(*s, wait, sizeof wait, flush != 0) < 0) return kprb_lost(cable);
+        return JTAG_OK;
+    }
+    if (state != UNKNOWN) {
+        const int moved = kprbemb_tap_goto(cable, state, flush);
+        if (moved != JTAG_OK) return moved;
+    }
+    if (clocks <= 0) return JTAG_OK;
+    try {
+        return clock_bits(cable, *s, clocks, tdi, nullptr, tdo, false, flush != 0);
+    } catch (const std::bad_alloc&) {
+        return JTAG_FAIL;
+    }
+}

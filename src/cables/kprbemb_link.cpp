@@ -1,0 +1,167 @@
+#include "cables/kprbemb_link.h"
+
+#include <strings.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "cables/cable.h"
+#include "jtag/msg.h"
+#include "jtag/status.h"
+
+namespace {
+
+// Longest single transfer when a buffer is 65536 bytes or more.
+constexpr size_t kLargeTransfer = 65024;
+constexpr size_t kShortTransfer = 64;
+
+size_t transfer_size(size_t remaining) {
+    return remaining >= 65536 ? kLargeTransfer : remaining;
+}
+
+int fail(KprbembState& s) {
+    kprb_drop_handle(s);
+    return -1;
+}
+
+// One bulk transfer; a call that moves nothing counts as failed, so loops always advance.
+bool bulk(KprbembState& s, uint32_t code, uint32_t pipe, uint8_t* data, size_t size,
+          size_t* moved) {
+    uint32_t got = 0;
+    if (!devobj_ioctl(s.handle, code, &pipe, sizeof pipe, data, static_cast<uint32_t>(size),
+                      &got) ||
+        got == 0 || got > size) {
+        return false;
+    }
+    *moved = got;
+    return true;
+}
+
+int read_all(KprbembState& s, uint32_t pipe, uint8_t* buffer, size_t size, size_t most) {
+    if (s.handle == DEVOBJ_INVALID || !buffer) return -1;
+    std::memset(buffer, 0, size);
+    for (size_t done = 0; done < size;) {
+        size_t moved = 0;
+        if (!bulk(s, DEVOBJ_BULK_READ, pipe, buffer + done, std::min(size - done, most), &moved)) {
+            std::memset(buffer, 0, size);  // nothing stale or partial is handed on
+            return fail(s);
+        }
+        done += moved;
+    }
+    return static_cast<int>(size);
+}
+
+int send_queue(KprbembState& s) {
+    size_t done = 0;
+    while (done < s.queue.size()) {
+        size_t moved = 0;
+        if (!bulk(s, DEVOBJ_BULK_WRITE, DEVOBJ_PIPE_STREAM_OUT, s.queue.data() + done,
+                  transfer_size(s.queue.size() - done), &moved)) {
+            s.queue.clear();
+            return fail(s);
+        }
+        done += moved;
+    }
+    s.queue.clear();
+    return 0;
+}
+
+bool same_name(const std::string& name, const char* known) {
+    return name.size() == std::strlen(known) && strcasecmp(name.c_str(), known) == 0;
+}
+
+}  // namespace
+
+KprbembState* kprb_state(Cable* cable) {
+    return cable ? static_cast<KprbembState*>(cable->state) : nullptr;
+}
+
+int kprb_lost(Cable* cable) {
+    cable->alive = 0;
+    return JTAG_DISCONNECTED;
+}
+
+void kprb_drop_handle(KprbembState& s) {
+    if (s.handle != DEVOBJ_INVALID) devobj_close(s.handle);
+    s.handle = DEVOBJ_INVALID;
+}
+
+int kprb_queue(KprbembState& s, const uint8_t* bytes, size_t size, bool flush) {
+    if (s.handle == DEVOBJ_INVALID) return -1;
+    while (size > 0) {
+        const size_t take = std::min(size, kKprbQueueSize - s.queue.size());
+        s.queue.insert(s.queue.end(), bytes, bytes + take);
+        bytes += take;
+        size -= take;
+        if (s.queue.size() == kKprbQueueSize && send_queue(s) < 0) return -1;
+    }
+    if (flush && !s.queue.empty()) return send_queue(s);
+    return 0;
+}
+
+int kprb_queue_byte(KprbembState& s, uint8_t byte, bool flush) {
+    return kprb_queue(s, &byte, 1, flush);
+}
+
+int kprb_control_write(KprbembState& s, const uint8_t* bytes, size_t size) {
+    if (s.handle == DEVOBJ_INVALID) return -1;
+    size_t moved = 0;
+    if (!bulk(s, DEVOBJ_BULK_WRITE, DEVOBJ_PIPE_CONTROL_OUT, const_cast<uint8_t*>(bytes), size,
+              &moved)) {
+        return fail(s);
+    }
+    return static_cast<int>(moved);
+}
+
+int kprb_control_read(KprbembState& s, uint8_t* buffer, size_t size) {
+    return read_all(s, DEVOBJ_PIPE_CONTROL_IN, buffer, size, kShortTransfer);
+}
+
+int kprb_stream_read(KprbembState& s, uint8_t* buffer, size_t size) {
+    return read_all(s, DEVOBJ_PIPE_STREAM_IN, buffer, size, transfer_size(size));
+}
+
+bool kprb_identify(KprbembState& s) {
+    const uint8_t request[4] = {2, 0, 0x1B, 0x00};  // index 2, language 0x001B
+    uint8_t descriptor[256] = {};
+    uint32_t got = 0;
+    if (s.handle == DEVOBJ_INVALID ||
+        !devobj_ioctl(s.handle, DEVOBJ_STRING, request, sizeof request, descriptor,
+                      sizeof descriptor, &got)) {
+        return false;
+    }
+    // Characters the length byte announces, but never past what actually arrived.
+    int count = static_cast<int8_t>(descriptor[0]) / 2 - 1;
+    count = std::min(count, (static_cast<int>(got) - 2) / 2);
+    std::string name;
+    for (int i = 0; i < count; ++i) name += static_cast<char>(descriptor[2 + 2 * i]);
+
+    if (same_name(name, "KeenProbe")) {
+        s.protocol = 1;
+        return true;
+    }
+    if (same_name(name, "KeenProbeC") || same_name(name, "KV3301")) {
+        s.protocol = 2;
+        return true;
+    }
+    if (same_name(name, "NRVL-SP6-Brd") || same_name(name, "NRVL-SP7-Brd")) {
+        const uint8_t version_request = 0x09;
+        uint8_t version[64];
+        if (kprb_control_write(s, &version_request, 1) < 0 ||
+            kprb_control_read(s, version, sizeof version) < 0) {
+            return false;
+        }
+        msg_print("Embedded KeenProbe Version %d.%d\n", version[0], version[1]);
+        if (version[0] == 1 && version[1] == 0) {
+            s.protocol = 1;
+            return true;
+        }
+        if (version[0] == 1 && version[1] >= 2) {
+            s.protocol = 2;
+            return true;
+        }
+        msg_print("KeenProbeのバージョンが想定外のため続行できません。\n");
+    }
+    if (same_name(name, "USB2.0-JTAG")) s.protocol = 1;  // known, but not driven
+    return false;
+}
