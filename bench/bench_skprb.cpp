@@ -20,7 +20,9 @@ constexpr int kPiecesPerIteration = 512;  // 8 Mbit
 
 enum class Stream { WriteOnlyShift, CaptureShift, TdiRuntest };
 
-int quiet(const char*, va_list) { return 0; }
+int quiet(const char*, va_list) {
+    return 0;
+}
 
 void BM_Skprb(benchmark::State& state, const char* preset, Stream kind) {
     set_print_callback(quiet);

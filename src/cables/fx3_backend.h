@@ -18,7 +18,7 @@ constexpr int kFx3MaxTransfer = 32768;
 constexpr uint16_t kFx3BootVid = 0x04B4;
 
 class Fx3Backend {
-public:
+  public:
     virtual ~Fx3Backend() = default;
     // Finds and opens the index-th supported device.
     virtual bool open(int index, uint16_t* vid, uint16_t* pid, std::string* description) = 0;

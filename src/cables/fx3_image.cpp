@@ -34,7 +34,8 @@ bool carries_marker(const Fx3Section& s) {
 std::string fx3_image_parse(const uint8_t* data, size_t size, Fx3Image* image) {
     if (!data || !image) return "no image";
     if (size > kFx3MaxImageBytes) return "image larger than the FX3's 512 KB of RAM";
-    if (size < 4 || data[0] != 'C' || data[1] != 'Y') return "not an FX3 image (no \"CY\" signature)";
+    if (size < 4 || data[0] != 'C' || data[1] != 'Y')
+        return "not an FX3 image (no \"CY\" signature)";
     if (data[2] & 1) return "FX3 image holds data only, not executable firmware";
     if (data[3] != 0xB0) return "FX3 image type is not 0xB0 (firmware with checksum)";
 

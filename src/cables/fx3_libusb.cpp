@@ -19,7 +19,7 @@ bool supported(uint16_t vid, uint16_t pid) {
 }
 
 class LibusbFx3 : public Fx3Backend {
-public:
+  public:
     ~LibusbFx3() override {
         if (handle_) {
             if (claimed_) libusb_release_interface(handle_, 0);
@@ -71,8 +71,8 @@ public:
     int read(uint8_t* data, int max) override {
         if (!handle_ || boot_loader_) return -1;
         int done = 0;
-        const int rc = libusb_bulk_transfer(handle_, kFx3InEndpoint, data, max, &done,
-                                            kBulkTimeoutMs);
+        const int rc =
+            libusb_bulk_transfer(handle_, kFx3InEndpoint, data, max, &done, kBulkTimeoutMs);
         return rc == 0 ? done : -1;
     }
 
@@ -88,10 +88,10 @@ public:
             for (size_t at = 0; at < s.data.size(); at += kBootChunk) {
                 const size_t n = std::min(kBootChunk, s.data.size() - at);
                 const uint32_t address = s.address + static_cast<uint32_t>(at);
-                const int rc = libusb_control_transfer(
-                    handle_, 0x40, kBootRequest, address & 0xFFFF, address >> 16,
-                    const_cast<uint8_t*>(s.data.data() + at), static_cast<uint16_t>(n),
-                    kControlTimeoutMs);
+                const int rc =
+                    libusb_control_transfer(handle_, 0x40, kBootRequest, address & 0xFFFF,
+                                            address >> 16, const_cast<uint8_t*>(s.data.data() + at),
+                                            static_cast<uint16_t>(n), kControlTimeoutMs);
                 if (rc != static_cast<int>(n)) {
                     *error = std::string("writing the firmware failed: ") +
                              (rc < 0 ? libusb_error_name(rc) : "short transfer");
@@ -110,7 +110,7 @@ public:
         return true;
     }
 
-private:
+  private:
     libusb_context* context_ = nullptr;
     libusb_device_handle* handle_ = nullptr;
     bool claimed_ = false;
@@ -119,4 +119,6 @@ private:
 
 }  // namespace
 
-std::unique_ptr<Fx3Backend> fx3_libusb_backend() { return std::make_unique<LibusbFx3>(); }
+std::unique_ptr<Fx3Backend> fx3_libusb_backend() {
+    return std::make_unique<LibusbFx3>();
+}

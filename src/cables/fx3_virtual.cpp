@@ -19,7 +19,7 @@ using vireo::sim::TransportKind;
 constexpr size_t kBootChunk = 4096;
 
 class VirtualFx3 : public Fx3Backend {
-public:
+  public:
     explicit VirtualFx3(vireo::sim::VirtualBoard& board) : board_(board) {}
 
     bool open(int index, uint16_t* vid, uint16_t* pid, std::string* description) override {
@@ -71,8 +71,10 @@ public:
         for (const Fx3Section& s : image.sections) {
             for (size_t at = 0; at < s.data.size(); at += kBootChunk) {
                 const size_t n = std::min(kBootChunk, s.data.size() - at);
-                if (!board_.transfer(n, 0)) return fail(error, "USB transfer to the boot loader failed");
-                if (!loader_->write_memory(s.address + static_cast<uint32_t>(at), s.data.data() + at, n))
+                if (!board_.transfer(n, 0))
+                    return fail(error, "USB transfer to the boot loader failed");
+                if (!loader_->write_memory(s.address + static_cast<uint32_t>(at),
+                                           s.data.data() + at, n))
                     return fail(error, "the boot loader refused a section");
             }
         }
@@ -84,7 +86,7 @@ public:
         return true;
     }
 
-private:
+  private:
     static bool fail(std::string* error, const char* text) {
         *error = text;
         return false;

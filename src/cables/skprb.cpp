@@ -93,8 +93,9 @@ int runtest_chunk(Cable* cable, SkprbState& s, int m, const uint8_t* tdi, uint8_
 extern "C" {
 
 const SkprbCableInfo* skprb_get_cableinfo(void) {
-    static const SkprbCableInfo info = {0xC199, 0x0110, "Norvale SuperKeenProbe", "SuperKeenProbe",
-                                        "no description", {0, 0, 1, 1, 1200000, 0}};
+    static const SkprbCableInfo info = {
+        0xC199,           0x0110,           "Norvale SuperKeenProbe",
+        "SuperKeenProbe", "no description", {0, 0, 1, 1, 1200000, 0}};
     return &info;
 }
 

@@ -14,7 +14,7 @@ struct PinEntry {
 };
 
 constexpr PinEntry kPins[] = {
-    {"NC0", 0}, {"NC", 0}, {"TCK", 3}, {"TDI", 3}, {"TMS", 3}, {"TDO", 3}, {"GND", 2},
+    {"NC0", 0}, {"NC", 0}, {"TCK", 3}, {"TDI", 3}, {"TMS", 3}, {"TDO", 3},  {"GND", 2},
     {"P0", 6},  {"P1", 6}, {"P2", 6},  {"P3", 6},  {"VCC", 1}, {"VREF", 4},
 };
 constexpr int kPinCount = sizeof kPins / sizeof kPins[0];
@@ -71,7 +71,8 @@ int pin_query(const SkprbState& s, int index, CablePin* pin) {
 
 int pin_set(Cable* cable, SkprbState& s, const CablePin& request) {
     const int mode = request.state;
-    const bool known_mode = mode == 0 || mode == 1 || mode == 2 || mode == 3 || mode == 8 || mode == 9;
+    const bool known_mode =
+        mode == 0 || mode == 1 || mode == 2 || mode == 3 || mode == 8 || mode == 9;
     for (int i = 0; i < kPinCount; ++i) {
         if (std::strncmp(request.name, kPins[i].name, sizeof request.name) != 0 || !known_mode)
             continue;
@@ -96,7 +97,8 @@ extern "C" int skprb_option(Cable* cable, int code, const void* in, int, void* o
     if (!s) return JTAG_FAIL;
     if (!s->opened) return lost(cable);
     switch (code) {
-        case CABLE_OPT_NONE: return JTAG_OK;
+        case CABLE_OPT_NONE:
+            return JTAG_OK;
         case CABLE_OPT_DRAWING:
             if (!out) return JTAG_FAIL;
             *static_cast<const char* const**>(out) = kDrawing;
@@ -118,7 +120,8 @@ extern "C" int skprb_option(Cable* cable, int code, const void* in, int, void* o
             s->description_out = s->description;
             *static_cast<const char**>(out) = s->description_out.c_str();
             return JTAG_OK;
-        default: return JTAG_UNSUPPORTED;
+        default:
+            return JTAG_UNSUPPORTED;
     }
 }
 

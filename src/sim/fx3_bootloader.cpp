@@ -17,8 +17,7 @@ bool inside(uint32_t address, size_t length, uint32_t base, uint32_t size) {
 
 }  // namespace
 
-std::vector<uint8_t> fx3_image_bytes(const std::vector<Fx3ImageSection>& sections,
-                                     uint32_t entry) {
+std::vector<uint8_t> fx3_image_bytes(const std::vector<Fx3ImageSection>& sections, uint32_t entry) {
     std::vector<uint8_t> out = {'C', 'Y', 0x1C, 0xB0};
     uint32_t sum = 0;
     for (const Fx3ImageSection& s : sections) {

@@ -20,7 +20,7 @@ class VirtualBoard;
 
 inline constexpr std::string_view kFx3StandInMarker =
     "VIREOJTAG VIRTUAL BOARD FX3 STAND-IN - NOT FIRMWARE FOR REAL HARDWARE";
-inline constexpr uint32_t kFx3RamBase = 0x40000000, kFx3RamSize = 0x80000;  // 512 KB
+inline constexpr uint32_t kFx3RamBase = 0x40000000, kFx3RamSize = 0x80000;   // 512 KB
 inline constexpr uint32_t kFx3ItcmBase = 0x00000000, kFx3ItcmSize = 0x4000;  // 16 KB
 inline constexpr uint32_t kFx3StandInEntry = 0x40003000;
 inline constexpr uint32_t kArmBranchToSelf = 0xEAFFFFFE;
@@ -31,13 +31,12 @@ struct Fx3ImageSection {
 };
 
 // The .img bytes of the given sections and entry point, checksum included.
-std::vector<uint8_t> fx3_image_bytes(const std::vector<Fx3ImageSection>& sections,
-                                     uint32_t entry);
+std::vector<uint8_t> fx3_image_bytes(const std::vector<Fx3ImageSection>& sections, uint32_t entry);
 // The stand-in JTAG firmware image of the virtual board.
 std::vector<uint8_t> fx3_stand_in_image();
 
 class Fx3BootLoader {
-public:
+  public:
     explicit Fx3BootLoader(VirtualBoard& board) : board_(board) {}
 
     // Vendor request 0xA0 with data: store the bytes at the address. False (a stall) when they
@@ -48,7 +47,7 @@ public:
     // the board re-enumerate as the board it becomes; anything else is refused (false).
     bool jump(uint32_t entry);
 
-private:
+  private:
     uint8_t* at(uint32_t address, size_t length);
     const uint8_t* at(uint32_t address, size_t length) const;
 

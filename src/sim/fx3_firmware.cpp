@@ -8,22 +8,28 @@ namespace {
 
 constexpr size_t kLongChunkMaxBytes = 125;  // 1000 clocks
 
-size_t bytes_for(size_t bits) { return (bits + 7) / 8; }
-unsigned u16(const uint8_t* p) { return p[0] | (p[1] << 8); }
+size_t bytes_for(size_t bits) {
+    return (bits + 7) / 8;
+}
+unsigned u16(const uint8_t* p) {
+    return p[0] | (p[1] << 8);
+}
 uint32_t u32(const uint8_t* p) {
     return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
 
-bool is_shift_state(TapState s) { return s == TapState::ShiftDr || s == TapState::ShiftIr; }
+bool is_shift_state(TapState s) {
+    return s == TapState::ShiftDr || s == TapState::ShiftIr;
+}
 
 }  // namespace
 
 std::vector<uint8_t> Fx3Firmware::version_reply() {
     char text[128];
-    const int n = std::snprintf(text, sizeof text, "V%d %.*s firmware %d.%02d (VireoJTAG virtual board)\n",
-                                kFx3FirmwareVersion, static_cast<int>(kFx3FirmwareId.size()),
-                                kFx3FirmwareId.data(), kFx3FirmwareVersion / 100,
-                                kFx3FirmwareVersion % 100);
+    const int n =
+        std::snprintf(text, sizeof text, "V%d %.*s firmware %d.%02d (VireoJTAG virtual board)\n",
+                      kFx3FirmwareVersion, static_cast<int>(kFx3FirmwareId.size()),
+                      kFx3FirmwareId.data(), kFx3FirmwareVersion / 100, kFx3FirmwareVersion % 100);
     return {text, text + std::min<size_t>(n, sizeof text - 1)};
 }
 
@@ -71,12 +77,18 @@ size_t Fx3Firmware::command_size(size_t pos, bool batch_end) const {
     auto need = [avail](size_t n) -> size_t { return avail >= n ? n : 0; };
     switch (p[0]) {
         case 'M':
-        case 0x03: return need(2);
-        case 'W': return need(5);
-        case 'F': return avail < 3 ? 0 : need(3 + u16(p + 1));
-        case 'x': return avail < 3 ? 0 : need(3 + 2 * bytes_for(u16(p + 1)));
-        case 'S': return shift_size(pos, batch_end);
-        default: return 1;  // one-byte commands, the end byte, unknown bytes
+        case 0x03:
+            return need(2);
+        case 'W':
+            return need(5);
+        case 'F':
+            return avail < 3 ? 0 : need(3 + u16(p + 1));
+        case 'x':
+            return avail < 3 ? 0 : need(3 + 2 * bytes_for(u16(p + 1)));
+        case 'S':
+            return shift_size(pos, batch_end);
+        default:
+            return 1;  // one-byte commands, the end byte, unknown bytes
     }
 }
 
@@ -102,8 +114,12 @@ size_t Fx3Firmware::shift_size(size_t pos, bool batch_end) const {
 
 void Fx3Firmware::execute(const uint8_t* cmd, size_t size) {
     switch (cmd[0]) {
-        case 'X': jtag_mode_ = true; break;
-        case 'E': jtag_mode_ = false; break;
+        case 'X':
+            jtag_mode_ = true;
+            break;
+        case 'E':
+            jtag_mode_ = false;
+            break;
         case 'V': {
             const std::vector<uint8_t> text = version_reply();
             reply_.insert(reply_.end(), text.begin(), text.end());
@@ -115,9 +131,15 @@ void Fx3Firmware::execute(const uint8_t* cmd, size_t size) {
             reply_.push_back(pin_flags_);
             break;
         }
-        case 'M': chain_.clock(cmd[1] & 1, false); break;
-        case 0x03: pin_flags_ = cmd[1]; break;
-        case 'W': chain_.wait_ns(static_cast<uint64_t>(u32(cmd + 1)) * 1000); break;
+        case 'M':
+            chain_.clock(cmd[1] & 1, false);
+            break;
+        case 0x03:
+            pin_flags_ = cmd[1];
+            break;
+        case 'W':
+            chain_.wait_ns(static_cast<uint64_t>(u32(cmd + 1)) * 1000);
+            break;
         case 'F': {
             const size_t n = u16(cmd + 1);
             std::vector<uint8_t> packed(bytes_for(n), 0);
@@ -125,9 +147,14 @@ void Fx3Firmware::execute(const uint8_t* cmd, size_t size) {
             chain_.shift(packed.data(), nullptr, n, false);
             break;
         }
-        case 'S': shift(cmd, size); break;
-        case 'x': vector_shift(cmd); break;
-        default: break;
+        case 'S':
+            shift(cmd, size);
+            break;
+        case 'x':
+            vector_shift(cmd);
+            break;
+        default:
+            break;
     }
 }
 

@@ -46,7 +46,7 @@ inline constexpr int kFx3FirmwareVersion = 105;
 inline constexpr size_t kFx3PacketSize = 32768;
 
 class Fx3Firmware {
-public:
+  public:
     Fx3Firmware(TapChain& chain, bool superspeed) : chain_(chain), superspeed_(superspeed) {}
 
     // One bulk OUT transfer.
@@ -60,7 +60,7 @@ public:
     // The "V" reply: "V", the decimal version, a blank, then the readable text.
     static std::vector<uint8_t> version_reply();
 
-private:
+  private:
     void run(bool batch_end);
     // Bytes of the command at pending_[pos], or 0 when more bytes must arrive first.
     size_t command_size(size_t pos, bool batch_end) const;

@@ -13,8 +13,10 @@ namespace vireo::test {
 namespace {
 
 class Fx3Firmware : public ::testing::Test {
-protected:
-    Fx3Firmware() { chain_.add(std::make_unique<sim::XilinxFpga>(*sim::find_xilinx_part("XC7A100T"))); }
+  protected:
+    Fx3Firmware() {
+        chain_.add(std::make_unique<sim::XilinxFpga>(*sim::find_xilinx_part("XC7A100T")));
+    }
 
     void send(std::vector<uint8_t> commands) {
         commands.insert(commands.begin(), {'T', 'K'});
@@ -31,10 +33,9 @@ protected:
 TEST_F(Fx3Firmware, AShortShiftAheadOfOtherCommandsIsNeverTakenLong) {
     // An IR scan in two chunks, a walk and a 128-bit capture: the bytes after the first "S" add
     // up to a long-chunk size, but they are commands.
-    std::vector<uint8_t> cmds = {'M', 0x32, 'M', 0x33, 'M', 0x33, 'M', 0x32, 'M', 0x32,
-                                 'S', 5, 0x00, 0x09, 'S', 1, 0x01, 0x00,
-                                 'M', 0x33, 'M', 0x33, 'M', 0x32, 'M', 0x32, 0x00,
-                                 'S', 128, 0x03};
+    std::vector<uint8_t> cmds = {'M', 0x32, 'M',  0x33, 'M', 0x33, 'M',  0x32, 'M', 0x32,
+                                 'S', 5,    0x00, 0x09, 'S', 1,    0x01, 0x00, 'M', 0x33,
+                                 'M', 0x33, 'M',  0x32, 'M', 0x32, 0x00, 'S',  128, 0x03};
     cmds.resize(cmds.size() + 16, 0);
     cmds.push_back(0x00);
     const uint64_t tck = chain_.tck_count();

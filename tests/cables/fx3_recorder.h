@@ -32,7 +32,7 @@ struct Fx3Log {
 };
 
 class RecordingFx3 : public Fx3Backend {
-public:
+  public:
     RecordingFx3(std::unique_ptr<Fx3Backend> inner, Fx3Log& log)
         : inner_(std::move(inner)), log_(log) {
         ++log_.open_devices;
@@ -61,7 +61,7 @@ public:
         return inner_->download(image, error);
     }
 
-private:
+  private:
     std::unique_ptr<Fx3Backend> inner_;
     Fx3Log& log_;
 };

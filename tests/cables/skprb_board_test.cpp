@@ -12,7 +12,7 @@ namespace vireo::test {
 namespace {
 
 class SkprbBoard : public SkprbTest, public ::testing::WithParamInterface<const char*> {
-protected:
+  protected:
     void SetUp() override {
         SkprbTest::SetUp();
         fx3_set_backend_factory({});
@@ -63,7 +63,8 @@ TEST_P(SkprbBoard, DetectIdcodeSampleAndExtest) {
     const std::vector<uint8_t> driven = writable->bsr;
     ASSERT_EQ(jtag_update_boundary(chain), JTAG_OK);
     // The walk through Update-DR waits in the packet until the next transfer carries it.
-    ASSERT_EQ(cable_option(chain_get_cable(chain), CABLE_OPT_ALIVE, nullptr, 0, nullptr, 0, nullptr), 1);
+    ASSERT_EQ(
+        cable_option(chain_get_cable(chain), CABLE_OPT_ALIVE, nullptr, 0, nullptr, 0, nullptr), 1);
     EXPECT_TRUE(fpga->extest_active());
     for (int i = 0; i < length; ++i) {
         ASSERT_EQ(fpga->boundary_outputs()[i], driven[i] == 1) << "cell " << i;
@@ -95,8 +96,9 @@ TEST_F(SkprbBoard, UnpluggedMidOperationAnswers21AndIsReported) {
     EXPECT_EQ(jtag_bypass(chain), JTAG_DISCONNECTED) << "the cable stays gone";
     EXPECT_EQ(cable_runtest(chain_get_cable(chain), RUNTEST_IDLE, 0, 5000, "", 1, nullptr, nullptr),
               JTAG_DISCONNECTED);
-    EXPECT_EQ(cable_option(chain_get_cable(chain), CABLE_OPT_ALIVE, nullptr, 0, nullptr, 0, nullptr),
-              JTAG_DISCONNECTED);
+    EXPECT_EQ(
+        cable_option(chain_get_cable(chain), CABLE_OPT_ALIVE, nullptr, 0, nullptr, 0, nullptr),
+        JTAG_DISCONNECTED);
 }
 
 TEST_F(SkprbBoard, OnlyFx3BoardsOpen) {
@@ -110,7 +112,7 @@ TEST_F(SkprbBoard, OnlyFx3BoardsOpen) {
 }
 
 class Fx3Boot : public SkprbBoard {
-protected:
+  protected:
     // Opens the boot loader and offers it the given image file.
     std::string download(const std::string& path) {
         cable_.reset();
@@ -128,7 +130,8 @@ protected:
     static std::string write_temp(const std::vector<uint8_t>& bytes) {
         const std::string path = ::testing::TempDir() + "fx3_boot_test.img";
         std::ofstream(path, std::ios::binary)
-            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+            .write(reinterpret_cast<const char*>(bytes.data()),
+                   static_cast<std::streamsize>(bytes.size()));
         return path;
     }
 };
@@ -156,7 +159,8 @@ TEST_F(Fx3Boot, BadImagesAreRefusedAndTheBootLoaderStays) {
     EXPECT_EQ(download(write_temp(image)), "FX3 image checksum is wrong");
     // A well-formed image of other code: the virtual board cannot run it.
     const std::vector<uint8_t> other = sim::fx3_image_bytes({{0x40003000, {1, 2, 3}}}, 0x40003000);
-    EXPECT_EQ(download(write_temp(other)), "the virtual board runs only its own stand-in JTAG firmware");
+    EXPECT_EQ(download(write_temp(other)),
+              "the virtual board runs only its own stand-in JTAG firmware");
     EXPECT_EQ(download("no/such/file.img"), "cannot open firmware image no/such/file.img");
     EXPECT_EQ(sim::virtual_board()->preset().name, "fx3-boot");
 

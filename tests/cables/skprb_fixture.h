@@ -18,7 +18,7 @@
 namespace vireo::test {
 
 class SkprbTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         set_print_callback(collect_print);
         set_query_callback(database_query);

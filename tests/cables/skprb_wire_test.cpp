@@ -65,8 +65,8 @@ TEST_F(SkprbWire, TapWalksAreMStepsClosedByTheEndByte) {
     EXPECT_EQ(log_.writes().size(), 1u);
     EXPECT_EQ(cable_tap_goto(cable, SHIFT_IR, 1), 1);
     ASSERT_EQ(log_.writes().size(), 2u);
-    EXPECT_EQ(log_.writes()[1], packet({'M', 0x32, 0x00, 'M', 0x33, 'M', 0x33, 'M', 0x32, 'M',
-                                        0x32, 0x00}));
+    EXPECT_EQ(log_.writes()[1],
+              packet({'M', 0x32, 0x00, 'M', 0x33, 'M', 0x33, 'M', 0x32, 'M', 0x32, 0x00}));
     EXPECT_EQ(board().state(), sim::TapState::ShiftIr);
     EXPECT_EQ(cable_tap_goto(cable, 99, 1), 0) << "no such state";
 }
@@ -79,10 +79,12 @@ TEST_F(SkprbWire, A300BitCaptureIsTwoChunksEachFlushedAndRead) {
                                 capture.data(), 2, 0, "", 0),
               1);
     ASSERT_EQ(log_.transfers.size(), 4u);
-    EXPECT_EQ(log_.transfers[0].bytes, packet(with(with({'S', 0x00, 0x02}, packed(tdi, 0, 256)), {0})));
+    EXPECT_EQ(log_.transfers[0].bytes,
+              packet(with(with({'S', 0x00, 0x02}, packed(tdi, 0, 256)), {0})));
     EXPECT_EQ(log_.transfers[1].max, 1024);
     EXPECT_EQ(log_.transfers[1].bytes.size(), 32u);
-    EXPECT_EQ(log_.transfers[2].bytes, packet(with(with({'S', 44, 0x03}, packed(tdi, 256, 44)), {0})));
+    EXPECT_EQ(log_.transfers[2].bytes,
+              packet(with(with({'S', 44, 0x03}, packed(tdi, 256, 44)), {0})));
     EXPECT_EQ(log_.transfers[3].bytes.size(), 6u);
     EXPECT_EQ(capture, idcode_then(tdi, board_idcode()));
     EXPECT_EQ(board().state(), sim::TapState::Exit1Dr);
@@ -100,7 +102,8 @@ TEST_F(SkprbWire, A256BitLastChunkCarriesLengthZero) {
     ASSERT_EQ(cable_shift_inout(cable, 256, tdi.data(), mask.data(), nullptr, nullptr,
                                 capture.data(), 1, 0, "", 1),
               1);
-    EXPECT_EQ(log_.transfers.at(0).bytes, packet(with(with({'S', 0x00, 0x03}, packed(tdi, 0, 256)), {0})));
+    EXPECT_EQ(log_.transfers.at(0).bytes,
+              packet(with(with({'S', 0x00, 0x03}, packed(tdi, 0, 256)), {0})));
     EXPECT_EQ(log_.transfers.at(1).max, 512) << "high speed";
     // Recorded as Exit1-IR (kind 1): Update-IR is one step away.
     EXPECT_EQ(cable_tap_goto(cable, UPDATE_IR, 1), 1);
@@ -124,11 +127,11 @@ TEST_F(SkprbWire, UnflushedShiftsWaitAndTheMaskGatesTdi) {
               1);
     EXPECT_TRUE(log_.transfers.empty());
     EXPECT_EQ(capture, std::vector<uint8_t>(20, 9)) << "nothing written without a flush";
-    EXPECT_EQ(cable_shift_inout(cable, 0, nullptr, nullptr, nullptr, nullptr, nullptr, 2, 0, "", 1), 1);
+    EXPECT_EQ(cable_shift_inout(cable, 0, nullptr, nullptr, nullptr, nullptr, nullptr, 2, 0, "", 1),
+              1);
     EXPECT_TRUE(log_.transfers.empty());
     EXPECT_EQ(cable_tap_goto(cable, RUNTEST_IDLE, 1), 1);
-    EXPECT_EQ(log_.writes().at(0),
-              packet({'S', 20, 0x01, 0, 0, 0, 'M', 0x33, 'M', 0x32, 0x00}));
+    EXPECT_EQ(log_.writes().at(0), packet({'S', 20, 0x01, 0, 0, 0, 'M', 0x33, 'M', 0x32, 0x00}));
     EXPECT_EQ(board().state(), sim::TapState::RunTestIdle);
 }
 
@@ -137,8 +140,8 @@ TEST_F(SkprbWire, ALongWriteOnlyShiftSplitsAt32768Bytes) {
     const int n = 300000;
     const std::vector<uint8_t> tdi = every(n, 7), mask(n, 1);
     const uint64_t tck = board().tck_count();
-    ASSERT_EQ(cable_shift_inout(cable, n, tdi.data(), mask.data(), nullptr, nullptr, nullptr, 2,
-                                1, "", 0),
+    ASSERT_EQ(cable_shift_inout(cable, n, tdi.data(), mask.data(), nullptr, nullptr, nullptr, 2, 1,
+                                "", 0),
               1);
     ASSERT_EQ(cable_tap_goto(cable, RUNTEST_IDLE, 1), 1);
 
@@ -184,8 +187,10 @@ TEST_F(SkprbWire, RuntestClocksInChunksByLinkSpeed) {
     auto writes = log_.writes();
     ASSERT_EQ(writes.size(), 4u);
     EXPECT_EQ(writes[0], packet({'M', 0x33, 'M', 0x33, 'M', 0x32, 0x00}));
-    EXPECT_EQ(writes[1], packet(with(with({'S', 1000 & 0xFF, 0x00}, std::vector<uint8_t>(125)), {0})));
-    EXPECT_EQ(writes[3], packet(with(with({'S', 500 & 0xFF, 0x00}, std::vector<uint8_t>(63)), {0})));
+    EXPECT_EQ(writes[1],
+              packet(with(with({'S', 1000 & 0xFF, 0x00}, std::vector<uint8_t>(125)), {0})));
+    EXPECT_EQ(writes[3],
+              packet(with(with({'S', 500 & 0xFF, 0x00}, std::vector<uint8_t>(63)), {0})));
     EXPECT_EQ(board().tck_count() - tck, 3u + 2500u) << "whole chunks clocked";
     EXPECT_EQ(board().state(), sim::TapState::RunTestIdle);
 
@@ -195,7 +200,9 @@ TEST_F(SkprbWire, RuntestClocksInChunksByLinkSpeed) {
     EXPECT_EQ(cable_runtest(hs, UNKNOWN, 0, 1000, "", 1, tdi.data(), nullptr), 1);
     writes = log_.writes();
     ASSERT_EQ(writes.size(), 3u) << "480 + 480 + 40";
-    EXPECT_EQ(writes[2], packet(with(with({'F', 40, 0}, std::vector<uint8_t>(tdi.begin() + 960, tdi.end())), {0})));
+    EXPECT_EQ(
+        writes[2],
+        packet(with(with({'F', 40, 0}, std::vector<uint8_t>(tdi.begin() + 960, tdi.end())), {0})));
     EXPECT_EQ(board().tck_count() - tck, 1000u);
     EXPECT_EQ(board().state(), sim::TapState::ShiftDr);
 }
@@ -206,13 +213,15 @@ TEST_F(SkprbWire, RuntestCapturesTdoInLongChunks) {
     std::vector<uint8_t> tdo(1300, 9);
     ASSERT_EQ(cable_runtest(cable, UNKNOWN, 0, 1300, "", 1, tdi.data(), tdo.data()), 1);
     ASSERT_EQ(log_.transfers.size(), 4u);
-    EXPECT_EQ(log_.transfers[0].bytes, packet(with(with({'S', 1000 & 0xFF, 0x02}, packed(tdi, 0, 1000)), {0})));
+    EXPECT_EQ(log_.transfers[0].bytes,
+              packet(with(with({'S', 1000 & 0xFF, 0x02}, packed(tdi, 0, 1000)), {0})));
     EXPECT_EQ(log_.transfers[1].bytes.size(), 125u);
     EXPECT_EQ(tdo, idcode_then(tdi, board_idcode()));
 
     // TDO only: zero TDI bytes, the register's contents come back.
     ASSERT_EQ(cable_runtest(cable, UNKNOWN, 0, 1000, "", 1, nullptr, tdo.data()), 1);
-    EXPECT_EQ(log_.writes().back(), packet(with(with({'S', 1000 & 0xFF, 0x02}, std::vector<uint8_t>(125)), {0})));
+    EXPECT_EQ(log_.writes().back(),
+              packet(with(with({'S', 1000 & 0xFF, 0x02}, std::vector<uint8_t>(125)), {0})));
     for (int i = 0; i < 32; ++i) ASSERT_EQ(tdo[i], tdi[1268 + i]) << i;
     for (int i = 32; i < 1000; ++i) ASSERT_EQ(tdo[i], 0) << i;
 }
@@ -222,8 +231,8 @@ TEST_F(SkprbWire, AShortCaptureReplyIsAFailureNotData) {
     const std::vector<uint8_t> tdi(64, 1);
     std::vector<uint8_t> capture(64, 9);
     log_.fake_replies.push_back(bytes({0xAA, 0xAA}));
-    EXPECT_EQ(cable_shift_inout(cable, 64, tdi.data(), tdi.data(), nullptr, nullptr,
-                                capture.data(), 2, 0, "", 1),
+    EXPECT_EQ(cable_shift_inout(cable, 64, tdi.data(), tdi.data(), nullptr, nullptr, capture.data(),
+                                2, 0, "", 1),
               0);
     EXPECT_EQ(capture, std::vector<uint8_t>(64, 9));
     EXPECT_EQ(cable_alive(cable), 1);
@@ -291,12 +300,13 @@ TEST_F(SkprbWire, CableInfoAndTheSharedLibrary) {
     // Other hosts load the entry points by name from the shared library beside the programs.
     void* library = dlopen("./libvireo_skprb.so", RTLD_NOW | RTLD_LOCAL);
     ASSERT_TRUE(library) << dlerror();
-    for (const char* name : {"skprb_get_cableinfo", "skprb_open", "skprb_init", "skprb_close",
-                             "skprb_tap_goto", "skprb_shift_inout", "skprb_runtest",
-                             "skprb_option"})
+    for (const char* name :
+         {"skprb_get_cableinfo", "skprb_open", "skprb_init", "skprb_close", "skprb_tap_goto",
+          "skprb_shift_inout", "skprb_runtest", "skprb_option"})
         EXPECT_TRUE(dlsym(library, name)) << name;
     EXPECT_FALSE(dlsym(library, "fx3_open")) << "only the driver's entry points are exported";
-    auto get_info = reinterpret_cast<const SkprbCableInfo* (*)()>(dlsym(library, "skprb_get_cableinfo"));
+    auto get_info =
+        reinterpret_cast<const SkprbCableInfo* (*)()>(dlsym(library, "skprb_get_cableinfo"));
     ASSERT_TRUE(get_info);
     EXPECT_STREQ(get_info()->long_name, "Norvale SuperKeenProbe");
     dlclose(library);

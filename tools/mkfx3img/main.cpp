@@ -20,7 +20,8 @@ int main(int argc, char** argv) {
     if (out.has_parent_path()) std::filesystem::create_directories(out.parent_path(), ec);
     const std::vector<uint8_t> image = vireo::sim::fx3_stand_in_image();
     std::ofstream file(out, std::ios::binary | std::ios::trunc);
-    file.write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
+    file.write(reinterpret_cast<const char*>(image.data()),
+               static_cast<std::streamsize>(image.size()));
     if (!file.flush()) {
         std::fprintf(stderr, "mkfx3img: cannot write %s\n", argv[1]);
         return 1;
