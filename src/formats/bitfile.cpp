@@ -1,0 +1,157 @@
+#include "formats/bitfile.h"
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "formats/file_input.h"
+#include "jtag/msg.h"
+
+namespace {
+
+using vireo::formats::FilePtr;
+
+constexpr uint8_t reverse_bits(uint8_t b) {
+    b = static_cast<uint8_t>((b & 0xF0) >> 4 | (b & 0x0F) << 4);
+    b = static_cast<uint8_t>((b & 0xCC) >> 2 | (b & 0x33) << 2);
+    return static_cast<uint8_t>((b & 0xAA) >> 1 | (b & 0x55) << 1);
+}
+
+// Walks the header. Every field goes into a scratch area as large as the caller's buffer could
+// hold (a header field is at most 65535 bytes), so a field that cannot be read leaves the
+// previous field's bytes in place, while the caller's buffer only ever receives the image.
+class HeaderReader {
+public:
+    HeaderReader(FILE* file, int size, uint8_t fill)
+        : file_(file), size_(size), scratch_(std::min(size, 0xFFFF), fill) {}
+
+    int result() const { return result_; }
+
+    void fail(const char* format, ...) __attribute__((format(printf, 2, 3))) {
+        va_list args;
+        va_start(args, format);
+        va_list copy;
+        va_copy(copy, args);
+        const int n = std::vsnprintf(nullptr, 0, format, copy);
+        va_end(copy);
+        std::string text(n > 0 ? n : 0, '\0');
+        std::vsnprintf(text.data(), text.size() + 1, format, args);
+        va_end(args);
+        msg_print("%s", text.c_str());
+        result_ = kBitfileFormatError;
+    }
+
+    // Big-endian length; an unreadable length counts as 0.
+    bool length16(unsigned& value) { return number(2, value); }
+    bool length32(unsigned& value) { return number(4, value); }
+
+    // One key byte; -1 at the end of the file.
+    bool key(int& value) {
+        value = std::getc(file_);
+        return value != EOF;
+    }
+
+    // Reads a field into the scratch area when it fits the caller's buffer size.
+    bool field(unsigned length) {
+        if (length > static_cast<unsigned>(size_)) return false;
+        return std::fread(scratch_.data(), 1, length, file_) == length;
+    }
+
+    int first_byte() const { return scratch_.empty() ? -1 : scratch_[0]; }
+
+    // The field's text: up to its first NUL, at most its length.
+    std::string text(unsigned length) const {
+        const size_t n = std::min<size_t>(length, scratch_.size());
+        const auto end = std::find(scratch_.begin(), scratch_.begin() + n, 0);
+        return std::string(scratch_.begin(), end);
+    }
+
+private:
+    bool number(int bytes, unsigned& value) {
+        uint8_t raw[4];
+        value = 0;
+        if (std::fread(raw, 1, bytes, file_) != static_cast<size_t>(bytes)) return false;
+        for (int i = 0; i < bytes; ++i) value = value << 8 | raw[i];
+        return true;
+    }
+
+    FILE* file_;
+    int size_;
+    std::vector<uint8_t> scratch_;
+    int result_ = 1;
+};
+
+void copy_info(char* info, int info_size, const std::string& text) {
+    if (!info || info_size <= 0) return;
+    const size_t n = std::min(text.size(), static_cast<size_t>(info_size - 1));
+    std::memcpy(info, text.data(), n);
+    info[n] = '\0';
+}
+
+}  // namespace
+
+int bitfile_read(const char* path, uint8_t* buffer, int size, uint8_t fill, int* length,
+                 char* info, int info_size) {
+    if (!buffer || size < 0) size = 0;
+    // The outputs are defined on every return, so a caller that goes on after a failure sees a
+    // filled buffer and length 0 rather than stale memory.
+    if (size > 0) std::memset(buffer, fill, static_cast<size_t>(size));
+    if (length) *length = 0;
+    copy_info(info, info_size, "");
+
+    FilePtr file = vireo::formats::open_input(path);
+    if (!file) return 12;
+    HeaderReader r(file.get(), size, fill);
+    unsigned len = 0;
+    int key = 0;
+
+    r.length16(len);  // preamble length: the preamble read below reports a damaged start
+    if (!r.field(len)) r.fail("Input file error %s (bit header)", path);
+    if (!r.length16(len)) r.fail("Input file format error (len)");
+    if (!r.field(len)) r.fail("Input file error (key 'a' len)");
+    if (r.first_byte() != 'a') r.fail("File format error: '%s'. (key 'a' missing)", path);
+
+    if (!r.length16(len)) r.fail("Input file format error (len)");
+    if (!r.field(len)) r.fail("Input file error (design name)");
+    std::string description = "Design name:" + r.text(len) + " ";
+
+    r.key(key);
+    if (key != 'b') r.fail("File format error: '%s'. (key 'b' missing)", path);
+    if (!r.length16(len)) r.fail("Input file format error (len)");
+    if (!r.field(len)) r.fail("Input file error (part name)");
+    description += "Part:" + r.text(len) + " ";
+
+    if (!r.key(key)) r.fail("Input file format error (key 'c' len)");
+    if (key != 'c') r.fail("File format error: '%s'. (key 'c' missing)", path);
+    if (!r.length16(len)) r.fail("Input file format error (len)");
+    if (!r.field(len)) r.fail("Input file error (date)");
+    description += r.text(len) + " ";
+
+    if (!r.key(key)) r.fail("Input file format error (key 'd' len)");
+    if (key != 'd') r.fail("File format error: '%s'. (key 'd' missing)", path);
+    if (!r.length16(len)) r.fail("Input file format error (len)");
+    if (!r.field(len)) r.fail("Input file error (time)");
+    description += r.text(len);
+
+    if (!r.key(key)) r.fail("Input file format error. (key 'e' len)");
+    if (key != 'e') r.fail("File format error: '%s'. (key 'e' missing)", path);
+
+    unsigned image = 0;
+    if (!r.length32(image)) r.fail("Input file format error (image len)");
+    int delivered = 0;
+    if (image > static_cast<unsigned>(size) ||
+        std::fread(buffer, 1, image, file.get()) != image) {
+        // Part of the image may be in the buffer: put the fill back so nothing half-read remains.
+        if (size > 0) std::memset(buffer, fill, std::min<size_t>(image, size));
+        r.fail("Input file '%s' exceeds device size.", path);
+    } else {
+        delivered = static_cast<int>(image);
+        for (int i = 0; i < delivered; ++i) buffer[i] = reverse_bits(buffer[i]);
+    }
+
+    if (length) *length = delivered;
+    copy_info(info, info_size, description);
+    return r.result();
+}
