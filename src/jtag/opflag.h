@@ -3,6 +3,7 @@
 #pragma once
 
 struct Chain;
+struct DevAlgModule;
 
 // Operation flags left in each device's record by the last operation.
 enum OpFlags : int {
@@ -40,3 +41,5 @@ int jtag_bypass(Chain* chain);
 int jtag_update_boundary(Chain* chain);
 int jtag_reset(Chain* chain);
 int jtag_check_devices(Chain* chain);
+// The device-algorithm module of the device at index (devalg_bind_device).
+DevAlgModule* jtag_bind_algorithm(Chain* chain, int index);

@@ -73,6 +73,15 @@ int sim_shift(Cable* cable, int count, const uint8_t* tdi, const uint8_t* tdimas
     s->tap_state = kind == 1 ? EXIT1_IR : EXIT1_DR;
     const bool read = !(nocap & 3);
     for (int i = 0; i < count; ++i) capture[i] = read ? (out[i / 8] >> (i % 8)) & 1 : 0;
+    if (s->record_shifts) {
+        SimCableState::Shift& shift = s->shifts.emplace_back();
+        shift.kind = kind;
+        shift.label = label ? label : "";
+        for (int i = 0; i < count; ++i) {
+            shift.tdi.push_back((in[i / 8] >> (i % 8)) & 1);
+            shift.tdo.push_back((out[i / 8] >> (i % 8)) & 1);
+        }
+    }
     return 1;
 }
 
@@ -91,10 +100,14 @@ int sim_runtest(Cable* cable, unsigned state, int64_t usec, int64_t clocks, int,
         s->chain->run_clocks(static_cast<uint64_t>(clocks));
         return 1;
     }
-    for (int64_t i = 0; i < clocks; ++i) {
-        const bool out = s->chain->clock(false, tdi && tdi[i]);
-        if (tdo) tdo[i] = out;
+    // TMS stays low: the same as clocking bit by bit, but Shift-DR streams go through in bulk.
+    const size_t n = static_cast<size_t>(clocks);
+    std::vector<uint8_t> in((n + 7) / 8, 0), out(tdo ? (n + 7) / 8 : 0, 0);
+    for (size_t i = 0; tdi && i < n; ++i) {
+        if (tdi[i]) in[i / 8] |= 1 << (i % 8);
     }
+    s->chain->shift(in.data(), tdo ? out.data() : nullptr, n, false);
+    for (size_t i = 0; tdo && i < n; ++i) tdo[i] = (out[i / 8] >> (i % 8)) & 1;
     return 1;
 }
 

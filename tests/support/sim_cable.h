@@ -20,6 +20,15 @@ struct SimCableState {
     bool gone = false;
     std::vector<int> lock_requests;  // values of option 9, in order
     std::vector<std::string> labels;  // labels handed to shift_inout
+    // With record_shifts set, every shift_inout: kind (1 IR, 2 DR), label, TDI and captured bits.
+    struct Shift {
+        int kind = 0;
+        std::string label;
+        std::vector<uint8_t> tdi;
+        std::vector<uint8_t> tdo;
+    };
+    bool record_shifts = false;
+    std::vector<Shift> shifts;
 };
 
 const CableDriver& sim_cable_driver();

@@ -1,0 +1,126 @@
+#include "devalg/spi_bridge.h"
+
+#include <algorithm>
+#include <climits>
+
+#include "devalg/devalg_state.h"
+#include "jtag/chain.h"
+#include "jtag/status.h"
+#include "jtag/tap.h"
+
+namespace {
+
+constexpr int kUser1 = 2;
+constexpr int kUser2 = 3;
+constexpr int kIrBits = 6;
+constexpr int kControlBits = 128;
+// Longest USER1 scan accepted; the chain refuses scans of INT_MAX bits and more anyway.
+constexpr int64_t kMaxFrameBits = INT_MAX / 2;
+
+// Bridge scans compare and write the capture back; their compare outcome means nothing.
+void select_user(DevAlgModule* module, int user) {
+    bsreg_set(device_get_register(module->device, DEVICE_IR), BSREG_TDI, user, 0, kIrBits);
+    chain_shift(module->chain, DEVICE_IR, CHAIN_COMPARE);
+}
+
+BsReg* data_register(const DevAlgModule* module) {
+    return device_get_register(module->device, DEVICE_DR);
+}
+
+void send_header(DevAlgModule* module, uint32_t skip, uint32_t count) {
+    select_user(module, kUser2);
+    BsReg* dr = data_register(module);
+    bsreg_resize(dr, kControlBits);
+    bsreg_set(dr, BSREG_TDI, skip, 8, 32);
+    bsreg_set(dr, BSREG_TDI, count, 40, 32);
+    chain_shift(module->chain, DEVICE_DR, CHAIN_COMPARE);
+    select_user(module, kUser1);
+}
+
+}  // namespace
+
+int spi_setup(DevAlgModule* module, int) {
+    int status = JTAG_OK;
+    DevAlgState* state = devalg_checked(module, &status);
+    if (!state) return status;
+    bsreg_resize(device_get_register(module->device, DEVICE_IR), kIrBits);
+    chain_runtest(module->chain, TEST_LOGIC_RESET, 0, 0, nullptr, nullptr);
+    chain_runtest(module->chain, RUNTEST_IDLE, 0, 0, nullptr, nullptr);
+    state->device_count = chain_count(module->chain);
+    state->index = devalg_position(module);
+    state->after = state->device_count - state->index - 1;
+    select_user(module, kUser2);
+    bsreg_resize(data_register(module), kControlBits);
+    chain_shift(module->chain, DEVICE_DR, CHAIN_COMPARE);
+    select_user(module, kUser1);
+    bsreg_resize(data_register(module), 1);
+    state->cached_frame = 0;
+    return JTAG_OK;
+}
+
+int spi_txrx(DevAlgModule* module, const uint8_t* send, uint8_t* receive, int write_count,
+             int read_count, int write_only, int extra) {
+    int status = JTAG_OK;
+    DevAlgState* state = devalg_checked(module, &status);
+    if (!state) return status;
+    if (write_count < 0 || read_count < 0) return JTAG_FAIL;
+    const int64_t bytes = int64_t{write_count} + read_count;
+    const int64_t frame = 8 * bytes;  // L
+    const int64_t skip = state->after + extra;
+    const int64_t length = frame + state->after + state->index + 1 + extra;
+    if (length > kMaxFrameBits) return JTAG_FAIL;
+    if ((bytes > 0 && !send) || (read_count > 0 && !receive)) return JTAG_NULL;
+
+    if (bytes != state->cached_frame) {
+        send_header(module, static_cast<uint32_t>(skip), static_cast<uint32_t>(frame + skip));
+        state->cached_frame = static_cast<int>(bytes);
+    }
+    // Sized on every call: a register an intervening scan resized would cut the frame short.
+    BsReg* dr = data_register(module);
+    bsreg_resize(dr, static_cast<int>(length));
+    uint8_t* tdi = bsreg_plane(dr, BSREG_TDI);
+    for (int64_t k = 0; k < bytes; ++k) {
+        for (int b = 0; b < 8; ++b) tdi[8 * k + b] = (send[k] >> (7 - b)) & 1;
+    }
+    if (write_only) {
+        ChainSettings* settings = chain_settings(module->chain);
+        settings->flush = 1;
+        settings->bulk = 1;
+        chain_shift(module->chain, DEVICE_DR, CHAIN_WRITE_ONLY);
+        settings->flush = 0;
+        settings->bulk = 0;
+    } else {
+        chain_shift(module->chain, DEVICE_DR, CHAIN_COMPARE);
+    }
+    const uint8_t* captured = bsreg_plane(dr, BSREG_TDOCAPTURE);
+    for (int j = 0; j < read_count; ++j) {
+        const int64_t first = 8 * (int64_t{write_count} + j) + skip + 1;
+        uint8_t byte = 0;
+        for (int b = 0; b < 8; ++b) byte = static_cast<uint8_t>((byte << 1) | (captured[first + b] & 1));
+        receive[j] = byte;
+    }
+    return JTAG_OK;
+}
+
+int spi_get_descr(DevAlgModule* module, int count, uint8_t* buffer) {
+    int status = JTAG_OK;
+    DevAlgState* state = devalg_checked(module, &status);
+    if (!state) return status;
+    if (count > 0 && !buffer) return JTAG_NULL;
+    select_user(module, kUser2);
+    BsReg* dr = data_register(module);
+    bsreg_resize(dr, kControlBits);
+    chain_shift(module->chain, DEVICE_DR, CHAIN_COMPARE);
+    const uint8_t* captured = bsreg_plane(dr, BSREG_TDOCAPTURE);
+    for (int i = 0; i < std::min(count, kSpiDescriptorBytes); ++i) {
+        uint8_t byte = 0;
+        for (int b = 0; b < 8; ++b) byte |= static_cast<uint8_t>((captured[8 * i + b] & 1) << b);
+        buffer[i] = byte;
+    }
+    select_user(module, kUser1);
+    bsreg_resize(dr, 2);
+    // The zero control word just shifted replaced the bridge's header: the next transaction
+    // must send its own.
+    state->cached_frame = 0;
+    return JTAG_OK;
+}

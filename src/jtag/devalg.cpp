@@ -1,0 +1,174 @@
+#include "jtag/devalg.h"
+
+#include <dlfcn.h>
+#include <strings.h>
+
+#include <memory>
+#include <new>
+
+#include "devalg/series7.h"
+#include "devalg/spartan6.h"
+#include "jtag/chain.h"
+#include "jtag/msg.h"
+#include "jtag/opflag.h"
+#include "jtag/status.h"
+
+namespace {
+
+struct FamilyRule {
+    uint32_t mask;
+    uint32_t value;
+    int type;
+};
+
+// First match wins; the version nibble is outside every mask.
+constexpr FamilyRule kFamilyRules[] = {
+    {0x0FF00FFF, 0x04000093, DEVALG_SPARTAN6},
+    {0x0FFFFFFF, 0x03727093, DEVALG_SERIES7},
+    {0x0FFFFFFF, 0x03631093, DEVALG_SERIES7},
+    {0x0FFFFFFF, 0x03636093, DEVALG_SERIES7},
+    {0x0FFFFFFF, 0x0362F093, DEVALG_SERIES7},
+    {0x0FFFFFFF, 0x0364C093, DEVALG_SERIES7},
+    {0x0FE08000, 0x04808000, 18},
+    {0x0FC00FFF, 0x06C00093, 12},
+    {0x0FFF0FFF, 0x020A00DD, 13},
+    {0x0FFF0FFF, 0x020800DD, 14},
+    {0x0FFF0FFF, 0x020B00DD, 15},
+    {0x0FFF0FFF, 0x020F00DD, 16},
+    {0x0FFF0FFF, 0x027000DD, 16},
+    {0x0FFF0FFF, 0x021200DD, 22},
+    {0x0000FFFF, 0x000000DD, 21},
+    {0x0FFF8FFF, 0x01298043, 17},
+    {0x0FFF0FFF, 0x010000DD, 20},
+};
+
+const DevAlgEntry* family_table(int type) {
+    switch (type) {
+        case DEVALG_SPARTAN6: return spartan6_entries();
+        case DEVALG_SERIES7: return series7_entries();
+        default: return nullptr;
+    }
+}
+
+void unload(DevAlgModule* binding) {
+    if (binding->library) dlclose(binding->library);
+    binding->library = nullptr;
+}
+
+// Failed binding: the record goes, the library is unloaded.
+DevAlgModule* refuse(std::unique_ptr<DevAlgModule> binding, const char* message) {
+    msg_print("%s\n", message);
+    unload(binding.get());
+    return nullptr;
+}
+
+// Entries whose calls take more than the binding or answer something other than a status;
+// devalg_call must not call them through the binding-only signature.
+bool needs_own_signature(uint32_t code) {
+    return code == DEVALG_OPEN || code == DEVALG_SPI_FILE_NAME || code == DEVALG_SPI_SETUP ||
+           code == DEVALG_SPI_TXRX || code == DEVALG_SPI_DESCR;
+}
+
+}  // namespace
+
+int devalg_family(uint32_t idcode) {
+    for (const FamilyRule& rule : kFamilyRules) {
+        if ((idcode & rule.mask) == rule.value) return rule.type;
+    }
+    return 0;
+}
+
+DevAlgModule* devalg_bind_device(Chain* chain, int index) {
+    const int type = devalg_family(device_get_idcode(chain_get_device(chain, index)));
+    return type ? devalg_bind(chain, index, type) : nullptr;
+}
+
+DevAlgModule* devalg_bind(Chain* chain, int index, int type) {
+    std::unique_ptr<DevAlgModule> binding;
+    try {
+        binding = std::make_unique<DevAlgModule>();
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+    const DevAlgEntry* table = family_table(type);
+    if (!table) {
+        msg_print("No device infomation is found\n");
+        devalg_close(binding.release());
+        return nullptr;
+    }
+    while (table[binding->count].name) ++binding->count;
+    for (int i = 0; i < binding->count; ++i) binding->entries.push_back(&table[i]);
+    binding->entries.push_back(nullptr);
+
+    binding->chain = chain;
+    binding->index = index;
+    binding->device = chain_get_device(chain, index);
+    binding->devopt = device_devopt(binding->device);
+
+    const auto version = devalg_entry<DevAlgVersionFn>(binding.get(), DEVALG_VERSION);
+    if (!version) {
+        return refuse(std::move(binding), "DEVALG has no version info. Please reinstall software.");
+    }
+    if (static_cast<uint16_t>(version(binding.get())) != kDevAlgVersion) {
+        return refuse(std::move(binding), "DEVALG version mismatch! Please reinstall software.");
+    }
+    if (const auto open = devalg_entry<DevAlgOpenFn>(binding.get(), DEVALG_OPEN)) {
+        binding->state = open(binding.get());
+        if (!binding->state) msg_print("Some error has occured in initialization of device \n");
+    }
+    return binding.release();
+}
+
+DevAlgFunction devalg_find(const DevAlgModule* binding, uint32_t code) {
+    if (!binding) return nullptr;
+    for (const DevAlgEntry* entry : binding->entries) {
+        if (!entry || !entry->name) break;
+        if (entry->code == code && entry->function) return entry->function;
+    }
+    return nullptr;
+}
+
+DevAlgFunction devalg_find_by_name(const DevAlgModule* binding, const char* name) {
+    if (!binding || !name) return nullptr;
+    for (const DevAlgEntry* entry : binding->entries) {
+        if (!entry || !entry->name) break;
+        if (entry->function && strcasecmp(entry->name, name) == 0) return entry->function;
+    }
+    return nullptr;
+}
+
+int devalg_call(DevAlgModule* binding, uint32_t code) {
+    if (!binding || !binding->chain) return JTAG_NULL;
+    if (chain_is_locked(binding->chain)) return JTAG_LOCKED;
+    const auto entry = needs_own_signature(code)
+                           ? nullptr
+                           : devalg_entry<DevAlgStatusFn>(binding, code);
+    if (!entry) return JTAG_UNSUPPORTED;
+    chain_lock(binding->chain);
+    const int result = entry(binding);
+    chain_unlock(binding->chain);
+    return result;
+}
+
+void devalg_close(DevAlgModule* binding) {
+    if (!binding) return;
+    std::unique_ptr<DevAlgModule> owned(binding);
+    if (binding->chain && chain_is_locked(binding->chain)) {
+        msg_print("Fatal error: Chain is locked . Do not delete device!\n");
+    }
+    // The binding owns the module's state; a state still held goes with it.
+    if (binding->state) {
+        if (const auto close = devalg_entry<DevAlgStatusFn>(binding, DEVALG_CLOSE)) close(binding);
+    }
+    if (binding->library) {
+        using LibraryClose = void (*)(DevAlgModule*);
+        if (void* symbol = dlsym(binding->library, "_jtag_devalg_close")) {
+            reinterpret_cast<LibraryClose>(symbol)(binding);
+        }
+        unload(binding);
+    }
+}
+
+DevAlgModule* jtag_bind_algorithm(Chain* chain, int index) {
+    return devalg_bind_device(chain, index);
+}
