@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <initializer_list>
 #include <vector>
 
 #include "cables/fx3.h"
@@ -16,6 +15,12 @@
 #include "sim/xilinx_fpga.h"
 
 namespace vireo::test {
+
+// "TK", the commands, as one packet.
+inline std::vector<uint8_t> packet(std::vector<uint8_t> commands) {
+    commands.insert(commands.begin(), {'T', 'K'});
+    return commands;
+}
 
 class SkprbTest : public ::testing::Test {
   protected:
@@ -55,13 +60,12 @@ class SkprbTest : public ::testing::Test {
     static sim::TapChain& board() { return sim::virtual_board()->chain(); }
     static uint32_t board_idcode() { return board().find<sim::XilinxFpga>()->idcode(); }
 
-    static std::vector<uint8_t> bytes(std::initializer_list<int> list) {
-        return {list.begin(), list.end()};
-    }
-    // "TK", the commands, as one packet.
-    static std::vector<uint8_t> packet(std::vector<uint8_t> commands) {
-        commands.insert(commands.begin(), {'T', 'K'});
-        return commands;
+    // A shift of the given bits with every TDI mask bit set.
+    static int shift(Cable* cable, const std::vector<uint8_t>& tdi, int kind, int nocap, int flush,
+                     uint8_t* capture) {
+        const std::vector<uint8_t> mask(tdi.size(), 1);
+        return cable_shift_inout(cable, static_cast<int>(tdi.size()), tdi.data(), mask.data(),
+                                 nullptr, nullptr, capture, kind, nocap, "", flush);
     }
     static std::vector<uint8_t> every(int n, int period) {
         std::vector<uint8_t> bits(n);
