@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "app/host.h"
+#include "cables/cable.h"
 #include "cables/fx3.h"
 #include "devdb/bsreg.h"
 #include "jtag/chain.h"
@@ -268,8 +269,8 @@ int Session::program_fpga(const std::string& file,
 void Session::cancel() {
     if (!chain_ || !devopt_ || !devopt_->algorithm) return;
     devopt_->selected = 1;
-    if (auto entry = devalg_find(devopt_->algorithm, kCancelEntry)) {
-        reinterpret_cast<int (*)(DevAlgModule*)>(entry)(devopt_->algorithm);
+    if (auto cancel = devalg_entry<DevAlgStatusFn>(devopt_->algorithm, kCancelEntry)) {
+        cancel(devopt_->algorithm);
     }
 }
 
