@@ -1,11 +1,9 @@
-// A 7-series TAP whose CFG_OUT answers a scripted list of words, most significant bit first,
-// one per Capture-DR: the status words a Write reads back can be any bit pattern. CFG_IN and
-// every other instruction but IDCODE and USERCODE are a one-bit bypass stage.
+// A 7-series TAP whose CFG_OUT answers scripted words, most significant bit first, one per
+// Capture-DR, so that a Write reads back any status pattern. Apart from IDCODE and USERCODE
+// every instruction selects a one-bit stage.
 #pragma once
 
-#include <cstdint>
 #include <deque>
-#include <string>
 
 #include "sim/bits.h"
 #include "sim/tap_device.h"
@@ -14,40 +12,31 @@ namespace vireo::test {
 
 class ScriptedFpga final : public sim::TapDevice {
 public:
-    ScriptedFpga(uint32_t idcode, std::deque<uint32_t> words)
-        : idcode_(idcode), words_(std::move(words)) {}
+    ScriptedFpga(uint32_t idcode, std::deque<uint32_t> words) : idcode_(idcode), words_(words) {}
 
     std::string name() const override { return "SCRIPTED"; }
     int ir_length() const override { return 6; }
-    void reset() override { instruction_ = kIdcode; }
+    void reset() override { instruction_ = 0x09; }
     uint64_t ir_capture() override { return 0b01; }
     void ir_update(uint64_t instruction) override { instruction_ = instruction; }
-
     void dr_capture() override {
-        if (instruction_ == kIdcode || instruction_ == kUsercode) {
-            reg_ = sim::ShiftRegister(32);
-            reg_.load(instruction_ == kIdcode ? idcode_ : 0xFFFFFFFFu);
-        } else if (instruction_ == kCfgOut) {
-            const uint32_t word = words_.empty() ? 0 : words_.front();
-            if (!words_.empty()) words_.pop_front();
+        reg_ = sim::ShiftRegister(instruction_ == 0x04 || instruction_ == 0x08 || instruction_ == 0x09 ? 32 : 1);
+        if (instruction_ == 0x09) reg_.load(idcode_);
+        if (instruction_ == 0x08) reg_.load(0xFFFFFFFFu);
+        if (instruction_ == 0x04 && !words_.empty()) {
             uint64_t reversed = 0;
-            for (int i = 0; i < 32; ++i) reversed |= uint64_t{(word >> (31 - i)) & 1} << i;
-            reg_ = sim::ShiftRegister(32);
+            for (int i = 0; i < 32; ++i) reversed |= uint64_t{(words_.front() >> (31 - i)) & 1} << i;
             reg_.load(reversed);
-        } else {
-            reg_ = sim::ShiftRegister(1);
+            words_.pop_front();
         }
     }
-    void dr_shift(const uint8_t* tdi, uint8_t* tdo, size_t nbits) override {
-        reg_.shift(tdi, tdo, nbits);
-    }
+    void dr_shift(const uint8_t* tdi, uint8_t* tdo, size_t nbits) override { reg_.shift(tdi, tdo, nbits); }
     void dr_update() override {}
 
 private:
-    static constexpr uint64_t kCfgOut = 0x04, kUsercode = 0x08, kIdcode = 0x09;
     uint32_t idcode_;
     std::deque<uint32_t> words_;
-    uint64_t instruction_ = kIdcode;
+    uint64_t instruction_ = 0x09;
     sim::ShiftRegister reg_{32};
 };
 
