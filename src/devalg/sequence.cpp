@@ -41,6 +41,15 @@ int read_image(DevAlgModule* module, DevAlgState& state, bool* refused) {
     return length;
 }
 
+// The identity check takes and drops the chain lock itself; a lock the caller holds
+// (devalg_call) must outlive it, or the chain could change under the running sequence.
+bool check_chain(Chain* chain) {
+    const bool held = chain_is_locked(chain);
+    const int ok = jtag_check_devices(chain);
+    if (held) chain_lock(chain);
+    return ok == JTAG_OK;
+}
+
 }  // namespace
 
 void load_instruction(DevAlgModule* module, const char* code, const char* label, int flags) {
@@ -68,7 +77,7 @@ int prepare_write(DevAlgModule* module, DevAlgState** state_out, int* pad, int* 
     DevAlgState* state = devalg_checked(module, &status);
     if (!state) return status;
     *pad = chain_pad(chain_count(module->chain));
-    if (jtag_check_devices(module->chain) != JTAG_OK) {
+    if (!check_chain(module->chain)) {
         return devalg_store(module, JTAG_CHECK_DEVICES);
     }
     try {
@@ -129,7 +138,7 @@ int devalg_shutdown(DevAlgModule* module) {
     int status = JTAG_OK;
     DevAlgState* state = devalg_checked(module, &status);
     if (!state) return status;
-    if (jtag_check_devices(module->chain) != JTAG_OK) {
+    if (!check_chain(module->chain)) {
         return devalg_store(module, JTAG_CHECK_DEVICES);
     }
     jtag_cable_lock(module->chain, 1);

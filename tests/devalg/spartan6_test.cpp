@@ -59,6 +59,7 @@ TEST_F(Spartan6Test, PadBringsTheBypassBitsToAWordBoundary) {
 TEST_F(Spartan6Test, CancelThenWriteAgainThenShutdown) {
     bind({"XC6SLX9"}, 0, bit_file("XC6SLX9"));
     g_on_progress = [this](int current) {
+        EXPECT_TRUE(chain_is_locked(module_->chain)) << "held through the identity check";
         if (current == 3 * 16384) devalg_entry<DevAlgStatusFn>(module_.get(), DEVALG_CANCEL)(module_.get());
     };
     EXPECT_EQ(call(DEVALG_WRITE), JTAG_CANCELLED);
