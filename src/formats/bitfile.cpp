@@ -23,7 +23,7 @@ constexpr uint8_t reverse_bits(uint8_t b) {
 // hold (a header field is at most 65535 bytes), so a field that cannot be read leaves the
 // previous field's bytes in place, while the caller's buffer only ever receives the image.
 class HeaderReader {
-public:
+  public:
     HeaderReader(FILE* file, int size, uint8_t fill)
         : file_(file), size_(size), scratch_(std::min(size, 0xFFFF), fill) {}
 
@@ -68,7 +68,7 @@ public:
         return std::string(scratch_.begin(), end);
     }
 
-private:
+  private:
     bool number(int bytes, unsigned& value) {
         uint8_t raw[4];
         value = 0;
@@ -92,8 +92,8 @@ void copy_info(char* info, int info_size, const std::string& text) {
 
 }  // namespace
 
-int bitfile_read(const char* path, uint8_t* buffer, int size, uint8_t fill, int* length,
-                 char* info, int info_size) {
+int bitfile_read(const char* path, uint8_t* buffer, int size, uint8_t fill, int* length, char* info,
+                 int info_size) {
     if (!buffer || size < 0) size = 0;
     // The outputs are defined on every return, so a caller that goes on after a failure sees a
     // filled buffer and length 0 rather than stale memory.
@@ -141,8 +141,7 @@ int bitfile_read(const char* path, uint8_t* buffer, int size, uint8_t fill, int*
     unsigned image = 0;
     if (!r.length32(image)) r.fail("Input file format error (image len)");
     int delivered = 0;
-    if (image > static_cast<unsigned>(size) ||
-        std::fread(buffer, 1, image, file.get()) != image) {
+    if (image > static_cast<unsigned>(size) || std::fread(buffer, 1, image, file.get()) != image) {
         // Part of the image may be in the buffer: put the fill back so nothing half-read remains.
         if (size > 0) std::memset(buffer, fill, std::min<size_t>(image, size));
         r.fail("Input file '%s' exceeds device size.", path);

@@ -25,7 +25,7 @@ std::string bit_file(const std::string& keys = "abcde",
 
 // Header fields are read only when they fit the caller's buffer: the buffers here are larger.
 class BitfileRead : public FormatFileTest {
-protected:
+  protected:
     int read_bit(const std::string& path, int size, int info_size = 100) {
         buffer.assign(size, 0);
         length = -1;
@@ -45,7 +45,8 @@ TEST_F(BitfileRead, DeliversTheImageBitReversedWithinTheBuffer) {
     image[4] = 0x55, image[5] = 0x99, image[6] = 0xAA, image[7] = 0x66;
     EXPECT_EQ(buffer, image);
     EXPECT_EQ(length, 8);
-    EXPECT_STREQ(info.data(), "Design name:top;UserID=0XFFFFFFFF Part:7a35tcpg236 2024/01/02 03:04:05");
+    EXPECT_STREQ(info.data(),
+                 "Design name:top;UserID=0XFFFFFFFF Part:7a35tcpg236 2024/01/02 03:04:05");
     EXPECT_EQ(read_bit(file("a.bit", bit_file()), 32, 10), 1);
     EXPECT_STREQ(info.data(), "Design na");
     EXPECT_EQ(info[10], '#');
@@ -70,8 +71,8 @@ TEST_F(BitfileRead, ReportsEveryFaultInFileOrder) {
     const std::string p = file("b.bit", bit_file("abzdq", std::string(30, '\x0F'), 64));
     EXPECT_EQ(read_bit(p, 64), kBitfileFormatError);
     EXPECT_EQ(printed(), "File format error: '" + p + "'. (key 'c' missing)" +
-                             "File format error: '" + p + "'. (key 'e' missing)" +
-                             "Input file '" + p + "' exceeds device size.");
+                             "File format error: '" + p + "'. (key 'e' missing)" + "Input file '" +
+                             p + "' exceeds device size.");
     EXPECT_EQ(length, 0);
     EXPECT_EQ(buffer, std::vector<uint8_t>(64, 0x5A));
 

@@ -16,7 +16,7 @@
 namespace vireo::test {
 
 class FormatFileTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         set_print_callback(collect_print);
         printed().clear();

@@ -8,13 +8,13 @@ namespace vireo::test {
 namespace {
 
 class HexfileRead : public FormatFileTest {
-protected:
+  protected:
     // Reads text into a 0x20000-byte image (fill 0xFF) with guard bytes behind it.
     int hex(const std::string& text, int64_t size = 0x20000) {
         image.assign(size + 16, 0);
         length = -1;
-        const int r = hexfile_read(file("in.hex", text).c_str(), image.data(), size, 0xFF,
-                                   &length, nullptr, 0);
+        const int r = hexfile_read(file("in.hex", text).c_str(), image.data(), size, 0xFF, &length,
+                                   nullptr, 0);
         EXPECT_EQ(std::count(image.begin() + size, image.end(), 0), 16) << "guard bytes";
         image.resize(size);
         return r;
@@ -30,7 +30,9 @@ TEST_F(HexfileRead, DataRecordsLandAtBasePlusOffset) {
     const std::vector<uint8_t> bytes{0x02, 0x33, 0x7A};
     // Blank and foreign lines, surrounding blanks, CR LF, lower case, start address records and
     // anything after the end record are passed over.
-    EXPECT_EQ(hex("\n# x\r\n  :0300300002337a1e \r\n:04000005000000CD2A\n:00000001FF\n:0100000055AA\n"), 1);
+    EXPECT_EQ(
+        hex("\n# x\r\n  :0300300002337a1e \r\n:04000005000000CD2A\n:00000001FF\n:0100000055AA\n"),
+        1);
     EXPECT_EQ(at(0x30, 3), bytes);
     EXPECT_EQ(length, 0x33);
     EXPECT_EQ(std::count(image.begin(), image.end(), 0xFF), 0x20000 - 3);
@@ -63,12 +65,17 @@ TEST_F(HexfileRead, MalformedLinesAreRefusedWithoutStoringAnything) {
     const std::string record = ":79000000" + std::string(242, '0') + "87";  // 253 characters
     EXPECT_EQ(hex(record + " \n", 128), 1) << "254 characters fit";
     const std::string cases[] = {
-        record + "  \n",                                // 255 characters
-        std::string(254, ' ') + ":0100000055AA\n",      // the part past the limit is no record
-        ":0000001\n", ":10000000001122AA\n",            // short line, count beyond the line
-        ":0100000G55AA\n", ":01000000 55AA\n",          // not hex digits
-        ":0100000055A\n", ":00000004FC\n",              // half a checksum, base without value
-        std::string(":\0" "1000000000", 12),             // a NUL ends the line's text
+        record + "  \n",                            // 255 characters
+        std::string(254, ' ') + ":0100000055AA\n",  // the part past the limit is no record
+        ":0000001\n",
+        ":10000000001122AA\n",  // short line, count beyond the line
+        ":0100000G55AA\n",
+        ":01000000 55AA\n",  // not hex digits
+        ":0100000055A\n",
+        ":00000004FC\n",  // half a checksum, base without value
+        std::string(":\0"
+                    "1000000000",
+                    12),  // a NUL ends the line's text
     };
     for (const std::string& text : cases) {
         EXPECT_EQ(hex(text, 128), kHexFormatError) << text;

@@ -12,8 +12,10 @@ namespace {
 using HexfileSrecordBitfileRandom = FormatFileTest;
 
 TEST_F(HexfileSrecordBitfileRandom, EveryReaderSurvivesDamagedFiles) {
-    static const char bit[] = "\0\x09\x0F\xF0\x0F\xF0\x0F\xF0\x0F\xF0\0\0\x01" "a\0\x02x\0b\0\x02p\0"
-                              "c\0\x01\0d\0\x01\0e\0\0\0\x04\x01\x02\x03\x04";
+    static const char bit[] =
+        "\0\x09\x0F\xF0\x0F\xF0\x0F\xF0\x0F\xF0\0\0\x01"
+        "a\0\x02x\0b\0\x02p\0"
+        "c\0\x01\0d\0\x01\0e\0\0\0\x04\x01\x02\x03\x04";
     const std::string valid[] = {
         ":020000040000FA\n:0300300002337A1E\n:00000001FF\n",
         "S00600004844521B\nS2060100000102F5\nS80401234592\n",
@@ -38,8 +40,8 @@ TEST_F(HexfileSrecordBitfileRandom, EveryReaderSurvivesDamagedFiles) {
         int64_t n = 0, base = rng() % 2 ? 0 : 0x10000, highest, start;
         int length = 0;
         const int rh = hexfile_read(path.c_str(), a.data(), size, 0xFF, &n, nullptr, 0);
-        const int rs = srecord_read(path.c_str(), b.data(), size, 0xFF, &base, &highest, &start,
-                                    info, 16);
+        const int rs =
+            srecord_read(path.c_str(), b.data(), size, 0xFF, &base, &highest, &start, info, 16);
         const int rb = bitfile_read(path.c_str(), c.data(), size, 0, &length, info, 16);
         SCOPED_TRACE(round);
         EXPECT_TRUE(rh == 1 || rh == kHexFormatError || rh == kHexAddressOverflow) << rh;

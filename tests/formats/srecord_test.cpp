@@ -1,12 +1,11 @@
-#include "formats/hexfile.h"
-
 #include "format_files.h"
+#include "formats/hexfile.h"
 
 namespace vireo::test {
 namespace {
 
 class SrecordRead : public FormatFileTest {
-protected:
+  protected:
     // Reads text into a buffer (fill 0xFF) with guard bytes behind it and behind the info text.
     int srec(const std::string& text, int64_t size = 0x100, int64_t base_in = 0,
              int info_size = 100) {
@@ -75,9 +74,9 @@ TEST_F(SrecordRead, FaultsSetTheStatusAndReadingGoesOn) {
 TEST_F(SrecordRead, UnopenableFileGivesTheOutputsOfAnEmptyOne) {
     image.assign(8, 0);
     info.assign(8, '#');
-    EXPECT_EQ(srecord_read(dir_.c_str(), image.data(), 8, 0xFF, &base, &highest, &start,
-                           info.data(), 8),
-              12);
+    EXPECT_EQ(
+        srecord_read(dir_.c_str(), image.data(), 8, 0xFF, &base, &highest, &start, info.data(), 8),
+        12);
     EXPECT_EQ(image, std::vector<uint8_t>(8, 0xFF));
     EXPECT_EQ(base, 0xFFFFFFFF);
     EXPECT_EQ(highest, 0);
