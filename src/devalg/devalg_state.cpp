@@ -16,7 +16,9 @@ DevAlgState* state_of(const DevAlgModule* module) {
 
 }  // namespace
 
-int devalg_version(DevAlgModule*) { return kDevAlgVersion; }
+int devalg_version(DevAlgModule*) {
+    return kDevAlgVersion;
+}
 
 void* devalg_open_state(DevAlgModule* module, const DevAlgFamilyInfo& family) {
     if (!module || !module->chain || !module->device) return nullptr;

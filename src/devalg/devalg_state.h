@@ -22,8 +22,8 @@ struct DevAlgState {
     int image_bytes = 0;         // size of the image buffer
     int running = 0;             // 1 while Write or Shutdown works; Cancel clears it
     std::string bridge_name;
-    int cached_frame = 0;        // write + read count of the bridge header in place
-    int device_count = 0;        // chain geometry recorded by SpiSetup
+    int cached_frame = 0;  // write + read count of the bridge header in place
+    int device_count = 0;  // chain geometry recorded by SpiSetup
     int after = 0;
     int index = 0;
 };

@@ -56,7 +56,9 @@ void load_instruction(DevAlgModule* module, const char* code, const char* label,
     device_shift_instruction(module->device, code, flags, label);
 }
 
-int chain_pad(int device_count) { return (32 - ((device_count - 1) % 32)) % 32; }
+int chain_pad(int device_count) {
+    return (32 - ((device_count - 1) % 32)) % 32;
+}
 
 void expand_bits(uint8_t* plane, const uint8_t* bytes, int nbits) {
     for (int i = 0; i < nbits; ++i) plane[i] = (bytes[i / 8] >> (i % 8)) & 1;

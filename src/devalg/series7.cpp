@@ -10,6 +10,7 @@
 
 namespace {
 
+// clang-format off
 constexpr DevAlgPart kParts[] = {
     {0x0362F093, "spi_xc7s50.bit", 4384024},
     {0x03631093, "spi_xc7a100t.bit", 4194304},
@@ -17,6 +18,7 @@ constexpr DevAlgPart kParts[] = {
     {0x0364C093, "spi_xc7k160t.bit", 26770288},
     {0x03727093, "spi_xc7z020.bit", 8388608},
 };
+// clang-format on
 
 // Status read-back: dummy, sync, NOOP, read one word of BOOTSTS (C) or STAT (D), NOOP, NOOP,
 // DESYNC, NOOP, NOOP. Bytes stored bit-reversed so that they leave LSB first.
@@ -139,4 +141,6 @@ const auto kEntries = make_entry_table(&open, &write, &txrx);
 
 }  // namespace
 
-const DevAlgEntry* series7_entries() { return kEntries.data(); }
+const DevAlgEntry* series7_entries() {
+    return kEntries.data();
+}

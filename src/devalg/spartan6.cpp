@@ -12,6 +12,7 @@
 
 namespace {
 
+// clang-format off
 constexpr DevAlgPart kParts[] = {
     {0x04000093, "spi_xc6slx4.bit", 5449408},
     {0x04001093, "spi_xc6slx9.bit", 5449408},
@@ -27,6 +28,7 @@ constexpr DevAlgPart kParts[] = {
     {0x0401D093, "spi_xc6slx150.bit", 67523136},
     {0x0403D093, "spi_xc6slx150t.bit", 67523136},
 };
+// clang-format on
 
 // Configuration words, each byte stored bit-reversed so that it leaves LSB first.
 // A: dummy word, sync word, command 7, two zero words.
@@ -41,9 +43,13 @@ void* open(DevAlgModule* module) {
     return devalg_open_state(module, {kParts, std::size(kParts), true, false});
 }
 
-void sleep_100ms() { std::this_thread::sleep_for(std::chrono::milliseconds(100)); }
+void sleep_100ms() {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+}
 
-void wait_1us(Chain* chain, unsigned state) { chain_runtest(chain, state, 1, 0, nullptr, nullptr); }
+void wait_1us(Chain* chain, unsigned state) {
+    chain_runtest(chain, state, 1, 0, nullptr, nullptr);
+}
 
 void settle(Chain* chain) {
     wait_1us(chain, PAUSE_DR);
@@ -113,4 +119,6 @@ const auto kEntries = make_entry_table(&open, &write, &txrx);
 
 }  // namespace
 
-const DevAlgEntry* spartan6_entries() { return kEntries.data(); }
+const DevAlgEntry* spartan6_entries() {
+    return kEntries.data();
+}

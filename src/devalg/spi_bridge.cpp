@@ -96,7 +96,8 @@ int spi_txrx(DevAlgModule* module, const uint8_t* send, uint8_t* receive, int wr
     for (int j = 0; j < read_count; ++j) {
         const int64_t first = 8 * (int64_t{write_count} + j) + skip + 1;
         uint8_t byte = 0;
-        for (int b = 0; b < 8; ++b) byte = static_cast<uint8_t>((byte << 1) | (captured[first + b] & 1));
+        for (int b = 0; b < 8; ++b)
+            byte = static_cast<uint8_t>((byte << 1) | (captured[first + b] & 1));
         receive[j] = byte;
     }
     return JTAG_OK;

@@ -44,9 +44,12 @@ constexpr FamilyRule kFamilyRules[] = {
 
 const DevAlgEntry* family_table(int type) {
     switch (type) {
-        case DEVALG_SPARTAN6: return spartan6_entries();
-        case DEVALG_SERIES7: return series7_entries();
-        default: return nullptr;
+        case DEVALG_SPARTAN6:
+            return spartan6_entries();
+        case DEVALG_SERIES7:
+            return series7_entries();
+        default:
+            return nullptr;
     }
 }
 
@@ -140,9 +143,8 @@ DevAlgFunction devalg_find_by_name(const DevAlgModule* binding, const char* name
 int devalg_call(DevAlgModule* binding, uint32_t code) {
     if (!binding || !binding->chain) return JTAG_NULL;
     if (chain_is_locked(binding->chain)) return JTAG_LOCKED;
-    const auto entry = needs_own_signature(code)
-                           ? nullptr
-                           : devalg_entry<DevAlgStatusFn>(binding, code);
+    const auto entry =
+        needs_own_signature(code) ? nullptr : devalg_entry<DevAlgStatusFn>(binding, code);
     if (!entry) return JTAG_UNSUPPORTED;
     chain_lock(binding->chain);
     const int result = entry(binding);

@@ -44,17 +44,17 @@ using DevAlgOpenFn = void* (*)(DevAlgModule*);
 using DevAlgStatusFn = int (*)(DevAlgModule*);  // close, Write, Shutdown, Cancel
 using DevAlgNameFn = const char* (*)(DevAlgModule*);
 using DevAlgSetupFn = int (*)(DevAlgModule*, int option);
-using DevAlgTxrxFn = int (*)(DevAlgModule*, const uint8_t* send, uint8_t* receive,
-                             int write_count, int read_count, int write_only);
+using DevAlgTxrxFn = int (*)(DevAlgModule*, const uint8_t* send, uint8_t* receive, int write_count,
+                             int read_count, int write_only);
 using DevAlgDescrFn = int (*)(DevAlgModule*, int count, uint8_t* buffer);
 
 // One binding of a module to one device. Owned by the device's devopt, which releases it with
 // devalg_close.
 struct DevAlgModule {
-    void* library = nullptr;                 // separately loaded module; null when built in
+    void* library = nullptr;                  // separately loaded module; null when built in
     std::vector<const DevAlgEntry*> entries;  // count entries, then null
     int count = 0;
-    void* state = nullptr;                   // the module's private state (open .. close)
+    void* state = nullptr;  // the module's private state (open .. close)
     int reserved[5] = {0, 0, 0, 0, 0};
     Chain* chain = nullptr;
     int index = 0;

@@ -70,7 +70,8 @@ TEST_F(DevalgBindTest, UnselectedDeviceIsLeftAlone) {
     EXPECT_EQ(call(DEVALG_WRITE), JTAG_FAIL);
     EXPECT_EQ(call(DEVALG_SHUTDOWN), JTAG_FAIL);
     EXPECT_EQ(devalg_entry<DevAlgSetupFn>(m, DEVALG_SPI_SETUP)(m, 0), JTAG_FAIL);
-    EXPECT_EQ(devalg_entry<DevAlgTxrxFn>(m, DEVALG_SPI_TXRX)(m, buffer, buffer, 1, 1, 0), JTAG_FAIL);
+    EXPECT_EQ(devalg_entry<DevAlgTxrxFn>(m, DEVALG_SPI_TXRX)(m, buffer, buffer, 1, 1, 0),
+              JTAG_FAIL);
     EXPECT_EQ(devalg_entry<DevAlgDescrFn>(m, DEVALG_SPI_DESCR)(m, 16, buffer), JTAG_FAIL);
     EXPECT_EQ(cable().transfers, transfers);
     EXPECT_EQ(stored_status(), JTAG_OK) << "0 is not stored";

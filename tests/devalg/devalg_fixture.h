@@ -32,14 +32,14 @@ struct BindingClose {
 using BindingPtr = std::unique_ptr<DevAlgModule, BindingClose>;
 
 class DevalgTest : public ChainTest {
-protected:
+  protected:
     void SetUp() override {
         ChainTest::SetUp();
         set_progress_callback(record_progress);
         g_progress.clear();
         g_on_progress = nullptr;
-        folder_ = std::filesystem::temp_directory_path() /
-                  ("vireo_devalg_" + std::to_string(getpid()));
+        folder_ =
+            std::filesystem::temp_directory_path() / ("vireo_devalg_" + std::to_string(getpid()));
         std::filesystem::create_directories(folder_);
     }
     void TearDown() override {
@@ -61,7 +61,8 @@ protected:
     }
     // A well-formed header around arbitrary image bytes.
     std::string raw_bit_file(const std::string& name, const std::vector<uint8_t>& image) {
-        std::vector<uint8_t> f = {0, 9, 0x0F, 0xF0, 0x0F, 0xF0, 0x0F, 0xF0, 0x0F, 0xF0, 0, 0, 1, 'a'};
+        std::vector<uint8_t> f = {0,    9,    0x0F, 0xF0, 0x0F, 0xF0, 0x0F,
+                                  0xF0, 0x0F, 0xF0, 0,    0,    1,    'a'};
         for (const char* text : {"design", "b", "part", "c", "date", "d", "time", "e"}) {
             const size_t n = std::strlen(text);
             if (n == 1) {
@@ -87,7 +88,8 @@ protected:
         return module_.get();
     }
     // A fresh board of the given parts, the module of the device at index bound to path.
-    DevAlgModule* bind(std::initializer_list<const char*> parts, int index, const std::string& path) {
+    DevAlgModule* bind(std::initializer_list<const char*> parts, int index,
+                       const std::string& path) {
         module_.reset();
         return bind(detected(parts), index, path);
     }

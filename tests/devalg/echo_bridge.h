@@ -9,7 +9,7 @@
 namespace vireo::test {
 
 class EchoBridge final : public sim::BscanUser {
-public:
+  public:
     void capture(int user) override {
         if (user == 1) bits_.clear(), clock_ = 0;
         if (user != 2) return;
@@ -41,7 +41,7 @@ public:
 
     std::vector<std::vector<uint8_t>> transactions;  // the bytes of each USER1 scan
 
-private:
+  private:
     bool inside(int64_t clock) const { return clock >= skip_ && clock < end_; }
 
     sim::ShiftRegister control_{128};

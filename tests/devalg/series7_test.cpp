@@ -46,13 +46,14 @@ TEST_F(Series7Test, StatusWordsAreReadMostSignificantBitFirst) {
     bind(chain_.get(), 0, bit_file("XC7A100T"));
     printed().clear();
     EXPECT_EQ(call(DEVALG_WRITE), JTAG_OK);
-    EXPECT_EQ(printed(),
-              "デバイス書き込みで、ウォッチドッグのタイムアウトエラー が発生しました\n" + kIdError +
-                  kCrcError +
-                  "デバイス書き込みで、BPI アドレスカ ウ ン ターのラップアラウンドエラー が発生しました\n"
-                  "デバイス書き込みで、その他のエラー が発生しました\n"
-                  "デバイス書き込みで、初期化が完了しないため、失敗しました\n"
-                  "デバイス書き込みで、インターコネクトがハイインピーダンスのままのため、失敗しました\n");
+    EXPECT_EQ(
+        printed(),
+        "デバイス書き込みで、ウォッチドッグのタイムアウトエラー が発生しました\n" + kIdError +
+            kCrcError +
+            "デバイス書き込みで、BPI アドレスカ ウ ン ターのラップアラウンドエラー が発生しました\n"
+            "デバイス書き込みで、その他のエラー が発生しました\n"
+            "デバイス書き込みで、初期化が完了しないため、失敗しました\n"
+            "デバイス書き込みで、インターコネクトがハイインピーダンスのままのため、失敗しました\n");
 }
 
 TEST_F(Series7Test, ImageOneByteOverTheBufferIsRefused) {

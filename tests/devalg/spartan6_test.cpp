@@ -10,9 +10,9 @@ namespace {
 using Spartan6Test = DevalgTest;
 
 TEST_F(Spartan6Test, EveryPartConfiguresFromAFullImage) {
-    for (const char* part : {"XC6SLX4", "XC6SLX9", "XC6SLX16", "XC6SLX25", "XC6SLX25T", "XC6SLX45",
-                             "XC6SLX45T", "XC6SLX75", "XC6SLX75T", "XC6SLX100", "XC6SLX100T",
-                             "XC6SLX150", "XC6SLX150T"}) {
+    for (const char* part :
+         {"XC6SLX4", "XC6SLX9", "XC6SLX16", "XC6SLX25", "XC6SLX25T", "XC6SLX45", "XC6SLX45T",
+          "XC6SLX75", "XC6SLX75T", "XC6SLX100", "XC6SLX100T", "XC6SLX150", "XC6SLX150T"}) {
         SCOPED_TRACE(part);
         ASSERT_TRUE(bind({part}, 0, bit_file(part)));
         EXPECT_EQ(call(DEVALG_WRITE), JTAG_OK);
@@ -27,9 +27,11 @@ TEST_F(Spartan6Test, ImageGoesInPiecesAndTheDeviceIsNotJudged) {
     bind({"XC6SLX16"}, 0, raw_bit_file("small.bit", std::vector<uint8_t>(2049, 0x5A)));
     EXPECT_EQ(call(DEVALG_WRITE), JTAG_OK);
     EXPECT_FALSE(fpga()->engine().done());
-    const std::vector<Progress> expected = {
-        {1, 2, "Programming FPGA"}, {1, 2, "Programming FPGA"}, {16384, 16392, "Programming FPGA"},
-        {16392, 16392, "Programming FPGA"}, {0, 0, ""}};
+    const std::vector<Progress> expected = {{1, 2, "Programming FPGA"},
+                                            {1, 2, "Programming FPGA"},
+                                            {16384, 16392, "Programming FPGA"},
+                                            {16392, 16392, "Programming FPGA"},
+                                            {0, 0, ""}};
     EXPECT_EQ(g_progress, expected);
 }
 
@@ -60,7 +62,8 @@ TEST_F(Spartan6Test, CancelThenWriteAgainThenShutdown) {
     bind({"XC6SLX9"}, 0, bit_file("XC6SLX9"));
     g_on_progress = [this](int current) {
         EXPECT_TRUE(chain_is_locked(module_->chain)) << "held through the identity check";
-        if (current == 3 * 16384) devalg_entry<DevAlgStatusFn>(module_.get(), DEVALG_CANCEL)(module_.get());
+        if (current == 3 * 16384)
+            devalg_entry<DevAlgStatusFn>(module_.get(), DEVALG_CANCEL)(module_.get());
     };
     EXPECT_EQ(call(DEVALG_WRITE), JTAG_CANCELLED);
     ASSERT_GE(g_progress.size(), 2u);

@@ -8,15 +8,17 @@ namespace {
 
 uint32_t field(const std::vector<uint8_t>& bits, size_t from) {
     uint32_t value = 0;
-    for (size_t i = 0; i < 32 && from + i < bits.size(); ++i) value |= uint32_t{bits[from + i]} << i;
+    for (size_t i = 0; i < 32 && from + i < bits.size(); ++i)
+        value |= uint32_t{bits[from + i]} << i;
     return value;
 }
 
 class SpiBridgeTest : public DevalgTest {
-protected:
+  protected:
     // Configures a bridge design into the FPGA at index, with the echo bridge behind its USER
     // registers, runs SpiSetup and starts recording the scans.
-    DevAlgModule* bridge(std::initializer_list<const char*> parts, int index, const std::string& bit) {
+    DevAlgModule* bridge(std::initializer_list<const char*> parts, int index,
+                         const std::string& bit) {
         DevAlgModule* m = bind(parts, index, bit);
         fpga()->set_bscan_user(bridge_);
         EXPECT_EQ(call(DEVALG_WRITE), JTAG_OK);
@@ -38,9 +40,12 @@ protected:
         std::vector<uint32_t> seen;
         uint32_t user = 0;
         for (const SimCableState::Shift& s : cable().shifts) {
-            if (s.kind == 1) user = field(s.tdi, fpga_ir_) & 0x3F;
-            else if (user == 3) seen.insert(seen.end(), {field(s.tdi, after_ + 8), field(s.tdi, after_ + 40)});
-            else if (user == 2) seen.push_back(static_cast<uint32_t>(s.tdi.size()));
+            if (s.kind == 1)
+                user = field(s.tdi, fpga_ir_) & 0x3F;
+            else if (user == 3)
+                seen.insert(seen.end(), {field(s.tdi, after_ + 8), field(s.tdi, after_ + 40)});
+            else if (user == 2)
+                seen.push_back(static_cast<uint32_t>(s.tdi.size()));
         }
         cable().shifts.clear();
         return seen;
