@@ -13,22 +13,19 @@ protected:
         KprbembTest::SetUp();
         devobj_set_backend({});  // the back-end devobj_open chooses itself
     }
-
-    Chain* connect(const std::string& sim_text) {
-        chain_.reset();
-        Cable* cable = open(sim_text.c_str());
-        if (!cable) return nullptr;
-        chain_.reset(chain_new(""));
-        chain_set_cable(chain_.get(), cable);
-        EXPECT_EQ(chain_detect(chain_.get()), 1);
-        jtag_select_all(chain_.get());
-        return chain_.get();
-    }
     void TearDown() override {
         chain_.reset();
         KprbembTest::TearDown();
     }
-
+    Chain* connect(const std::string& sim_text) {
+        chain_.reset();
+        if (!open(sim_text.c_str())) return nullptr;
+        chain_.reset(chain_new(""));
+        chain_set_cable(chain_.get(), cable_.get());
+        EXPECT_EQ(chain_detect(chain_.get()), 1);
+        jtag_select_all(chain_.get());
+        return chain_.get();
+    }
     ChainPtr chain_;
 };
 
@@ -37,27 +34,25 @@ TEST_P(KprbembBoard, DetectIdcodeSampleAndExtest) {
     ASSERT_TRUE(chain);
     ASSERT_EQ(chain_count(chain), 1);
     sim::XilinxFpga* fpga = board().find<sim::XilinxFpga>();
-    const Devopt* devopt = device_devopt(chain_get_device(chain, 0));
+    Devopt* devopt = device_devopt(chain_get_device(chain, 0));
     ASSERT_EQ(jtag_idcode(chain), JTAG_OK);
     EXPECT_EQ(devopt->idcode_read, fpga->idcode());
 
     const int length = fpga->part().bsr_len;
-    std::vector<bool> pins(length);
-    for (int i = 0; i < length; ++i) pins[i] = (i % 3) == 0;
+    std::vector<bool> pins(length), driven(length);
+    Bytes sampled(length), to_drive(length);
+    for (int i = 0; i < length; ++i) {
+        sampled[i] = pins[i] = i % 3 == 0;
+        to_drive[i] = driven[i] = i % 5 == 0;
+    }
     fpga->set_pin_inputs(pins);
     ASSERT_EQ(jtag_sample(chain), JTAG_OK);
-    ASSERT_EQ(static_cast<int>(devopt->bsr.size()), length);
-    for (int i = 0; i < length; ++i) ASSERT_EQ(devopt->bsr[i], pins[i] ? 1 : 0) << "cell " << i;
-
-    Devopt* writable = device_devopt(chain_get_device(chain, 0));
+    EXPECT_EQ(devopt->bsr, sampled);
     ASSERT_EQ(jtag_extest(chain), JTAG_OK);
-    for (int i = 0; i < length; ++i) writable->bsr[i] = (i % 5) == 0;
-    const std::vector<uint8_t> driven = writable->bsr;
+    devopt->bsr = to_drive;
     ASSERT_EQ(jtag_update_boundary(chain), JTAG_OK);
     EXPECT_TRUE(fpga->extest_active());
-    for (int i = 0; i < length; ++i) {
-        ASSERT_EQ(fpga->boundary_outputs()[i], driven[i] == 1) << "cell " << i;
-    }
+    EXPECT_EQ(fpga->boundary_outputs(), driven);
 }
 
 INSTANTIATE_TEST_SUITE_P(Usb2Presets, KprbembBoard,
@@ -66,22 +61,18 @@ INSTANTIATE_TEST_SUITE_P(Usb2Presets, KprbembBoard,
 
 TEST_F(KprbembBoard, UnpluggedMidShiftAnswers21AndIsReported) {
     for (const std::string preset : {"kb2201", "keenprobe"}) {
-        // Count the transfers of a SAMPLE, then pull the cable after the last chunk went out,
-        // before its TDO came back (the unlock's request and reply follow the chunk).
-        Chain* chain = connect(preset);
-        ASSERT_TRUE(chain);
-        ASSERT_EQ(jtag_sample(chain), JTAG_OK);
+        // Count the transfers of a SAMPLE, then pull the cable after its last chunk went out and
+        // before the TDO came back (the unlock's request and reply follow the chunk).
+        ASSERT_TRUE(connect(preset));
+        ASSERT_EQ(jtag_sample(chain_.get()), JTAG_OK);
         const uint64_t transfers = sim::virtual_board()->counters().transfers;
 
-        chain = connect(preset + ",unplug=" + std::to_string(transfers - 3));
+        Chain* chain = connect(preset + ",unplug=" + std::to_string(transfers - 3));
         ASSERT_TRUE(chain);
         printed().clear();
         EXPECT_EQ(jtag_sample(chain), JTAG_DISCONNECTED) << preset;
-        EXPECT_EQ(cable_alive(chain_get_cable(chain)), 0);
         EXPECT_EQ(chain_report_errors(chain), JTAG_DISCONNECTED);
-        EXPECT_NE(printed().find("JTAG operation was failed because JTAG cable was disconnected "
-                                 "forcibly\n"),
-                  std::string::npos)
+        EXPECT_NE(printed().find("because JTAG cable was disconnected forcibly\n"), std::string::npos)
             << printed();
         EXPECT_EQ(jtag_idcode(chain), JTAG_DISCONNECTED) << "the cable stays gone";
     }
