@@ -56,8 +56,8 @@ void BM_Kprbemb(benchmark::State& state, const char* preset, bool capture) {
     state.counters["bytes_in_per_Mbit"] = static_cast<double>(usb.bytes_in) / mbit;
     state.counters["model_ms_per_Mbit"] =
         static_cast<double>(board->chain().now_ns() - model_start) / 1e6 / mbit;
-    state.counters["Mbit"] = benchmark::Counter(kPiece * kPieces / 1e6,
-                                                benchmark::Counter::kIsIterationInvariantRate);
+    state.counters["Mbit"] =
+        benchmark::Counter(kPiece * kPieces / 1e6, benchmark::Counter::kIsIterationInvariantRate);
     cable_free(cable);
     vireo::sim::reset_virtual_board("");
 }

@@ -53,8 +53,8 @@ int devobj_name_index(const std::string& name, int* family) {
     static const char* const kFamilies[] = {"\\\\.\\XrCam-", "\\\\.\\nvsp6-"};
     for (int f = 0; f < 2; ++f) {
         const size_t len = std::strlen(kFamilies[f]);
-        if (name.size() == len + 1 && name.compare(0, len, kFamilies[f]) == 0 &&
-            name[len] >= '0' && name[len] <= '9') {
+        if (name.size() == len + 1 && name.compare(0, len, kFamilies[f]) == 0 && name[len] >= '0' &&
+            name[len] <= '9') {
             if (family) *family = f;
             return name[len] - '0';
         }

@@ -11,12 +11,12 @@
 
 // One opened device object. Handlers report failure with false and leave *returned alone.
 class DevobjDevice {
-public:
+  public:
     virtual ~DevobjDevice() = default;
     virtual bool write(uint32_t pipe, const uint8_t* data, uint32_t size, uint32_t* returned) = 0;
     virtual bool read(uint32_t pipe, uint8_t* data, uint32_t size, uint32_t* returned) = 0;
-    virtual bool string_descriptor(uint8_t index, uint16_t language, uint8_t* data,
-                                   uint32_t size, uint32_t* returned) = 0;
+    virtual bool string_descriptor(uint8_t index, uint16_t language, uint8_t* data, uint32_t size,
+                                   uint32_t* returned) = 0;
 };
 
 using DevobjOpener = std::function<std::unique_ptr<DevobjDevice>(const std::string& name)>;
@@ -28,8 +28,8 @@ void devobj_set_backend(DevobjOpener opener);
 std::unique_ptr<DevobjDevice> devobj_libusb_open(const std::string& name);
 // The process's virtual board, when it is a USB 2.0 board or cable and the name is its name.
 // With `pose_as`, its firmware answers with that identity instead of the board's.
-std::unique_ptr<DevobjDevice> devobj_virtual_open(const std::string& name,
-                                                  const vireo::sim::Usb2Identity* pose_as = nullptr);
+std::unique_ptr<DevobjDevice> devobj_virtual_open(
+    const std::string& name, const vireo::sim::Usb2Identity* pose_as = nullptr);
 
 // Index of "\\.\XrCam-%d" / "\\.\nvsp6-%d" (0..9); -1 for any other name. *family is 0 or 1.
 int devobj_name_index(const std::string& name, int* family);

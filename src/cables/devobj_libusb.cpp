@@ -22,11 +22,20 @@ struct Endpoint {
 
 bool endpoint_of(uint32_t pipe, Endpoint* ep) {
     switch (pipe) {
-        case 0: *ep = {0x02, kStreamTimeoutMs}; return true;
-        case 2: *ep = {0x86, kStreamTimeoutMs}; return true;
-        case 4: *ep = {0x04, kControlTimeoutMs}; return true;
-        case 5: *ep = {0x88, kControlTimeoutMs}; return true;
-        default: return false;
+        case 0:
+            *ep = {0x02, kStreamTimeoutMs};
+            return true;
+        case 2:
+            *ep = {0x86, kStreamTimeoutMs};
+            return true;
+        case 4:
+            *ep = {0x04, kControlTimeoutMs};
+            return true;
+        case 5:
+            *ep = {0x88, kControlTimeoutMs};
+            return true;
+        default:
+            return false;
     }
 }
 
@@ -39,7 +48,7 @@ bool is_usb2_cable(libusb_device* device) {
 }
 
 class LibusbDevice : public DevobjDevice {
-public:
+  public:
     LibusbDevice(libusb_context* context, libusb_device_handle* handle)
         : context_(context), handle_(handle) {}
     ~LibusbDevice() override {
@@ -71,7 +80,7 @@ public:
         return true;
     }
 
-private:
+  private:
     bool bulk(const Endpoint& ep, uint8_t* data, uint32_t size, uint32_t* returned) {
         int moved = 0;
         const int rc = libusb_bulk_transfer(handle_, ep.address, data, static_cast<int>(size),

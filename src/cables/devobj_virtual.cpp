@@ -15,7 +15,7 @@ using vireo::sim::Usb2Identity;
 using vireo::sim::VirtualBoard;
 
 class VirtualDevice : public DevobjDevice {
-public:
+  public:
     VirtualDevice(const VirtualBoard& board, Usb2Identity identity)
         : serial_(board.serial()), firmware_(std::move(identity)) {}
 
@@ -54,7 +54,7 @@ public:
         return true;
     }
 
-private:
+  private:
     // The board this handle was opened on, while it is still the process's board: a board
     // replaced by reset_virtual_board is a cable pulled out.
     VirtualBoard* plugged() const {

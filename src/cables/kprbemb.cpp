@@ -35,12 +35,13 @@ void append_packed(std::vector<uint8_t>& out, const uint8_t* tdi, const uint8_t*
 
 // One chunk of n TCKs in the protocol's format. TMS rises on the chunk's last TCK when exit is
 // set. Returns the reply size, 0 without TDO.
-size_t build_chunk(KprbembState& s, const uint8_t* tdi, const uint8_t* mask, int64_t first,
-                   int n, bool read, bool exit) {
+size_t build_chunk(KprbembState& s, const uint8_t* tdi, const uint8_t* mask, int64_t first, int n,
+                   bool read, bool exit) {
     std::vector<uint8_t>& b = s.scratch;
     b.clear();
     if (s.protocol == 1) {
-        b = {kCmdShift1, static_cast<uint8_t>(n), static_cast<uint8_t>((exit ? 1 : 0) | (read ? 2 : 0))};
+        b = {kCmdShift1, static_cast<uint8_t>(n),
+             static_cast<uint8_t>((exit ? 1 : 0) | (read ? 2 : 0))};
         append_packed(b, tdi, mask, first, n);
     } else {
         b = {read ? kCmdPacketRead : kCmdPacket, static_cast<uint8_t>(n),
@@ -114,8 +115,10 @@ void* kprbemb_open(Cable* cable, const char* param) {
                 s.handle = devobj_open(name);
                 if (s.handle == DEVOBJ_INVALID) continue;
                 found = kprb_identify(s) && s.handle != DEVOBJ_INVALID;
-                if (found) s.device_name = name;
-                else kprb_drop_handle(s);  // a device we do not drive is left alone
+                if (found)
+                    s.device_name = name;
+                else
+                    kprb_drop_handle(s);  // a device we do not drive is left alone
             }
         }
         if (!found) return nullptr;  // cable_free closes the record
@@ -164,7 +167,8 @@ int kprbemb_tap_goto(Cable* cable, unsigned target, int flush) {
     std::vector<uint8_t>& b = s->scratch;
     b.clear();
     if (s->protocol == 1) {
-        for (int i = 0; i < steps; ++i) b.insert(b.end(), {kCmdTms, static_cast<uint8_t>(kCmdTms + tms[i])});
+        for (int i = 0; i < steps; ++i)
+            b.insert(b.end(), {kCmdTms, static_cast<uint8_t>(kCmdTms + tms[i])});
     } else {
         b = {kCmdPacket, static_cast<uint8_t>(steps), 0x01};
         for (int i = 0; i < steps; ++i) b.push_back(tms[i] ? kBitTms : 0x00);
@@ -177,8 +181,8 @@ int kprbemb_tap_goto(Cable* cable, unsigned target, int flush) {
 }
 
 int kprbemb_shift_inout(Cable* cable, int count, const uint8_t* tdi, const uint8_t* tdimask,
-                        const uint8_t*, const uint8_t*, uint8_t* capture, int kind, int nocap,
-                        int, const char*, int flush) {
+                        const uint8_t*, const uint8_t*, uint8_t* capture, int kind, int nocap, int,
+                        const char*, int flush) {
     KprbembState* s = kprb_state(cable);
     if (!s) return JTAG_FAIL;
     if (!cable->alive) return JTAG_DISCONNECTED;
@@ -186,8 +190,8 @@ int kprbemb_shift_inout(Cable* cable, int count, const uint8_t* tdi, const uint8
     if (!tdi || !tdimask) return JTAG_FAIL;
     const bool read = !(nocap & 3) && capture;
     try {
-        const int status = clock_bits(cable, *s, count, tdi, tdimask, read ? capture : nullptr,
-                                      true, flush != 0);
+        const int status =
+            clock_bits(cable, *s, count, tdi, tdimask, read ? capture : nullptr, true, flush != 0);
         if (!read && capture) std::memset(capture, 0, static_cast<size_t>(count));
         if (status != JTAG_OK) return status;
     } catch (const std::bad_alloc&) {
@@ -197,8 +201,8 @@ int kprbemb_shift_inout(Cable* cable, int count, const uint8_t* tdi, const uint8
     return JTAG_OK;
 }
 
-int kprbemb_runtest(Cable* cable, unsigned state, int64_t usec, int64_t clocks, int,
-                    const char*, int flush, const uint8_t* tdi, uint8_t* tdo) {
+int kprbemb_runtest(Cable* cable, unsigned state, int64_t usec, int64_t clocks, int, const char*,
+                    int flush, const uint8_t* tdi, uint8_t* tdo) {
     KprbembState* s = kprb_state(cable);
     if (!s) return JTAG_FAIL;
     if (!cable->alive) return JTAG_DISCONNECTED;

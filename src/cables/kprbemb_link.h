@@ -19,10 +19,10 @@ struct KprbembState {
     unsigned tap_state = UNKNOWN;
     std::string param;
     std::string device_name;
-    std::vector<uint8_t> queue;    // commands not yet sent, at most kKprbQueueSize
-    uint8_t pins = 0x33;           // bits 0-3 levels of P0-P3, bits 4-7 their output enables
-    uint8_t mode = 0;              // bit 0 lock, bit 7 second mode flag
-    uint8_t last_status = 0;       // byte 0 of the last mode reply (bit 0: target powered)
+    std::vector<uint8_t> queue;  // commands not yet sent, at most kKprbQueueSize
+    uint8_t pins = 0x33;         // bits 0-3 levels of P0-P3, bits 4-7 their output enables
+    uint8_t mode = 0;            // bit 0 lock, bit 7 second mode flag
+    uint8_t last_status = 0;     // byte 0 of the last mode reply (bit 0: target powered)
     std::string description;
     std::vector<uint8_t> scratch;  // one chunk being built
 };

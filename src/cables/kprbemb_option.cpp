@@ -40,8 +40,8 @@ struct PinInfo {
     const char* name;
 };
 constexpr PinInfo kPins[] = {
-    {0, "NC0"}, {0, "NC"},  {3, "TCK"}, {3, "TDI"}, {3, "TMS"}, {3, "TDO"}, {2, "GND"},
-    {6, "P0"},  {6, "P1"},  {6, "P2"},  {6, "P3"},  {1, "VCC"}, {4, "VREF"},
+    {0, "NC0"}, {0, "NC"}, {3, "TCK"}, {3, "TDI"}, {3, "TMS"}, {3, "TDO"},  {2, "GND"},
+    {6, "P0"},  {6, "P1"}, {6, "P2"},  {6, "P3"},  {1, "VCC"}, {4, "VREF"},
 };
 constexpr int kPinCount = sizeof(kPins) / sizeof(kPins[0]);
 constexpr int kFirstUserPin = 7;  // P0; P0-P3 are pin register bits 0-3 (level), 4-7 (enable)
@@ -80,10 +80,20 @@ int drive_pin(Cable* cable, KprbembState& s, const CablePin& pin) {
         if (strcasecmp(kPins[kFirstUserPin + bit].name, wanted) != 0) continue;
         const uint8_t level = 1 << bit, enable = 0x10 << bit;
         switch (pin.state) {
-            case 1: case 3: s.pins |= enable | level; break;
-            case 0: case 2: s.pins = (s.pins | enable) & ~level; break;
-            case 8: case 9: s.pins &= ~enable; break;
-            default: continue;
+            case 1:
+            case 3:
+                s.pins |= enable | level;
+                break;
+            case 0:
+            case 2:
+                s.pins = (s.pins | enable) & ~level;
+                break;
+            case 8:
+            case 9:
+                s.pins &= ~enable;
+                break;
+            default:
+                continue;
         }
         if (const int status = send_pins(cable, s, true); status != JTAG_OK) return status;
     }
@@ -116,7 +126,8 @@ int kprbemb_option(Cable* cable, int code, const void* in, int, void* out, int c
     if (s->handle == DEVOBJ_INVALID) return kprb_lost(cable);
     uint8_t reply[kModeReply];
     switch (code) {
-        case CABLE_OPT_NONE: return JTAG_OK;
+        case CABLE_OPT_NONE:
+            return JTAG_OK;
         case kOptionPins:
             if (!in) return JTAG_FAIL;
             s->pins = (*static_cast<const uint8_t*>(in) & 0xCC) | (s->pins & 0x33);
@@ -174,6 +185,7 @@ int kprbemb_option(Cable* cable, int code, const void* in, int, void* out, int c
             s->description = s->protocol == 2 ? "KeenProbe Type-C" : "KeenProbe";
             *static_cast<const char**>(out) = s->description.c_str();
             return JTAG_OK;
-        default: return JTAG_UNSUPPORTED;
+        default:
+            return JTAG_UNSUPPORTED;
     }
 }

@@ -23,7 +23,9 @@ std::pair<uint8_t, uint8_t> parse_version(const std::string& text) {
     return {number(text.substr(0, dot)), number(text.substr(dot + 1))};
 }
 
-bool bit_of(const uint8_t* packed, size_t i) { return (packed[i / 8] >> (i % 8)) & 1; }
+bool bit_of(const uint8_t* packed, size_t i) {
+    return (packed[i / 8] >> (i % 8)) & 1;
+}
 
 }  // namespace
 
@@ -128,8 +130,11 @@ void Usb2Firmware::control(const uint8_t* data, size_t size) {
 size_t Usb2Firmware::run_command(const uint8_t* p, const uint8_t* end, TapChain& chain) {
     const size_t avail = static_cast<size_t>(end - p);
     switch (p[0]) {
-        case 0x00: return 1;
-        case 0x33: pins_ = 0x33; return 1;
+        case 0x00:
+            return 1;
+        case 0x33:
+            pins_ = 0x33;
+            return 1;
         case 0x03:
             if (avail < 2) return 0;
             pins_ = p[1];
@@ -143,11 +148,13 @@ size_t Usb2Firmware::run_command(const uint8_t* p, const uint8_t* end, TapChain&
         }
         case 0x06: {
             if (avail < 5) return 0;
-            const uint32_t ticks = p[1] | p[2] << 8 | p[3] << 16 | static_cast<uint32_t>(p[4]) << 24;
+            const uint32_t ticks =
+                p[1] | p[2] << 8 | p[3] << 16 | static_cast<uint32_t>(p[4]) << 24;
             chain.wait_ns(ticks * kWaitTickNs);
             return 5;
         }
-        default: break;
+        default:
+            break;
     }
     if (id_.protocol == 1 && p[0] == 0x02) {
         if (avail < 2) return 0;

@@ -37,8 +37,8 @@
 namespace vireo::sim {
 
 struct Usb2Identity {
-    std::string product;  // string descriptor 2
-    int protocol = 1;     // command set on the stream pipes
+    std::string product;           // string descriptor 2
+    int protocol = 1;              // command set on the stream pipes
     uint8_t major = 1, minor = 0;  // answer to the version request
 };
 
@@ -47,7 +47,7 @@ struct Usb2Identity {
 std::optional<Usb2Identity> usb2_identity(const SimConfig& config);
 
 class Usb2Firmware {
-public:
+  public:
     static constexpr size_t kShortReply = 64;
     static constexpr size_t kStreamReply1 = 256;
     static constexpr size_t kStreamReply2 = 512;
@@ -69,7 +69,7 @@ public:
     uint8_t mode() const { return mode_; }
     uint64_t skipped_bytes() const { return skipped_; }
 
-private:
+  private:
     void control(const uint8_t* data, size_t size);
     // Runs the command at the start of [p, end); returns its length, or 0 when incomplete.
     size_t run_command(const uint8_t* p, const uint8_t* end, TapChain& chain);

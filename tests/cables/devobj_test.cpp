@@ -14,7 +14,7 @@ namespace vireo::test {
 namespace {
 
 class DevobjTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         set_print_callback(collect_print);
         printed().clear();
@@ -48,10 +48,11 @@ TEST_F(DevobjTest, OnlyTheFirstNameReachesTheVirtualBoard) {
     uint8_t descriptor[256] = {};
     uint32_t got = 0;
     ASSERT_EQ(devobj_ioctl(h, DEVOBJ_STRING, request, 4, descriptor, 256, &got), 1);
-    const std::vector<uint8_t> keenprobe = {20, 3, 'K', 0, 'e', 0, 'e', 0, 'n', 0, 'P', 0,
-                                            'r', 0, 'o', 0, 'b', 0, 'e', 0};
+    const std::vector<uint8_t> keenprobe = {20,  3, 'K', 0, 'e', 0, 'e', 0, 'n', 0,
+                                            'P', 0, 'r', 0, 'o', 0, 'b', 0, 'e', 0};
     EXPECT_EQ(std::vector<uint8_t>(descriptor, descriptor + got), keenprobe);
-    EXPECT_EQ(devobj_ioctl(h, DEVOBJ_STRING, request, 2, descriptor, 256, &got), 0) << "short input";
+    EXPECT_EQ(devobj_ioctl(h, DEVOBJ_STRING, request, 2, descriptor, 256, &got), 0)
+        << "short input";
     EXPECT_EQ(devobj_ioctl(h, 0x222000, request, 4, descriptor, 256, &got), 0) << "unknown code";
     uint32_t reply_pipe = DEVOBJ_PIPE_CONTROL_IN;
     EXPECT_EQ(devobj_ioctl(h, DEVOBJ_BULK_READ, &reply_pipe, 4, descriptor, 64, &got), 0)

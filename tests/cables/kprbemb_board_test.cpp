@@ -8,7 +8,7 @@ namespace vireo::test {
 namespace {
 
 class KprbembBoard : public KprbembTest, public ::testing::WithParamInterface<const char*> {
-protected:
+  protected:
     void SetUp() override {
         KprbembTest::SetUp();
         devobj_set_backend({});  // the back-end devobj_open chooses itself
@@ -72,7 +72,8 @@ TEST_F(KprbembBoard, UnpluggedMidShiftAnswers21AndIsReported) {
         printed().clear();
         EXPECT_EQ(jtag_sample(chain), JTAG_DISCONNECTED) << preset;
         EXPECT_EQ(chain_report_errors(chain), JTAG_DISCONNECTED);
-        EXPECT_NE(printed().find("because JTAG cable was disconnected forcibly\n"), std::string::npos)
+        EXPECT_NE(printed().find("because JTAG cable was disconnected forcibly\n"),
+                  std::string::npos)
             << printed();
         EXPECT_EQ(jtag_idcode(chain), JTAG_DISCONNECTED) << "the cable stays gone";
     }

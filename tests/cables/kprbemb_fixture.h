@@ -46,8 +46,9 @@ struct WireLog {
 };
 
 class RecordingDevice : public DevobjDevice {
-public:
-    RecordingDevice(std::unique_ptr<DevobjDevice> inner, WireLog& log) : inner_(std::move(inner)), log_(log) {
+  public:
+    RecordingDevice(std::unique_ptr<DevobjDevice> inner, WireLog& log)
+        : inner_(std::move(inner)), log_(log) {
         ++log_.open_devices;
     }
     ~RecordingDevice() override { --log_.open_devices; }
@@ -69,13 +70,13 @@ public:
         return inner_->string_descriptor(index, language, data, size, returned);
     }
 
-private:
+  private:
     std::unique_ptr<DevobjDevice> inner_;
     WireLog& log_;
 };
 
 class KprbembTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         set_print_callback(collect_print);
         set_query_callback(database_query);
@@ -116,7 +117,8 @@ protected:
     // What a lone IDCODE register in Shift-DR gives back: the code, then TDI 32 bits late.
     static Bytes idcode_then(const Bytes& tdi) {
         Bytes out(tdi.size());
-        for (size_t i = 0; i < tdi.size(); ++i) out[i] = i < 32 ? (board_idcode() >> i) & 1 : tdi[i - 32];
+        for (size_t i = 0; i < tdi.size(); ++i)
+            out[i] = i < 32 ? (board_idcode() >> i) & 1 : tdi[i - 32];
         return out;
     }
 

@@ -18,7 +18,8 @@ TEST_F(KprbembIdentify, BoardsByFirmwareVersion) {
     EXPECT_EQ(printed(), "Embedded KeenProbe Version 1.2\nEmbedded KeenProbe Version 1.2\n")
         << "once while searching, once more on the handle in use";
     // Version request twice, then init: its control request and the start bytes.
-    EXPECT_EQ(log_.on(DEVOBJ_BULK_WRITE, DEVOBJ_PIPE_CONTROL_OUT), (std::vector<Bytes>{{0x09}, {0x09}, {0x04}}));
+    EXPECT_EQ(log_.on(DEVOBJ_BULK_WRITE, DEVOBJ_PIPE_CONTROL_OUT),
+              (std::vector<Bytes>{{0x09}, {0x09}, {0x04}}));
     EXPECT_EQ(log_.stream(), (Bytes{0x00, 0x33, 0x00, 0x00}));
 
     ASSERT_TRUE(open("kb2202"));

@@ -7,13 +7,14 @@ namespace vireo::test {
 namespace {
 
 class KprbembOption : public KprbembTest {
-protected:
+  protected:
     void SetUp() override {
         KprbembTest::SetUp();
         ASSERT_TRUE(open("keenprobe"));
         log_.events.clear();
     }
-    int option(int code, const void* in, void* out = nullptr, int count = 0, int* outcount = nullptr) {
+    int option(int code, const void* in, void* out = nullptr, int count = 0,
+               int* outcount = nullptr) {
         return cable_option(cable_.get(), code, in, 0, out, count, outcount);
     }
     CablePin pin(int index) {
@@ -43,7 +44,8 @@ TEST_F(KprbembOption, UserPinsDriveThePinRegister) {
     std::strcpy(drive.name, "P3");
     drive.state = 9;  // released
     EXPECT_EQ(option(CABLE_OPT_PIN_DRIVE, &drive), 1);
-    EXPECT_EQ(log_.writes(), (std::vector<Bytes>{{0x03, 0xFF}, {0x03, 0xFE, 0x03, 0xFA}, {0x03, 0x7A}}))
+    EXPECT_EQ(log_.writes(),
+              (std::vector<Bytes>{{0x03, 0xFF}, {0x03, 0xFE, 0x03, 0xFA}, {0x03, 0x7A}}))
         << "option 5 waits for the next flush";
     EXPECT_EQ(pin(7).state, 0);
     EXPECT_EQ(pin(10).state, 5) << "P3 released, its level bit still high";

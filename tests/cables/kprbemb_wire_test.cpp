@@ -18,7 +18,7 @@ Bytes concat(std::initializer_list<Bytes> parts) {
 }
 
 class KprbembWire : public KprbembTest {
-protected:
+  protected:
     Cable* in_shift_dr(const char* sim_text) {
         Cable* cable = open(sim_text);
         if (cable) reenter_shift_dr(cable);
@@ -41,7 +41,8 @@ TEST_F(KprbembWire, Protocol1PacksChunksOf256Bits) {
         ASSERT_EQ(shift(cable, tdi, capture), 1);
         const uint8_t mode = count == 256 ? 0x03 : 0x02;  // TMS on the last bit, TDO read
         Writes expected = {concat({{0x08, 0x00, mode}, packed(tdi, 0, 256), {0x00}})};
-        if (count == 300) expected.push_back(concat({{0x08, 44, 0x03}, packed(tdi, 256, 44), {0x00}}));
+        if (count == 300)
+            expected.push_back(concat({{0x08, 44, 0x03}, packed(tdi, 256, 44), {0x00}}));
         EXPECT_EQ(log_.writes(), expected);
         EXPECT_EQ(log_.on(DEVOBJ_BULK_READ, DEVOBJ_PIPE_STREAM_IN).size(), expected.size());
         EXPECT_EQ(capture, idcode_then(tdi)) << count;
@@ -53,11 +54,13 @@ TEST_F(KprbembWire, Protocol1PacksChunksOf256Bits) {
     const Bytes ones(20, 1), mask(20, 0);
     Bytes capture(20, 0x55);
     ASSERT_EQ(cable_shift_inout(cable, 20, ones.data(), mask.data(), nullptr, nullptr,
-                                capture.data(), 2, 1, "", 0), 1);
+                                capture.data(), 2, 1, "", 0),
+              1);
     EXPECT_TRUE(log_.events.empty());
     EXPECT_EQ(capture, Bytes(20, 0));
     ASSERT_EQ(cable_tap_goto(cable, RUNTEST_IDLE, 1), 1);
-    EXPECT_EQ(log_.writes(), (Writes{{0x08, 20, 0x01, 0, 0, 0, 0x00, 0x02, 0x03, 0x02, 0x02, 0x00}}));
+    EXPECT_EQ(log_.writes(),
+              (Writes{{0x08, 20, 0x01, 0, 0, 0, 0x00, 0x02, 0x03, 0x02, 0x02, 0x00}}));
 }
 
 TEST_F(KprbembWire, Protocol2SendsOneBytePerBitInPacketsOf500) {
@@ -69,7 +72,8 @@ TEST_F(KprbembWire, Protocol2SendsOneBytePerBitInPacketsOf500) {
         ASSERT_EQ(shift(cable, tdi, capture), 1);
         const int first = std::min(count, 500);
         Bytes packet = {0x11, static_cast<uint8_t>(first), 0x02};
-        for (int i = 0; i < first; ++i) packet.push_back((tdi[i] ? 0x08 : 0) | (i == count - 1 ? 0x80 : 0));
+        for (int i = 0; i < first; ++i)
+            packet.push_back((tdi[i] ? 0x08 : 0) | (i == count - 1 ? 0x80 : 0));
         packet.push_back(0x00);
         Writes expected = {packet};
         if (count == 501) expected.push_back({0x11, 1, 0x01, 0x80, 0x00});
