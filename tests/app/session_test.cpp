@@ -4,7 +4,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <vector>
 
 #include "app/file_watch.h"
@@ -40,9 +39,13 @@ public:
 
     // Log lines without their date-and-time prefix.
     std::vector<std::string> texts() const {
+        // "2026/12/07 20:45:12  text": 19 characters of date and time, then two blanks.
         std::vector<std::string> out;
-        static const std::regex prefix(R"(^\d{4}/\d\d/\d\d \d\d:\d\d:\d\d  )");
-        for (const std::string& line : log) out.push_back(std::regex_replace(line, prefix, ""));
+        for (const std::string& line : log) {
+            const bool dated = line.size() > 21 && line[4] == '/' && line[7] == '/' &&
+                               line[13] == ':' && line.compare(19, 2, "  ") == 0;
+            out.push_back(dated ? line.substr(21) : line);
+        }
         return out;
     }
     bool logged(const std::string& text) const {
