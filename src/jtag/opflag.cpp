@@ -210,11 +210,23 @@ int run_operation(Chain* chain, const Operation& op) {
 
 }  // namespace
 
+namespace {
+
+// A chain opened over a named cable owns that cable: closing the chain releases it.
+void free_opened_cable(Chain* chain) {
+    Cable* cable = chain_get_cable(chain);
+    chain->cable = nullptr;
+    cable_free(cable);
+}
+
+}  // namespace
+
 Chain* jtag_open_chain(const char* cable_name, const char* param) {
     Cable* cable = cable_new("", cable_name, param);
     if (!cable) return nullptr;
     Chain* chain = chain_new("");
     chain_set_cable(chain, cable);
+    chain->on_destroy = free_opened_cable;
     return chain;
 }
 

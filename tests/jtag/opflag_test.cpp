@@ -3,6 +3,7 @@
 #include "chain_fixture.h"
 #include "jtag/status.h"
 #include "jtag/tap.h"
+#include "sim/virtual_board.h"
 
 namespace vireo::test {
 namespace {
@@ -159,6 +160,25 @@ TEST_F(OpflagTest, ChainChecksAndSelection) {
     jtag_cable_lock(chain, 1);
     EXPECT_EQ(sim_cable_state(cable_.get()).lock_requests.back(), 1);
     EXPECT_EQ(jtag_idcode(nullptr), JTAG_NULL);
+}
+
+}  // namespace
+}  // namespace vireo::test
+
+namespace vireo::test {
+namespace {
+
+TEST(OpenChain, ClosingAChainOpenedByCableNameReleasesItsCable) {
+    ASSERT_NE(sim::reset_virtual_board("kb2203"), nullptr);
+    for (int round = 0; round < 2; ++round) {
+        Chain* chain = jtag_open_chain("skprb", "");
+        ASSERT_NE(chain, nullptr) << "round " << round << ": the board was left open";
+        ASSERT_EQ(chain_detect(chain), 1);
+        EXPECT_EQ(jtag_count(chain), 1);
+        jtag_close_chain(chain);
+    }
+    EXPECT_EQ(jtag_open_chain("no such cable", ""), nullptr);
+    sim::reset_virtual_board("");
 }
 
 }  // namespace
