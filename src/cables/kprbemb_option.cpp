@@ -4,47 +4,18 @@
 
 #include <cstring>
 
+#include "cables/connector.h"
 #include "cables/kprbemb.h"
 #include "cables/kprbemb_link.h"
 #include "jtag/status.h"
 
 namespace {
 
+using namespace cable_connector;
+
 constexpr uint8_t kCmdPins = 0x03, kCmdMode = 0x04;
 constexpr size_t kModeReply = 256;
 constexpr int kOptionPins = 3, kOptionPinBits = 5, kOptionStatus = 10, kOptionModeFlag = 161;
-
-const char* const kDrawing[] = {
-    "package\t-44\t52\t44\t-52\tgreen\t",
-    "rectangle\t-24\t64\t24\t8\tgray\t",
-    "rectangle\t-20\t0\t20\t-40\tblack\t",
-    "rpin\t\t32\t20\t40\t12\tred\tVref",
-    "rpin\t\t32\t8\t40\t0\tred\tVCC",
-    "rpin\t\t32\t-4\t40\t-12\tblack\tP3",
-    "rpin\t\t32\t-16\t40\t-24\tblack\tP2",
-    "rpin\t\t32\t-28\t40\t-36\tblack\tP1",
-    "rpin\t\t32\t-40\t40\t-48\tblack\tP0",
-    "circle\t\t-40\t20\t-32\t12\tblack\tNC",
-    "rpin\t\t-40\t8\t-32\t0\tblack\tTCK",
-    "rpin\t\t-40\t-4\t-32\t-12\tblack\tTDI",
-    "tdi\t\t-40\t-4\t-32\t-12\t",
-    "rpin\t\t-40\t-16\t-32\t-24\tblack\tTMS",
-    "rpin\t\t-40\t-28\t-32\t-36\tblack\tTDO",
-    "tdo\t\t-40\t-28\t-32\t-36\t",
-    "rpin\t\t-40\t-40\t-32\t-48\tblack\tGND",
-    nullptr,
-};
-
-struct PinInfo {
-    int kind;
-    const char* name;
-};
-constexpr PinInfo kPins[] = {
-    {0, "NC0"}, {0, "NC"}, {3, "TCK"}, {3, "TDI"}, {3, "TMS"}, {3, "TDO"},  {2, "GND"},
-    {6, "P0"},  {6, "P1"}, {6, "P2"},  {6, "P3"},  {1, "VCC"}, {4, "VREF"},
-};
-constexpr int kPinCount = sizeof(kPins) / sizeof(kPins[0]);
-constexpr int kFirstUserPin = 7;  // P0; P0-P3 are pin register bits 0-3 (level), 4-7 (enable)
 
 int pin_state(const KprbembState& s, int index) {
     const char* name = kPins[index].name;
