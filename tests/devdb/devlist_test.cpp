@@ -124,14 +124,12 @@ TEST_F(IndexFile, HostileInputNeverCrashesOrSplitsLines) {
     }
 }
 
-TEST(DeviceList, GrowsByDoublingAndKeepsOrder) {
+TEST(DeviceList, KeepsOrderPastTheFirstTable) {
     List list(devlist_new());
-    EXPECT_EQ(list->capacity, 10);
     for (int i = 0; i < 11; ++i) {
         const std::string name = "part" + std::to_string(i);
         devlist_add(list.get(), nullptr, name.c_str(), "key", nullptr, i, 0);
     }
-    EXPECT_EQ(list->capacity, 20);
     ASSERT_EQ(devlist_count(list.get()), 11);
     for (int i = 0; i < 11; ++i) EXPECT_EQ(devlist_name(list.get(), i), "part" + std::to_string(i));
     EXPECT_EQ(list->entries[3].manufacturer, "");
