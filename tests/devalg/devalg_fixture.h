@@ -1,10 +1,10 @@
 // Chains over the virtual board with a bound device-algorithm module, bit files in a private
-// temporary folder, and the progress reports of the last operation.
+// temporary folder, and the progress reports of the last operations.
 #pragma once
 
 #include <unistd.h>
 
-#include <cstring>
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -21,31 +21,23 @@ using Progress = std::tuple<int, int, std::string>;
 inline std::vector<Progress> g_progress;
 inline std::function<void(int)> g_on_progress;  // the host's side of a progress report
 
-inline void record_progress(int current, int total, const char* text) {
-    g_progress.emplace_back(current, total, text);
-    if (g_on_progress) g_on_progress(current);
-}
-
 struct BindingClose {
     void operator()(DevAlgModule* binding) const { devalg_close(binding); }
 };
-using BindingPtr = std::unique_ptr<DevAlgModule, BindingClose>;
 
 class DevalgTest : public ChainTest {
   protected:
     void SetUp() override {
         ChainTest::SetUp();
-        set_progress_callback(record_progress);
+        set_progress_callback([](int current, int total, const char* text) {
+            g_progress.emplace_back(current, total, text);
+            if (g_on_progress) g_on_progress(current);
+        });
         g_progress.clear();
         g_on_progress = nullptr;
-        folder_ =
-            std::filesystem::temp_directory_path() / ("vireo_devalg_" + std::to_string(getpid()));
         std::filesystem::create_directories(folder_);
     }
-    void TearDown() override {
-        g_on_progress = nullptr;
-        std::filesystem::remove_all(folder_);
-    }
+    void TearDown() override { std::filesystem::remove_all(folder_); }
 
     std::string write_file(const std::string& name, const std::vector<uint8_t>& bytes) {
         const std::string path = (folder_ / name).string();
@@ -53,25 +45,15 @@ class DevalgTest : public ChainTest {
             .write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
         return path;
     }
-    static std::vector<uint8_t> bit_bytes(const char* part, const sim::BitgenOptions& o = {}) {
-        return sim::make_bit_file(*sim::find_xilinx_part(part), o, "2024/01/01", "12:00:00");
-    }
-    std::string bit_file(const char* part, const sim::BitgenOptions& o = {}) {
-        return write_file(std::string(part) + ".bit", bit_bytes(part, o));
+    std::string bit_file(const std::string& part, const sim::BitgenOptions& o = {}) {
+        return write_file(part + ".bit", sim::make_bit_file(*sim::find_xilinx_part(part), o,
+                                                            "2024/01/01", "12:00:00"));
     }
     // A well-formed header around arbitrary image bytes.
     std::string raw_bit_file(const std::string& name, const std::vector<uint8_t>& image) {
-        std::vector<uint8_t> f = {0,    9,    0x0F, 0xF0, 0x0F, 0xF0, 0x0F,
-                                  0xF0, 0x0F, 0xF0, 0,    0,    1,    'a'};
-        for (const char* text : {"design", "b", "part", "c", "date", "d", "time", "e"}) {
-            const size_t n = std::strlen(text);
-            if (n == 1) {
-                f.push_back(text[0]);
-                continue;
-            }
-            f.insert(f.end(), {0, static_cast<uint8_t>(n + 1)});
-            f.insert(f.end(), text, text + n + 1);
-        }
+        std::vector<uint8_t> f = {0, 9, 0x0F, 0xF0, 0x0F, 0xF0, 0x0F, 0xF0, 0x0F, 0xF0, 0, 0, 1};
+        for (uint8_t key : {'a', 'b', 'c', 'd'}) f.insert(f.end(), {key, 0, 2, 'x', 0});
+        f.push_back('e');
         for (int shift = 24; shift >= 0; shift -= 8) f.push_back(uint8_t(image.size() >> shift));
         f.insert(f.end(), image.begin(), image.end());
         return write_file(name, f);
@@ -97,10 +79,10 @@ class DevalgTest : public ChainTest {
 
     sim::XilinxFpga* fpga() { return board_->find<sim::XilinxFpga>(); }
     SimCableState& cable() { return sim_cable_state(cable_.get()); }
-    int stored_status() { return module_->devopt->status; }
 
-    std::filesystem::path folder_;
-    BindingPtr module_;  // released before the chain it points into
+    std::filesystem::path folder_ =
+        std::filesystem::temp_directory_path() / ("vireo_devalg_" + std::to_string(getpid()));
+    std::unique_ptr<DevAlgModule, BindingClose> module_;  // released before its chain
 };
 
 }  // namespace vireo::test

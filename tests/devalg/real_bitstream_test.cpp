@@ -8,40 +8,33 @@ namespace vireo::test {
 namespace {
 
 namespace fs = std::filesystem;
-
-const fs::path kRealBitstreams = "/usr/share/openFPGALoader";
+using RealBitstream = DevalgTest;
 
 std::vector<uint8_t> gunzip(const fs::path& path) {
     std::vector<uint8_t> out;
-    gzFile gz = gzopen(path.c_str(), "rb");
-    if (!gz) return out;
     uint8_t chunk[1 << 16];
-    for (int n; (n = gzread(gz, chunk, sizeof chunk)) > 0;) out.insert(out.end(), chunk, chunk + n);
-    gzclose(gz);
+    gzFile gz = gzopen(path.c_str(), "rb");
+    for (int n; gz && (n = gzread(gz, chunk, sizeof chunk)) > 0;)
+        out.insert(out.end(), chunk, chunk + n);
+    if (gz) gzclose(gz);
     return out;
 }
 
-// "spiOverJtag_xc7a100tcsg324.bit.gz" -> the virtual part XC7A100T.
-const sim::XilinxPart* part_of(const std::string& file) {
-    const std::string stem = file.substr(std::string("spiOverJtag_").size());
-    return sim::find_xilinx_part(stem.substr(0, stem.find('.')));
-}
-
-using RealBitstream = DevalgTest;
-
 TEST_F(RealBitstream, ConfigureTheirVirtualPartsThroughTheModules) {
-    if (!fs::is_directory(kRealBitstreams)) GTEST_SKIP() << kRealBitstreams << " is missing";
+    const fs::path folder = "/usr/share/openFPGALoader";
+    if (!fs::is_directory(folder)) GTEST_SKIP() << folder << " is missing";
     int configured = 0;
-    for (const auto& entry : fs::directory_iterator(kRealBitstreams)) {
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        // "spiOverJtag_xc7a100tcsg324.bit.gz" -> the virtual part XC7A100T.
         const std::string name = entry.path().filename().string();
         if (!name.starts_with("spiOverJtag_xc") || !name.ends_with(".bit.gz")) continue;
-        const sim::XilinxPart* part = part_of(name);
+        const auto* part = sim::find_xilinx_part(name.substr(12, name.find('.') - 12));
         if (!part) continue;
         const std::string path = write_file(name.substr(0, name.size() - 3), gunzip(entry.path()));
+        module_.reset();
         Chain* chain = open(board({part->name}));
         chain_detect(chain);
-        DevAlgModule* module = bind(chain, 0, path);
-        if (!module || !module->state) continue;  // a part the modules do not program
+        if (!bind(chain, 0, path) || !module_->state) continue;  // a part the modules skip
         SCOPED_TRACE(name);
         printed().clear();
         EXPECT_EQ(call(DEVALG_WRITE), JTAG_OK);
