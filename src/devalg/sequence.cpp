@@ -95,6 +95,10 @@ int prepare_write(DevAlgModule* module, DevAlgState** state_out, int* pad, int* 
         return devalg_store(module, JTAG_FILE_OPEN);
     }
     *state_out = state;
+    jtag_cable_lock(module->chain, 1);
+    state->running = 1;
+    report_status("Write start");
+    load_instruction(module, "0x0b", "jprogram");
     return JTAG_OK;
 }
 

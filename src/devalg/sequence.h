@@ -16,8 +16,9 @@ int chain_pad(int device_count);
 void expand_bits(uint8_t* plane, const uint8_t* bytes, int nbits);
 // Data scan without compare: pad zero bits, then the block.
 void shift_block(DevAlgModule* module, const uint8_t* block, int bytes, int pad);
-// Write steps before the FPGA is touched: checks, chain check, image read. Answers 1 with
-// the image in state.image (length bytes used), or the entry's result.
+// Write steps up to JPROGRAM: checks, chain check, image read; then the cable lock, the
+// running flag, "Write start" and JPROGRAM. Answers 1 with the image in state.image (length
+// bytes used), or the entry's result without touching the FPGA.
 int prepare_write(DevAlgModule* module, DevAlgState** state, int* pad, int* length);
 // Streams the image in pieces by run-test in Shift-DR until done or cancelled.
 void stream_image(DevAlgModule* module, DevAlgState& state, int length);

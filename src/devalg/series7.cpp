@@ -100,10 +100,6 @@ int write(DevAlgModule* module) {
     if (!state) return prepared;
     Chain* chain = module->chain;
 
-    jtag_cable_lock(chain, 1);
-    state->running = 1;
-    report_status("Write start");
-    load_instruction(module, "0x0b", "jprogram");
     load_instruction(module, "0x14", "noop");
     chain_runtest(chain, RUNTEST_IDLE, 0, 100000, nullptr, nullptr);
     load_instruction(module, "0x14", "noop");

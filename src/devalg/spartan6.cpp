@@ -71,10 +71,6 @@ int write(DevAlgModule* module) {
     if (!state) return prepared;
     Chain* chain = module->chain;
 
-    jtag_cable_lock(chain, 1);
-    state->running = 1;
-    report_status("Write start");
-    load_instruction(module, "0x0b", "jprogram");
     chain_runtest(chain, RUNTEST_IDLE, 0, 10000, nullptr, nullptr);
     load_instruction(module, "0x05", "cfg_in");
     shift_block(module, kBlockA, sizeof kBlockA, pad);
