@@ -118,7 +118,7 @@ std::vector<uint32_t> series7_words(const XilinxPart& part, const BitgenOptions&
     s.write(0x13, {0});            // RBCRC_SW
     s.write(0x09, {0x02003FE5u | (opt.jtag_startup_clock ? 2u << 15 : 0u)});  // COR0
     s.write(0x0E, {0});            // COR1
-    s.write(0x0C, {stream_idcode(part, opt)});
+    if (!opt.no_idcode) s.write(0x0C, {stream_idcode(part, opt)});
     s.cmd(0x09);                   // SWITCH
     s.noop();
     s.write(0x06, {0x401});        // MASK
@@ -192,7 +192,7 @@ std::vector<uint32_t> spartan6_words(const XilinxPart& part, const BitgenOptions
     s.write(0x0A, {0x3D08u | (opt.jtag_startup_clock ? 2u : 0u)});  // COR1
     s.write(0x0B, {0x09EE});                  // COR2
     const uint32_t id = stream_idcode(part, opt);
-    s.write(0x0E, {id >> 16, id & 0xFFFF});   // IDCODE
+    if (!opt.no_idcode) s.write(0x0E, {id >> 16, id & 0xFFFF});  // IDCODE
     s.write(0x07, {0x00CF});                  // MASK
     s.write(0x06, {0x0081});                  // CTL
     s.noop(17);

@@ -27,6 +27,7 @@ struct BitgenOptions {
     uint32_t usercode = 0xFFFFFFFF;    // shown in the header's design string
     bool bad_crc = false;              // first CRC check carries a wrong value
     bool wrong_idcode = false;         // the IDCODE packet names another die
+    bool no_idcode = false;            // no IDCODE packet: frame data come unchecked
     bool no_sync = false;              // the sync word is missing
     bool compress = false;             // repeated frames as MFW / MFWR (7-series only)
     size_t truncate_bytes = 0;         // drop this many bytes from the end of the image

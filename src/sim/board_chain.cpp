@@ -4,6 +4,21 @@
 #include "sim/xilinx_fpga.h"
 
 namespace vireo::sim {
+namespace {
+
+uint64_t clear_time_ns(const SimConfig& config, const XilinxPart& part) {
+    switch (config.clear) {
+        case ClearTime::DataSheetMax:
+            return part.max_clear_ns;
+        case ClearTime::Fixed:
+            return config.clear_ns;
+        case ClearTime::Typical:
+            break;
+    }
+    return part.clear_ns;
+}
+
+}  // namespace
 
 std::unique_ptr<TapChain> build_chain(const SimConfig& config, ConfigEngine::Log log) {
     const BoardPreset* preset = config.preset;
@@ -22,6 +37,7 @@ std::unique_ptr<TapChain> build_chain(const SimConfig& config, ConfigEngine::Log
         if (!part) return nullptr;
         auto fpga = std::make_unique<XilinxFpga>(*part, log);
         fpga->set_dna(board_dna(*part, preset->name));
+        fpga->engine().set_clear_time_ns(clear_time_ns(config, *part));
         fpga->set_bscan_user(std::make_shared<EmptyBscan>());
         chain->add(std::move(fpga));
     }

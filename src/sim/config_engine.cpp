@@ -97,6 +97,7 @@ struct EngineState {
 
     bool crc_error = false;
     bool id_error = false;
+    bool id_checked = false;  // an IDCODE write matched this die: frame data may follow
     uint32_t bootsts = 0;
 
     // Startup sequencer.
@@ -265,6 +266,22 @@ struct ConfigEngine::Impl : EngineState {
         if (s7) crc = 0;
     }
 
+    // The IDCODE check compares bits 27:0; a match lets frame data in until the next JPROGRAM.
+    void check_idcode(uint32_t written) {
+        if ((written & 0x0FFFFFFF) == (part.idcode & 0x0FFFFFFF)) {
+            id_checked = true;
+            return;
+        }
+        fail(false, "IDCODE check failed: stream " + hex(written) + ", device " + hex(part.idcode));
+    }
+
+    // Frame data before a matching IDCODE write is an ID error, as on silicon.
+    bool frame_data_allowed() {
+        if (id_checked) return true;
+        fail(false, "FDRI write before a matching IDCODE write");
+        return false;
+    }
+
     void command(uint32_t code) {
         last_cmd = code;
         switch (code) {
@@ -290,15 +307,16 @@ struct ConfigEngine::Impl : EngineState {
         feed_crc(r, w);
         switch (r) {
             case R7_CRC: check_crc(w, "CRC check"); return;
-            case R7_FDRI: if (last_cmd == CMD_WCFG) ++fdri_words; return;
+            case R7_FDRI:
+                if (!frame_data_allowed()) return;
+                if (last_cmd == CMD_WCFG) ++fdri_words;
+                return;
             case R7_MFWR: if (index == 0 && last_cmd == CMD_MFW) ++mfwr_frames; return;
             case R7_CMD: regs[r] = w & 0x1F; command(w & 0x1F); return;
             case R7_CTL0:
             case R7_CTL1: regs[r] = (regs[r] & ~regs[R7_MASK]) | (w & regs[R7_MASK]); return;
             case R7_IDCODE:
-                if ((w & 0x0FFFFFFF) != (part.idcode & 0x0FFFFFFF))
-                    fail(false, "IDCODE check failed: stream " + hex(w) + ", device " +
-                                    hex(part.idcode));
+                check_idcode(w);
                 return;
             case R7_STAT:
             case R7_BOOTSTS:
@@ -317,17 +335,17 @@ struct ConfigEngine::Impl : EngineState {
                 regs[r] = (regs[r] << 16) | w;
                 if (index == 1) check_crc(regs[r], "CRC check");
                 return;
-            case R6_FDRI: if (last_cmd == CMD_WCFG) ++fdri_words; return;
+            case R6_FDRI:
+                if (!frame_data_allowed()) return;
+                if (last_cmd == CMD_WCFG) ++fdri_words;
+                return;
             case R6_MFWR: if (index == 0 && last_cmd == CMD_MFW) ++mfwr_frames; return;
             case R6_CMD: regs[r] = w & 0x1F; command(w & 0x1F); return;
             case R6_CTL: regs[r] = (regs[r] & ~regs[R6_MASK]) | (w & regs[R6_MASK]); return;
-            case R6_IDCODE: {
+            case R6_IDCODE:
                 regs[r] = (regs[r] << 16) | w;
-                if (index == 1 && (regs[r] & 0x0FFFFFFF) != (part.idcode & 0x0FFFFFFF))
-                    fail(false, "IDCODE check failed: stream " + hex(regs[r]) + ", device " +
-                                    hex(part.idcode));
+                if (index == 1) check_idcode(regs[r]);
                 return;
-            }
             case R6_STAT:
             case R6_BOOTSTS:
             case R6_FDRO: return;

@@ -31,15 +31,16 @@ public:
     ConfigEngine& operator=(ConfigEngine&&) noexcept;
 
     // JPROGRAM / PROGRAM_B: drops DONE and INIT, resets every register, the CRC and sync, forgets
-    // the design, and starts clearing the configuration memory for the clear time. BOOTSTS,
-    // the boot history, survives.
+    // the design and the checked IDCODE, and starts clearing the configuration memory for the
+    // clear time. BOOTSTS, the boot history, survives.
     void program(uint64_t now_ns);
     // Advances modeled time: ends clearing (INIT high) and runs the CCLK startup sequencer.
     void advance(uint64_t now_ns);
 
     // CFG_IN: bits in the order they arrive on TDI during Shift-DR, packed LSB first
     // (bit i of the stream is bit i%8 of byte i/8). Each 32-bit (16-bit) word enters MSB first.
-    // Data that arrives while INIT is low is ignored (and logged).
+    // Data that arrives while INIT is low is ignored (and logged). A write to FDRI before an
+    // IDCODE write has matched the die is an ID error: STAT ID_ERROR, INIT_B low, desync.
     void cfg_in(const uint8_t* packed_bits, size_t nbits);
     // CFG_OUT: fills nbits of readback output (packed like cfg_in), MSB of each word first.
     void cfg_out(uint8_t* packed_bits, size_t nbits);

@@ -42,6 +42,20 @@ std::optional<uint64_t> parse_count(std::string_view s) {
     return v;
 }
 
+// "typ", "max" or "<N>us" (decimal microseconds that fit 64 bits as nanoseconds).
+bool parse_clear(std::string_view s, SimConfig& cfg) {
+    if (s == "typ" || s == "max") {
+        cfg.clear = s == "typ" ? ClearTime::Typical : ClearTime::DataSheetMax;
+        return true;
+    }
+    if (s.size() < 3 || !s.ends_with("us")) return false;
+    const auto us = parse_count(s.substr(0, s.size() - 2));
+    if (!us || *us > UINT64_MAX / 1000) return false;
+    cfg.clear = ClearTime::Fixed;
+    cfg.clear_ns = *us * 1000;
+    return true;
+}
+
 SimConfigResult fail(const std::string& text) { return {std::nullopt, "VIREO_SIM: " + text}; }
 
 // Applies one option=value to cfg; returns an error text or "".
@@ -65,8 +79,12 @@ std::string apply_option(SimConfig& cfg, std::string_view key, std::string_view 
             return "fw applies only to USB 2.0 boards, not '" + cfg.preset->name + "'";
         if (!is_version(value)) return "fw needs a version like 1.2, got '" + v + "'";
         cfg.firmware = v;
+    } else if (key == "clear") {
+        if (!parse_clear(value, cfg))
+            return "clear must be typ, max or microseconds like 500us, got '" + v + "'";
     } else {
-        return "unknown option '" + std::string(key) + "' (known: flash, state, unplug, tdo, fw)";
+        return "unknown option '" + std::string(key) +
+               "' (known: flash, state, unplug, tdo, fw, clear)";
     }
     return {};
 }

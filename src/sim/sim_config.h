@@ -12,6 +12,13 @@
 
 namespace vireo::sim {
 
+// How long JPROGRAM keeps INIT low on the board's FPGAs.
+enum class ClearTime {
+    Typical,       // the part's clear_ns (clear=typ, the default)
+    DataSheetMax,  // the part's max_clear_ns, the data-sheet program latency (clear=max)
+    Fixed,         // SimConfig::clear_ns on every part (clear=<N>us)
+};
+
 struct SimConfig {
     const BoardPreset* preset = nullptr;
     std::string flash;                     // flash part; the preset's unless flash= is given
@@ -19,6 +26,8 @@ struct SimConfig {
     std::optional<uint64_t> unplug_after;  // the board disappears after this many USB transfers
     TdoFault tdo = TdoFault::None;
     std::string firmware;                  // USB 2.0 board firmware version ("1.2")
+    ClearTime clear = ClearTime::Typical;
+    uint64_t clear_ns = 0;  // with ClearTime::Fixed
 };
 
 struct SimConfigResult {

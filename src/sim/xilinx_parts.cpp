@@ -12,17 +12,22 @@ namespace {
 // within 10,000 TCK at the fastest legal TCK (66 MHz).
 constexpr uint64_t kS6ClearNs = 150'000;
 constexpr uint64_t kS7ClearNs = 150'000;
+// The data-sheet program latency TPL (JPROGRAM to INIT high). These are upper bounds, not what a
+// typical die takes; VIREO_SIM option clear=max makes every FPGA clear this long, so tests can
+// prove that a programmer polls INIT instead of trusting a fixed wait.
+constexpr uint64_t kS6MaxClearNs = 2'000'000;
+constexpr uint64_t kS7MaxClearNs = 5'000'000;
 
 // Spartan-6 images carry 145 half-words around the FDRI burst, 7-series images 583 words.
 constexpr XilinxPart s6(const char* name, uint32_t idcode, int bsr, uint32_t image_halfwords,
                         const char* pkg) {
     return {name, Family::Spartan6, idcode, bsr, image_halfwords, image_halfwords - 145, 65, pkg,
-            kS6ClearNs};
+            kS6ClearNs, kS6MaxClearNs};
 }
 constexpr XilinxPart s7(const char* name, uint32_t idcode, int bsr, uint32_t image_words,
                         const char* pkg) {
     return {name, Family::Series7, idcode, bsr, image_words, image_words - 583, 101, pkg,
-            kS7ClearNs};
+            kS7ClearNs, kS7MaxClearNs};
 }
 
 std::string upper(std::string_view s) {

@@ -21,6 +21,7 @@ struct XilinxPart {
     uint32_t frame_words;   // words of one configuration frame
     const char* package;    // package used in the .bit header of generated images ("csg324")
     uint64_t clear_ns;      // time JPROGRAM takes to clear the configuration memory
+    uint64_t max_clear_ns;  // data-sheet maximum of that time (program latency TPL)
 };
 
 // Ratio between a part's image and its words: 4 bytes per word on 7-series, 2 on Spartan-6.

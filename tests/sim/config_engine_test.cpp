@@ -76,15 +76,17 @@ TEST_P(BothFamilies, FaultsShowInStatAndBootHistory) {
         BitgenOptions opt;
         uint32_t stat_set, stat_clear, bootsts;
     };
-    BitgenOptions bad_crc, wrong_id, no_sync, truncated, bad_status;
+    BitgenOptions bad_crc, wrong_id, no_id, no_sync, truncated, bad_status;
     bad_crc.bad_crc = true;
     wrong_id.wrong_idcode = true;
+    no_id.no_idcode = true;  // frame data reach FDRI unchecked
     no_sync.no_sync = true;
     truncated.truncate_bytes = 4000;
     bad_status.bad_status = true;
     const Case cases[] = {
         {"bad CRC", bad_crc, b.crc_error, b.init_b | b.done | b.id_error, 0x21},
         {"wrong IDCODE", wrong_id, b.id_error, b.init_b | b.done | b.crc_error, 0x11},
+        {"no IDCODE", no_id, b.id_error, b.init_b | b.done | b.crc_error, 0x11},
         {"no sync", no_sync, b.init_b, b.done | b.crc_error | b.id_error, 0},
         {"truncated", truncated, b.init_b, b.done | b.ghigh_b, 0},
         {"no LFRM/START", bad_status, b.init_b, b.done | b.ghigh_b, 0},
@@ -185,6 +187,23 @@ TEST_P(BothFamilies, JprogramForgetsTheDesignButKeepsBootHistory) {
     EXPECT_EQ(fpga.engine.bootsts(), 1u);
     fpga.wait(p().clear_ns);
     EXPECT_TRUE(fpga.engine.init());
+}
+
+// The IDCODE a first configuration checked does not carry over a JPROGRAM.
+TEST_P(BothFamilies, FrameDataAfterJprogramNeedTheIdcodeAgain) {
+    Fpga fpga = configured_with({});
+    ASSERT_TRUE(fpga.engine.done());
+    BitgenOptions no_id;
+    no_id.no_idcode = true;
+    fpga.configure(make_config_image(p(), no_id));
+    const StatBits b = stat_bits(p());
+    EXPECT_FALSE(fpga.engine.done());
+    EXPECT_FALSE(fpga.engine.init());
+    EXPECT_EQ(fpga.engine.stat() & (b.id_error | b.init_b | b.crc_error), b.id_error);
+    EXPECT_EQ(fpga.engine.frames_written(), 0u);
+    EXPECT_TRUE(fpga.logged("FDRI write before a matching IDCODE write"));
+    // The failed attempt is the newest boot record, the first configuration the older one.
+    EXPECT_EQ(fpga.engine.bootsts(), p().family == Family::Series7 ? 0x111u : 0x51u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Families, BothFamilies, ::testing::Values("XC7A100T", "XC6SLX16"));

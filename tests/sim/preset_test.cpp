@@ -3,10 +3,10 @@
 
 #include <map>
 
+#include "fpga_helpers.h"
 #include "sim/arm_dap.h"
 #include "sim/board_chain.h"
 #include "sim/xilinx_fpga.h"
-#include "sim_scan.h"
 
 namespace vireo::sim {
 namespace {
@@ -70,6 +70,12 @@ TEST(SimConfig, OptionsOverridePresetDefaults) {
     EXPECT_EQ(c.firmware, "1.1");
     EXPECT_EQ(build_chain(c)->tdo_fault(), TdoFault::StuckHigh);
     EXPECT_EQ(parse_ok("zynq,tdo=stuck0").tdo, TdoFault::StuckLow);
+    EXPECT_EQ(c.clear, ClearTime::Typical);
+    EXPECT_EQ(parse_ok("kb2203,clear=typ").clear, ClearTime::Typical);
+    EXPECT_EQ(parse_ok("kb2203,clear=max").clear, ClearTime::DataSheetMax);
+    c = parse_ok("kb2203,clear=0250us");
+    EXPECT_EQ(c.clear, ClearTime::Fixed);
+    EXPECT_EQ(c.clear_ns, 250'000u);
 }
 
 TEST(SimConfig, StateFolderFollowsXdgCache) {
@@ -99,8 +105,48 @@ TEST(SimConfig, BadTextGivesOneClearError) {
         {"kb2203,unplug=", "unplug"},
         {"kb2203,unplug=-1", "unplug"},
         {"kb2203,unplug=99999999999999999999", "unplug"},
+        {"kb2203,clear=", "clear must be typ, max or microseconds like 500us, got ''"},
+        {"kb2203,clear=MAX", "got 'MAX'"},
+        {"kb2203,clear=2ms", "got '2ms'"},
+        {"kb2203,clear=us", "got 'us'"},
+        {"kb2203,clear=-5us", "got '-5us'"},
+        {"kb2203,clear=5 us", "got '5 us'"},
+        {"kb2203,clear=18446744073709552us", "got '18446744073709552us'"},  // ns overflow 64 bits
+        {"kb2203,clear=max,clear=typ", "option 'clear' given twice"},
     };
     for (auto [text, fragment] : cases) EXPECT_NE(parse_error(text).find(fragment), std::string::npos) << text;
+}
+
+// After JPROGRAM INIT stays low in the IR capture for the clear= time of modeled time, then
+// rises. Polled every 1/50 of that time up to two IR scans before the end.
+void expect_init_low_for(TapChain& chain, uint64_t clear_ns) {
+    test::FpgaDriver fpga(chain, 0);
+    fpga.load(XilinxInstr::Jprogram);
+    const uint64_t t0 = chain.now_ns();
+    ASSERT_FALSE(fpga.status() & test::kInit);
+    const uint64_t scan_ns = chain.now_ns() - t0;
+    const uint64_t last_low = t0 + clear_ns - 2 * scan_ns;
+    for (uint64_t t = chain.now_ns(); t < last_low; t = chain.now_ns()) {
+        chain.wait_ns(std::min(clear_ns / 50, last_low - t));
+        ASSERT_FALSE(fpga.status() & test::kInit) << "at " << chain.now_ns() - t0 << " ns";
+    }
+    chain.wait_ns(t0 + clear_ns - chain.now_ns());
+    EXPECT_TRUE(fpga.status() & test::kInit);
+}
+
+TEST(SimConfig, ClearOptionSetsHowLongInitStaysLow) {
+    const std::pair<const char*, uint64_t> cases[] = {
+        {"kb2203,clear=max", 5'000'000},  // 7-series data-sheet bound
+        {"kb2201,clear=max", 2'000'000},  // Spartan-6
+        {"kb2205,clear=300us", 300'000},
+        {"kb2203", find_xilinx_part("XC7A100T")->clear_ns},
+    };
+    for (auto [text, clear_ns] : cases) {
+        SCOPED_TRACE(text);
+        auto chain = build_chain(parse_ok(text));
+        ASSERT_TRUE(chain);
+        expect_init_low_for(*chain, clear_ns);
+    }
 }
 
 }  // namespace
