@@ -166,10 +166,13 @@ int skprb_close(Cable* cable) {
 int skprb_tap_goto(Cable* cable, unsigned target, int flush) {
     SkprbState* s = skprb_record(cable);
     if (!s) return JTAG_NULL;
-    if (target > UPDATE_IR) return JTAG_FAIL;
+    // Walked on a copy: a target the walk cannot reach leaves the recorded state as it was.
+    // UNKNOWN is a target too: one TMS-low clock, the first half of a full TAP reset.
+    unsigned state = s->tap_state;
     uint8_t tms[kTapWalkLimit];
-    const int steps = tap_walk(&s->tap_state, target, tms);
+    const int steps = tap_walk(&state, target, tms);
     if (steps <= 0) return steps == 0 ? JTAG_OK : JTAG_FAIL;
+    s->tap_state = state;
     for (int i = 0; i < steps; ++i) {
         skprb_append(cable, *s, 'M');
         skprb_append(cable, *s, tms[i] ? 0x33 : 0x32);

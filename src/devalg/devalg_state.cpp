@@ -39,6 +39,7 @@ void* devalg_open_state(DevAlgModule* module, const DevAlgFamilyInfo& family) {
             state->capacity = part.capacity;
             state->image_bytes = family.capacity_in_bits ? part.capacity / 8 : part.capacity;
             state->bridge_name = part.bridge;
+            state->family = family.family;
             return state.release();
         } catch (const std::bad_alloc&) {
             return nullptr;

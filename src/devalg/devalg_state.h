@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "devalg/config_status.h"
 #include "jtag/devalg.h"
 
 // One row of a module's device table, by IDCODE without the version nibble.
@@ -22,6 +23,7 @@ struct DevAlgState {
     int image_bytes = 0;         // size of the image buffer
     int running = 0;             // 1 while Write or Shutdown works; Cancel clears it
     std::string bridge_name;
+    FpgaFamily family = FpgaFamily::Series7;
     int cached_frame = 0;  // write + read count of the bridge header in place
     int device_count = 0;  // chain geometry recorded by SpiSetup
     int after = 0;
@@ -33,6 +35,7 @@ struct DevAlgFamilyInfo {
     size_t part_count;
     bool capacity_in_bits;
     bool print_idcode;  // the 7-series open writes the IDCODE to standard output
+    FpgaFamily family;
 };
 
 int devalg_version(DevAlgModule* module);

@@ -1,11 +1,13 @@
 #include "devalg/series7.h"
 
 #include <iterator>
+#include <span>
 
 #include "devalg/entry_table.h"
 #include "jtag/chain.h"
 #include "jtag/msg.h"
 #include "jtag/opflag.h"
+#include "jtag/status.h"
 #include "jtag/tap.h"
 
 namespace {
@@ -21,15 +23,20 @@ constexpr DevAlgPart kParts[] = {
 // clang-format on
 
 // Status read-back: dummy, sync, NOOP, read one word of BOOTSTS (C) or STAT (D), NOOP, NOOP,
-// DESYNC, NOOP, NOOP. Bytes stored bit-reversed so that they leave LSB first.
-constexpr uint8_t kBlockC[40] = {0xFF, 0xFF, 0xFF, 0xFF, 0x55, 0x99, 0xAA, 0x66, 0x04, 0x00,
-                                 0x00, 0x00, 0x14, 0x40, 0x03, 0x80, 0x04, 0x00, 0x00, 0x00,
-                                 0x04, 0x00, 0x00, 0x00, 0x0C, 0x00, 0x01, 0x80, 0x00, 0x00,
-                                 0x00, 0x0B, 0x04, 0x00, 0x00, 0x00, 0x04, 0x00, 0x00, 0x00};
-constexpr uint8_t kBlockD[40] = {0xFF, 0xFF, 0xFF, 0xFF, 0x55, 0x99, 0xAA, 0x66, 0x04, 0x00,
-                                 0x00, 0x00, 0x14, 0x00, 0x07, 0x80, 0x04, 0x00, 0x00, 0x00,
-                                 0x04, 0x00, 0x00, 0x00, 0x0C, 0x00, 0x01, 0x80, 0x00, 0x00,
-                                 0x00, 0x0B, 0x04, 0x00, 0x00, 0x00, 0x04, 0x00, 0x00, 0x00};
+// command 0xD0, NOOP, NOOP.
+constexpr uint32_t kBlockC[] = {0xFFFFFFFF, 0xAA995566, 0x20000000, 0x2802C001, 0x20000000,
+                                0x20000000, 0x30008001, 0x000000D0, 0x20000000, 0x20000000};
+constexpr uint32_t kBlockD[] = {0xFFFFFFFF, 0xAA995566, 0x20000000, 0x2800E001, 0x20000000,
+                                0x20000000, 0x30008001, 0x000000D0, 0x20000000, 0x20000000};
+
+// Longest time the memory clearing after JPROGRAM may take (data sheet maximum).
+constexpr int64_t kClearLimitUs = 5000;
+
+constexpr int kStatCrcError = 0;
+constexpr int kStatDone = 14;
+constexpr int kStatIdError = 15;
+constexpr int kBootIdError = 4;
+constexpr int kBootCrcError = 5;
 
 struct StatusBit {
     int bit;
@@ -39,90 +46,99 @@ struct StatusBit {
 // Boot status bits that report a failed configuration when set.
 constexpr StatusBit kBootErrors[] = {
     {3, "デバイス書き込みで、ウォッチドッグのタイムアウトエラー が発生しました"},
-    {4, "デバイス書き込みで、ID エラー が発生しました"},
-    {5, "デバイス書き込みで、CRC エラー が発生しました"},
+    {4, kIdErrorMessage},
+    {5, kCrcErrorMessage},
     {6, "デバイス書き込みで、BPI アドレスカ ウ ン ターのラップアラウンドエラー が発生しました"},
     {7, "デバイス書き込みで、その他のエラー が発生しました"},
 };
 // Status bits that must be set after a successful configuration.
 constexpr StatusBit kStatusNeeded[] = {
-    {12, "デバイス書き込みで、INIT_Bがアサートされていないため、失敗しました"},
+    {12, kInitLowMessage},
     {11, "デバイス書き込みで、初期化が完了しないため、失敗しました"},
     {7, "デバイス書き込みで、インターコネクトがハイインピーダンスのままのため、失敗しました"},
 };
 
 void* open(DevAlgModule* module) {
-    return devalg_open_state(module, {kParts, std::size(kParts), false, true});
+    return devalg_open_state(module, {kParts, std::size(kParts), false, true, FpgaFamily::Series7});
 }
 
-// Sends a read-back block through CFG_IN and reads the register's word through CFG_OUT; the
-// first bit out is the word's bit 31.
-uint32_t read_register(DevAlgModule* module, const uint8_t (&block)[40], int pad) {
-    load_instruction(module, "0x05", "cfg_in");
-    shift_block(module, block, sizeof block, pad);
-    load_instruction(module, "0x04", "cfg_out");
-    BsReg* dr = device_get_register(module->device, DEVICE_DR);
-    bsreg_resize(dr, 32);
-    chain_shift(module->chain, DEVICE_DR, CHAIN_COMPARE);
-    const uint8_t* captured = bsreg_plane(dr, BSREG_TDOCAPTURE);
+uint32_t read_register(SequenceSteps& steps, DevAlgModule* module, std::span<const uint32_t> block,
+                       int pad) {
     uint32_t word = 0;
-    for (int i = 0; i < 32; ++i) word = (word << 1) | (captured[i] & 1);
+    read_config_register(steps, module, block, 32, pad, &word);
     return word;
 }
 
-// Prints what the two status words say; true when the configuration came up.
-bool judge(DevAlgModule* module, int pad) {
+// Prints what the two status words say; true when the configuration came up: no error in the
+// boot status, INIT_B, INIT_COMPLETE, GHIGH_B and DONE set, and no CRC or ID error in STAT
+// (a JTAG configuration need not update the boot status).
+bool judge(SequenceSteps& steps, DevAlgModule* module, int pad) {
     bool good = true;
-    const uint32_t boot = read_register(module, kBlockC, pad);
+    const uint32_t boot = read_register(steps, module, kBlockC, pad);
+    if (!steps.ok()) return false;
     for (const StatusBit& s : kBootErrors) {
         if (boot >> s.bit & 1) {
             msg_print("%s\n", s.message);
             good = false;
         }
     }
-    load_instruction(module, "0x3f", "bypass", CHAIN_WRITE_BACK);
-    const uint32_t status = read_register(module, kBlockD, pad);
+    steps.instruction("0x3f", "bypass", CHAIN_WRITE_BACK);
+    const uint32_t status = read_register(steps, module, kBlockD, pad);
+    if (!steps.ok()) return false;
     for (const StatusBit& s : kStatusNeeded) {
         if (!(status >> s.bit & 1)) {
             msg_print("%s\n", s.message);
             good = false;
         }
     }
+    if ((status >> kStatCrcError & 1) && !(boot >> kBootCrcError & 1)) {
+        msg_print("%s\n", kCrcErrorMessage);
+        good = false;
+    }
+    if ((status >> kStatIdError & 1) && !(boot >> kBootIdError & 1)) {
+        msg_print("%s\n", kIdErrorMessage);
+        good = false;
+    }
+    if (!(status >> kStatDone & 1)) {
+        print_done_low(status);
+        good = false;
+    }
     return good;
 }
 
-// The verdict only goes to the log; the result says whether the sequence ran.
+// Success only when the FPGA reports a started design.
 int write(DevAlgModule* module) {
+    SequenceSteps steps(module, JTAG_PROGRAMMING);
     DevAlgState* state = nullptr;
     int pad = 0;
     int length = 0;
-    const int prepared = prepare_write(module, &state, &pad, &length);
+    const int prepared = prepare_write(module, steps, &state, &pad, &length);
     if (!state) return prepared;
-    Chain* chain = module->chain;
 
-    load_instruction(module, "0x14", "noop");
-    chain_runtest(chain, RUNTEST_IDLE, 0, 100000, nullptr, nullptr);
-    load_instruction(module, "0x14", "noop");
+    steps.instruction("0x14", "noop");
+    steps.runtest(RUNTEST_IDLE, 0, 100000);
+    steps.instruction("0x14", "noop");
     report_progress(1, 2, "Programming FPGA");
     report_progress(1, 2, "Programming FPGA");
 
     // The image brings its own sync word and commands.
-    load_instruction(module, "0x05", "cfg_in");
-    stream_image(module, *state, length);
+    load_cfg_in_when_cleared(steps, module, kClearLimitUs);
+    const bool streamed = stream_image(steps, module, *state, length);
     const std::vector<uint8_t> flush(31 - pad, 0);
-    chain_runtest(chain, SHIFT_DR, 0, 31 - pad, flush.data(), nullptr);
-    chain_runtest(chain, RUNTEST_IDLE, 0, 1, nullptr, nullptr);
-    chain_runtest(chain, RUNTEST_IDLE, 10000, 0, nullptr, nullptr);
+    steps.runtest(SHIFT_DR, 0, 31 - pad, flush.data());
+    steps.runtest(RUNTEST_IDLE, 0, 1);
+    steps.runtest(RUNTEST_IDLE, 10000, 0);
 
-    if (judge(module, pad)) {
+    const bool good = judge(steps, module, pad);
+    if (good) {
         msg_print("デバイス書き込み成功。起動します。\n");
-        load_instruction(module, "0x04", "cfg_out");
-        chain_runtest(chain, RUNTEST_IDLE, 0, 100, nullptr, nullptr);
+        steps.instruction("0x04", "cfg_out");
+        steps.runtest(RUNTEST_IDLE, 0, 100);
     }
-    load_instruction(module, "0x3f", "bypass");
-    load_instruction(module, "0x3f", "bypass");
+    steps.instruction("0x3f", "bypass");
+    steps.instruction("0x3f", "bypass");
     report_progress(0, 0, "");
-    return finish_write(module, *state);
+    return finish_write(steps, module, *state, streamed, good);
 }
 
 // With devices before the FPGA the bridge sees the frame one bit later.

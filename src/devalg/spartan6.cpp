@@ -8,6 +8,7 @@
 #include "jtag/chain.h"
 #include "jtag/msg.h"
 #include "jtag/opflag.h"
+#include "jtag/status.h"
 #include "jtag/tap.h"
 
 namespace {
@@ -30,80 +31,113 @@ constexpr DevAlgPart kParts[] = {
 };
 // clang-format on
 
-// Configuration words, each byte stored bit-reversed so that it leaves LSB first.
-// A: dummy word, sync word, command 7, two zero words.
-constexpr uint8_t kBlockA[24] = {0xFF, 0xFF, 0xFF, 0xFF, 0x55, 0x99, 0xAA, 0x66,
-                                 0x0C, 0x00, 0x01, 0x80, 0x00, 0x00, 0x00, 0xE0,
-                                 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
-// B: command 8, two zero words.
-constexpr uint8_t kBlockB[16] = {0x0C, 0x00, 0x01, 0x80, 0x00, 0x00, 0x00, 0x10,
-                                 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
+// Configuration words as the FPGA takes them. A: dummy word, sync word, command 7, two zero
+// words. B: command 8, two zero words.
+constexpr uint32_t kBlockA[] = {0xFFFFFFFF, 0xAA995566, 0x30008001, 0x00000007, 0, 0};
+constexpr uint32_t kBlockB[] = {0x30008001, 0x00000008, 0, 0};
+// Status read-back in 16-bit packets: dummy, sync, NOOP, read STAT, two NOOPs, DESYNC, two
+// NOOPs.
+constexpr uint32_t kReadStat[] = {0xFFFF, 0xFFFF, 0xAA99, 0x5566, 0x2000, 0x2901,
+                                  0x2000, 0x2000, 0x30A1, 0x000D, 0x2000, 0x2000};
+
+// Longest time the memory clearing after JPROGRAM may take (data sheet maximum).
+constexpr int64_t kClearLimitUs = 2000;
+
+constexpr int kStatCrcError = 0;
+constexpr int kStatIdError = 1;
+constexpr int kStatInitB = 12;
+constexpr int kStatDone = 13;
 
 void* open(DevAlgModule* module) {
-    return devalg_open_state(module, {kParts, std::size(kParts), true, false});
+    return devalg_open_state(module,
+                             {kParts, std::size(kParts), true, false, FpgaFamily::Spartan6});
 }
 
 void sleep_100ms() {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
 }
 
-void wait_1us(Chain* chain, unsigned state) {
-    chain_runtest(chain, state, 1, 0, nullptr, nullptr);
+void settle(SequenceSteps& steps) {
+    steps.runtest(PAUSE_DR, 1, 0);
+    steps.runtest(TEST_LOGIC_RESET, 1, 0);
+    steps.runtest(RUNTEST_IDLE, 1, 0);
 }
 
-void settle(Chain* chain) {
-    wait_1us(chain, PAUSE_DR);
-    wait_1us(chain, TEST_LOGIC_RESET);
-    wait_1us(chain, RUNTEST_IDLE);
+void jstart(SequenceSteps& steps) {
+    steps.instruction("0x0c", "jstart");
+    steps.runtest(RUNTEST_IDLE, 0, 12);
 }
 
-void jstart(DevAlgModule* module) {
-    load_instruction(module, "0x0c", "jstart");
-    chain_runtest(module->chain, RUNTEST_IDLE, 0, 12, nullptr, nullptr);
+// After startup: DONE and INIT from the instruction capture the last BYPASS load kept, and STAT
+// read back. True when the design started without CRC or ID error.
+bool judge(SequenceSteps& steps, DevAlgModule* module, int pad) {
+    const uint32_t capture = captured_instruction(module);
+    uint32_t stat = 0;
+    if (!read_config_register(steps, module, kReadStat, 16, pad, &stat)) return false;
+    bool good = true;
+    if (stat >> kStatCrcError & 1) {
+        msg_print("%s\n", kCrcErrorMessage);
+        good = false;
+    }
+    if (stat >> kStatIdError & 1) {
+        msg_print("%s\n", kIdErrorMessage);
+        good = false;
+    }
+    if (!(capture & kIrCaptureInit) || !(stat >> kStatInitB & 1)) {
+        msg_print("%s\n", kInitLowMessage);
+        good = false;
+    }
+    if (!(capture & kIrCaptureDone) || !(stat >> kStatDone & 1)) {
+        print_done_low(stat);
+        good = false;
+    }
+    return good;
 }
 
-// The sequence ends with the FPGA started whatever it says: success is not read back.
+// Success only when the FPGA reports a started design.
 int write(DevAlgModule* module) {
+    SequenceSteps steps(module, JTAG_PROGRAMMING);
     DevAlgState* state = nullptr;
     int pad = 0;
     int length = 0;
-    const int prepared = prepare_write(module, &state, &pad, &length);
+    const int prepared = prepare_write(module, steps, &state, &pad, &length);
     if (!state) return prepared;
-    Chain* chain = module->chain;
 
-    chain_runtest(chain, RUNTEST_IDLE, 0, 10000, nullptr, nullptr);
-    load_instruction(module, "0x05", "cfg_in");
-    shift_block(module, kBlockA, sizeof kBlockA, pad);
-    load_instruction(module, "0x0d", "jshutdown");
-    chain_runtest(chain, RUNTEST_IDLE, 0, 12, nullptr, nullptr);
-    wait_1us(chain, RUNTEST_IDLE);
+    steps.runtest(RUNTEST_IDLE, 0, 10000);
+    steps.instruction("0x05", "cfg_in");
+    shift_words(steps, module, kBlockA, 32, pad);
+    steps.instruction("0x0d", "jshutdown");
+    steps.runtest(RUNTEST_IDLE, 0, 12);
+    steps.runtest(RUNTEST_IDLE, 1, 0);
     report_progress(1, 2, "Programming FPGA");
     report_progress(1, 2, "Programming FPGA");
 
     // From here the TAP stays in Shift-DR and the stream is continuous.
-    load_instruction(module, "0x05", "cfg_in");
+    load_cfg_in_when_cleared(steps, module, kClearLimitUs);
     BsReg* dr = device_get_register(module->device, DEVICE_DR);
-    bsreg_resize(dr, 8 * sizeof kBlockB);
+    const int block_bits = 32 * static_cast<int>(std::size(kBlockB));
+    bsreg_resize(dr, block_bits);
     bsreg_fill(dr, BSREG_TDI, 0, 0, 0);
-    expand_bits(bsreg_plane(dr, BSREG_TDI), kBlockB, 8 * sizeof kBlockB);
-    chain_runtest(chain, SHIFT_DR, 0, 8 * sizeof kBlockB, bsreg_plane(dr, BSREG_TDI), nullptr);
-    stream_image(module, *state, length);
+    expand_words(bsreg_plane(dr, BSREG_TDI), kBlockB, 32);
+    steps.runtest(SHIFT_DR, 0, block_bits, bsreg_plane(dr, BSREG_TDI));
+    const bool streamed = stream_image(steps, module, *state, length);
 
     sleep_100ms();
     const std::vector<uint8_t> flush(31 - pad, 0);
-    chain_runtest(chain, SHIFT_DR, 0, 31 - pad, flush.data(), nullptr);
+    steps.runtest(SHIFT_DR, 0, 31 - pad, flush.data());
     sleep_100ms();
-    chain_runtest(chain, RUNTEST_IDLE, 0, 1, nullptr, nullptr);
+    steps.runtest(RUNTEST_IDLE, 0, 1);
     sleep_100ms();
-    settle(chain);
-    jstart(module);
-    load_instruction(module, "0x3f", "bypass");
-    load_instruction(module, "0x3f", "bypass");
-    settle(chain);
-    jstart(module);
-    load_instruction(module, "0x3f", "bypass", CHAIN_WRITE_BACK);
+    settle(steps);
+    jstart(steps);
+    steps.instruction("0x3f", "bypass");
+    steps.instruction("0x3f", "bypass");
+    settle(steps);
+    jstart(steps);
+    steps.instruction("0x3f", "bypass", CHAIN_WRITE_BACK);
+    const bool good = steps.ok() && streamed && judge(steps, module, pad);
     report_progress(0, 0, "");
-    return finish_write(module, *state);
+    return finish_write(steps, module, *state, streamed, good);
 }
 
 int txrx(DevAlgModule* module, const uint8_t* send, uint8_t* receive, int write_count,

@@ -4,6 +4,7 @@
 #include <climits>
 
 #include "devalg/devalg_state.h"
+#include "devalg/sequence.h"
 #include "jtag/chain.h"
 #include "jtag/status.h"
 #include "jtag/tap.h"
@@ -17,24 +18,30 @@ constexpr int kControlBits = 128;
 // Longest USER1 scan accepted; the chain refuses scans of INT_MAX bits and more anyway.
 constexpr int64_t kMaxFrameBits = INT_MAX / 2;
 
-// Bridge scans compare and write the capture back; their compare outcome means nothing.
-void select_user(DevAlgModule* module, int user) {
+// Bridge scans compare and write the capture back; their compare outcome means nothing, only
+// whether the cable shifted.
+bool select_user(SequenceSteps& steps, DevAlgModule* module, int user) {
     bsreg_set(device_get_register(module->device, DEVICE_IR), BSREG_TDI, user, 0, kIrBits);
-    chain_shift(module->chain, DEVICE_IR, CHAIN_COMPARE);
+    return steps.scan(DEVICE_IR, CHAIN_COMPARE);
 }
 
 BsReg* data_register(const DevAlgModule* module) {
     return device_get_register(module->device, DEVICE_DR);
 }
 
-void send_header(DevAlgModule* module, uint32_t skip, uint32_t count) {
-    select_user(module, kUser2);
+bool send_header(SequenceSteps& steps, DevAlgModule* module, uint32_t skip, uint32_t count) {
+    select_user(steps, module, kUser2);
     BsReg* dr = data_register(module);
     bsreg_resize(dr, kControlBits);
     bsreg_set(dr, BSREG_TDI, skip, 8, 32);
     bsreg_set(dr, BSREG_TDI, count, 40, 32);
-    chain_shift(module->chain, DEVICE_DR, CHAIN_COMPARE);
-    select_user(module, kUser1);
+    steps.scan(DEVICE_DR, CHAIN_COMPARE);
+    return select_user(steps, module, kUser1);
+}
+
+// A failed bridge scan answers 0, or 21 for a lost cable, which the error report then shows.
+int bridge_result(DevAlgModule* module, const SequenceSteps& steps) {
+    return steps.ok() ? JTAG_OK : devalg_store(module, steps.status());
 }
 
 }  // namespace
@@ -43,19 +50,20 @@ int spi_setup(DevAlgModule* module, int) {
     int status = JTAG_OK;
     DevAlgState* state = devalg_checked(module, &status);
     if (!state) return status;
+    SequenceSteps steps(module, JTAG_FAIL);
     bsreg_resize(device_get_register(module->device, DEVICE_IR), kIrBits);
-    chain_runtest(module->chain, TEST_LOGIC_RESET, 0, 0, nullptr, nullptr);
-    chain_runtest(module->chain, RUNTEST_IDLE, 0, 0, nullptr, nullptr);
+    steps.runtest(TEST_LOGIC_RESET, 0, 0);
+    steps.runtest(RUNTEST_IDLE, 0, 0);
     state->device_count = chain_count(module->chain);
     state->index = devalg_position(module);
     state->after = state->device_count - state->index - 1;
-    select_user(module, kUser2);
+    select_user(steps, module, kUser2);
     bsreg_resize(data_register(module), kControlBits);
-    chain_shift(module->chain, DEVICE_DR, CHAIN_COMPARE);
-    select_user(module, kUser1);
+    steps.scan(DEVICE_DR, CHAIN_COMPARE);
+    select_user(steps, module, kUser1);
     bsreg_resize(data_register(module), 1);
     state->cached_frame = 0;
-    return JTAG_OK;
+    return bridge_result(module, steps);
 }
 
 int spi_txrx(DevAlgModule* module, const uint8_t* send, uint8_t* receive, int write_count,
@@ -71,8 +79,14 @@ int spi_txrx(DevAlgModule* module, const uint8_t* send, uint8_t* receive, int wr
     if (length > kMaxFrameBits) return JTAG_FAIL;
     if ((bytes > 0 && !send) || (read_count > 0 && !receive)) return JTAG_NULL;
 
+    SequenceSteps steps(module, JTAG_FAIL);
     if (bytes != state->cached_frame) {
-        send_header(module, static_cast<uint32_t>(skip), static_cast<uint32_t>(frame + skip));
+        // A header that did not arrive whole must be sent again by the next transaction.
+        state->cached_frame = -1;
+        if (!send_header(steps, module, static_cast<uint32_t>(skip),
+                         static_cast<uint32_t>(frame + skip))) {
+            return bridge_result(module, steps);
+        }
         state->cached_frame = static_cast<int>(bytes);
     }
     // Sized on every call: a register an intervening scan resized would cut the frame short.
@@ -86,12 +100,13 @@ int spi_txrx(DevAlgModule* module, const uint8_t* send, uint8_t* receive, int wr
         ChainSettings* settings = chain_settings(module->chain);
         settings->flush = 1;
         settings->bulk = 1;
-        chain_shift(module->chain, DEVICE_DR, CHAIN_WRITE_ONLY);
+        steps.scan(DEVICE_DR, CHAIN_WRITE_ONLY);
         settings->flush = 0;
         settings->bulk = 0;
     } else {
-        chain_shift(module->chain, DEVICE_DR, CHAIN_COMPARE);
+        steps.scan(DEVICE_DR, CHAIN_COMPARE);
     }
+    if (!steps.ok()) return bridge_result(module, steps);
     const uint8_t* captured = bsreg_plane(dr, BSREG_TDOCAPTURE);
     for (int j = 0; j < read_count; ++j) {
         const int64_t first = 8 * (int64_t{write_count} + j) + skip + 1;
@@ -108,20 +123,21 @@ int spi_get_descr(DevAlgModule* module, int count, uint8_t* buffer) {
     DevAlgState* state = devalg_checked(module, &status);
     if (!state) return status;
     if (count > 0 && !buffer) return JTAG_NULL;
-    select_user(module, kUser2);
+    SequenceSteps steps(module, JTAG_FAIL);
+    select_user(steps, module, kUser2);
     BsReg* dr = data_register(module);
     bsreg_resize(dr, kControlBits);
-    chain_shift(module->chain, DEVICE_DR, CHAIN_COMPARE);
+    // The zero control word shifted here replaces the bridge's header: the next transaction
+    // must send its own, whatever happens to this one.
+    state->cached_frame = 0;
+    if (!steps.scan(DEVICE_DR, CHAIN_COMPARE)) return bridge_result(module, steps);
     const uint8_t* captured = bsreg_plane(dr, BSREG_TDOCAPTURE);
     for (int i = 0; i < std::min(count, kSpiDescriptorBytes); ++i) {
         uint8_t byte = 0;
         for (int b = 0; b < 8; ++b) byte |= static_cast<uint8_t>((captured[8 * i + b] & 1) << b);
         buffer[i] = byte;
     }
-    select_user(module, kUser1);
+    select_user(steps, module, kUser1);
     bsreg_resize(dr, 2);
-    // The zero control word just shifted replaced the bridge's header: the next transaction
-    // must send its own.
-    state->cached_frame = 0;
-    return JTAG_OK;
+    return bridge_result(module, steps);
 }

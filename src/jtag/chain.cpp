@@ -17,7 +17,9 @@ constexpr int kShrinkAbove = 100000;
 constexpr uint32_t kDetectMarker = 0xFF00AA55;
 constexpr int kDetectBits = 3200;  // 100 devices of 32 bits
 
-bool valid(const Chain* chain) { return chain && chain->magic == kChainMagic; }
+bool valid(const Chain* chain) {
+    return chain && chain->magic == kChainMagic;
+}
 
 bool refused(const Chain* chain, const char* action) {
     if (!chain->locked) return false;
@@ -110,8 +112,12 @@ int chain_set_cable(Chain* chain, Cable* cable) {
     return 1;
 }
 
-Cable* chain_get_cable(const Chain* chain) { return valid(chain) ? chain->cable : nullptr; }
-const char* chain_name(const Chain* chain) { return valid(chain) ? chain->name.c_str() : ""; }
+Cable* chain_get_cable(const Chain* chain) {
+    return valid(chain) ? chain->cable : nullptr;
+}
+const char* chain_name(const Chain* chain) {
+    return valid(chain) ? chain->name.c_str() : "";
+}
 int chain_count(const Chain* chain) {
     return valid(chain) ? static_cast<int>(chain->devices.size()) : 0;
 }
@@ -163,7 +169,9 @@ void chain_unlock(Chain* chain) {
     cable_option(chain->cable, CABLE_OPT_LOCK, &off, 0, nullptr, 0, nullptr);
 }
 
-int chain_is_locked(const Chain* chain) { return valid(chain) ? chain->locked : 1; }
+int chain_is_locked(const Chain* chain) {
+    return valid(chain) ? chain->locked : 1;
+}
 
 int chain_shift(Chain* chain, int kind, int flags) {
     if (!valid(chain) || !chain->settings || !chain->cable) return 0;
@@ -191,18 +199,25 @@ int chain_shift(Chain* chain, int kind, int flags) {
     }
 
     const int nocap = flags == 0 ? 1 : 0;
-    cable_tap_goto(chain->cable, kind == DEVICE_IR ? SHIFT_IR : SHIFT_DR, 0);
-    const int shifted = cable_shift_inout(
-        chain->cable, total, chain->buffers[BSREG_TDI].data(),
-        chain->buffers[BSREG_TDIMASK].data(), chain->buffers[BSREG_TDO].data(),
-        chain->buffers[BSREG_TDOMASK].data(), chain->buffers[BSREG_TDOCAPTURE].data(), kind,
-        nocap, settings.label, settings.flush);
+    // A TAP that did not reach Shift-xR, or did not get back to Run-Test/Idle, fails the shift
+    // as the shift itself would.
+    int shifted = cable_tap_goto(chain->cable, kind == DEVICE_IR ? SHIFT_IR : SHIFT_DR, 0);
+    if (shifted == JTAG_OK) {
+        shifted = cable_shift_inout(
+            chain->cable, total, chain->buffers[BSREG_TDI].data(),
+            chain->buffers[BSREG_TDIMASK].data(), chain->buffers[BSREG_TDO].data(),
+            chain->buffers[BSREG_TDOMASK].data(), chain->buffers[BSREG_TDOCAPTURE].data(), kind,
+            nocap, settings.label, settings.flush);
+    }
+    if (!settings.stay) {
+        const int back = cable_tap_goto(chain->cable, RUNTEST_IDLE, 0);
+        if (shifted == JTAG_OK) shifted = back;
+    }
     if (shifted == JTAG_OK) {
         if (flags) settings.error = 0;
     } else {
         settings.error = 1;
     }
-    if (!settings.stay) cable_tap_goto(chain->cable, RUNTEST_IDLE, 0);
 
     bool equal = true;
     if (flags & CHAIN_COMPARE) {
@@ -226,8 +241,8 @@ int chain_shift(Chain* chain, int kind, int flags) {
     return shifted == JTAG_OK && equal ? 1 : 0;
 }
 
-int chain_runtest(Chain* chain, unsigned state, int64_t usec, int64_t clocks,
-                  const uint8_t* tdi, uint8_t* tdo) {
+int chain_runtest(Chain* chain, unsigned state, int64_t usec, int64_t clocks, const uint8_t* tdi,
+                  uint8_t* tdo) {
     if (!valid(chain) || !chain->settings || !chain->cable) return 0;
     return cable_runtest(chain->cable, state, usec, clocks, chain->settings->label,
                          chain->settings->flush, tdi, tdo);
@@ -244,7 +259,7 @@ int chain_detect(Chain* chain) {
     if (!probe) return 0;
 
     chain_lock(chain);
-    cable_tap_goto(chain->cable, TEST_LOGIC_RESET, 1);
+    const int reset = cable_tap_goto(chain->cable, TEST_LOGIC_RESET, 1);
     BsReg* dr = device_get_register(probe, DEVICE_DR);
     bsreg_resize(dr, kDetectBits);
     bsreg_set(dr, BSREG_TDI, kDetectMarker, 0, 32);
@@ -253,9 +268,14 @@ int chain_detect(Chain* chain) {
     settings->check_level = 0;
     settings->label = "";
     settings->flush = 1;
-    chain_shift(scan.get(), DEVICE_DR, CHAIN_COMPARE);
+    // A scan the cable did not make finds no devices rather than ones read from noise.
+    const bool scanned = reset == JTAG_OK && chain_shift(scan.get(), DEVICE_DR, CHAIN_COMPARE);
     chain_unlock(chain);
     chain_clear(chain);
+    if (!scanned) {
+        chain_set_cable(scan.get(), nullptr);
+        return 0;
+    }
 
     const uint8_t* bits = bsreg_plane(dr, BSREG_TDOCAPTURE);
     const int n = count_devices(bits);

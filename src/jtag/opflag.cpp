@@ -23,24 +23,26 @@ struct Operation {
     const char* dr_label;
 };
 
-constexpr Operation kIdcode{OPF_GROUP_BASIC, OPF_ID_REGISTER, "IDCODE", DataRegister::Idcode,
-                            "ir capture", CHAIN_WRITE_BACK, false, "idcode check"};
-constexpr Operation kUsercode{OPF_GROUP_BASIC, OPF_ID_REGISTER, "USERCODE", DataRegister::Usercode,
-                              "ir capture", CHAIN_WRITE_BACK, false, "usercode check"};
-constexpr Operation kExtest{OPF_GROUP_EXTEST, OPF_BOUNDARY, "EXTEST", DataRegister::Boundary,
-                            "go into extest mode", CHAIN_COMPARE, true, nullptr};
-constexpr Operation kIntest{OPF_GROUP_INTEST, OPF_BOUNDARY, "INTEST", DataRegister::Boundary,
-                            "go into intest mode", CHAIN_COMPARE, false, nullptr};
-constexpr Operation kSample{OPF_GROUP_BASIC, OPF_BOUNDARY, "SAMPLE", DataRegister::Boundary,
-                            "go into extest mode", CHAIN_COMPARE, true, nullptr};
-constexpr Operation kClamp{OPF_BYPASS, OPF_CLAMP, "CLAMP", DataRegister::OneBit, "ir capture",
-                           CHAIN_COMPARE, false, nullptr};
-constexpr Operation kHighz{OPF_BYPASS, OPF_HIGHZ, "HIGHZ", DataRegister::OneBit, "ir capture",
-                           CHAIN_COMPARE, false, nullptr};
-constexpr Operation kBypass{OPF_GROUP_BASIC, OPF_BYPASS, "BYPASS", DataRegister::OneBit,
-                            "ir capture", CHAIN_COMPARE, false, nullptr};
+constexpr Operation kIdcode{OPF_GROUP_BASIC, OPF_ID_REGISTER,  "IDCODE", DataRegister::Idcode,
+                            "ir capture",    CHAIN_WRITE_BACK, false,    "idcode check"};
+constexpr Operation kUsercode{OPF_GROUP_BASIC, OPF_ID_REGISTER,  "USERCODE", DataRegister::Usercode,
+                              "ir capture",    CHAIN_WRITE_BACK, false,      "usercode check"};
+constexpr Operation kExtest{OPF_GROUP_EXTEST,      OPF_BOUNDARY,  "EXTEST", DataRegister::Boundary,
+                            "go into extest mode", CHAIN_COMPARE, true,     nullptr};
+constexpr Operation kIntest{OPF_GROUP_INTEST,      OPF_BOUNDARY,  "INTEST", DataRegister::Boundary,
+                            "go into intest mode", CHAIN_COMPARE, false,    nullptr};
+constexpr Operation kSample{OPF_GROUP_BASIC,       OPF_BOUNDARY,  "SAMPLE", DataRegister::Boundary,
+                            "go into extest mode", CHAIN_COMPARE, true,     nullptr};
+constexpr Operation kClamp{OPF_BYPASS,   OPF_CLAMP,     "CLAMP", DataRegister::OneBit,
+                           "ir capture", CHAIN_COMPARE, false,   nullptr};
+constexpr Operation kHighz{OPF_BYPASS,   OPF_HIGHZ,     "HIGHZ", DataRegister::OneBit,
+                           "ir capture", CHAIN_COMPARE, false,   nullptr};
+constexpr Operation kBypass{OPF_GROUP_BASIC, OPF_BYPASS,    "BYPASS", DataRegister::OneBit,
+                            "ir capture",    CHAIN_COMPARE, false,    nullptr};
 
-bool valid(const Chain* chain) { return chain && chain->magic == kChainMagic; }
+bool valid(const Chain* chain) {
+    return chain && chain->magic == kChainMagic;
+}
 
 template <typename F>
 void for_each_device(Chain* chain, F&& f) {
@@ -120,7 +122,7 @@ void prepare_data_register(Device* device, Devopt& devopt, DataRegister kind) {
 
 // Restores the chain's flush setting on every exit of a boundary operation.
 class FlushGuard {
-public:
+  public:
     FlushGuard(Chain* chain, bool off) : settings_(chain_settings(chain)), old_(settings_->flush) {
         if (off) settings_->flush = 0;
     }
@@ -128,7 +130,7 @@ public:
     FlushGuard(const FlushGuard&) = delete;
     FlushGuard& operator=(const FlushGuard&) = delete;
 
-private:
+  private:
     ChainSettings* settings_;
     int old_;
 };
@@ -182,8 +184,10 @@ int run_operation(Chain* chain, const Operation& op) {
             }
             for_each_selected(chain, [&](Device* device, Devopt& devopt) {
                 const uint32_t value = captured(device_get_register(device, DEVICE_DR));
-                if (op.data == DataRegister::Idcode) devopt.idcode_read = value;
-                else devopt.usercode = value;
+                if (op.data == DataRegister::Idcode)
+                    devopt.idcode_read = value;
+                else
+                    devopt.usercode = value;
                 devopt.status = JTAG_OK;
             });
             break;
@@ -250,7 +254,9 @@ int jtag_check_chain(Chain* chain) {
     return 1;
 }
 
-int jtag_count(Chain* chain) { return chain_count(chain); }
+int jtag_count(Chain* chain) {
+    return chain_count(chain);
+}
 
 const char* jtag_device_description(Chain* chain, int index) {
     return device_description(chain_get_device(chain, index));
@@ -279,14 +285,30 @@ void jtag_cable_lock(Chain* chain, int flag) {
     cable_option(chain_get_cable(chain), CABLE_OPT_LOCK, &value, 0, nullptr, 0, nullptr);
 }
 
-int jtag_idcode(Chain* chain) { return run_operation(chain, kIdcode); }
-int jtag_usercode(Chain* chain) { return run_operation(chain, kUsercode); }
-int jtag_extest(Chain* chain) { return run_operation(chain, kExtest); }
-int jtag_intest(Chain* chain) { return run_operation(chain, kIntest); }
-int jtag_sample(Chain* chain) { return run_operation(chain, kSample); }
-int jtag_clamp(Chain* chain) { return run_operation(chain, kClamp); }
-int jtag_highz(Chain* chain) { return run_operation(chain, kHighz); }
-int jtag_bypass(Chain* chain) { return run_operation(chain, kBypass); }
+int jtag_idcode(Chain* chain) {
+    return run_operation(chain, kIdcode);
+}
+int jtag_usercode(Chain* chain) {
+    return run_operation(chain, kUsercode);
+}
+int jtag_extest(Chain* chain) {
+    return run_operation(chain, kExtest);
+}
+int jtag_intest(Chain* chain) {
+    return run_operation(chain, kIntest);
+}
+int jtag_sample(Chain* chain) {
+    return run_operation(chain, kSample);
+}
+int jtag_clamp(Chain* chain) {
+    return run_operation(chain, kClamp);
+}
+int jtag_highz(Chain* chain) {
+    return run_operation(chain, kHighz);
+}
+int jtag_bypass(Chain* chain) {
+    return run_operation(chain, kBypass);
+}
 
 int jtag_update_boundary(Chain* chain) {
     if (!valid(chain)) return JTAG_NULL;
@@ -332,16 +354,16 @@ int jtag_reset(Chain* chain) {
     if (chain_is_locked(chain)) return JTAG_LOCKED;
     chain_lock(chain);
     Cable* cable = chain_get_cable(chain);
-    cable_tap_goto(cable, UNKNOWN, 1);
-    cable_tap_goto(cable, TEST_LOGIC_RESET, 1);
+    bool ok = cable_tap_goto(cable, UNKNOWN, 1) == JTAG_OK;
+    ok = cable_tap_goto(cable, TEST_LOGIC_RESET, 1) == JTAG_OK && ok;
     if (chain_count(chain) > 0) {
         bsreg_resize(device_get_register(chain_get_device(chain, 0), DEVICE_DR), 100);
-        chain_shift(chain, DEVICE_DR, CHAIN_WRITE_ONLY);
-        cable_tap_goto(cable, RUNTEST_IDLE, 1);
+        ok = chain_shift(chain, DEVICE_DR, CHAIN_WRITE_ONLY) == JTAG_OK && ok;
+        ok = cable_tap_goto(cable, RUNTEST_IDLE, 1) == JTAG_OK && ok;
         for_each_device(chain, [](Device*, Devopt& devopt) { devopt.flags = OPF_ID_REGISTER; });
     }
     chain_unlock(chain);
-    return JTAG_OK;
+    return ok ? JTAG_OK : shift_failure(chain, JTAG_FAIL);
 }
 
 namespace {
@@ -373,11 +395,12 @@ bool load_id_register(Device* device, const char* instruction, uint32_t expected
     return false;
 }
 
-void shift_labelled(Chain* chain, int kind, int flags, const char* label) {
+int shift_labelled(Chain* chain, int kind, int flags, const char* label) {
     ChainSettings* settings = chain_settings(chain);
     settings->label = label;
-    chain_shift(chain, kind, flags);
+    const int result = chain_shift(chain, kind, flags);
     settings->label = nullptr;
+    return result;
 }
 
 }  // namespace
@@ -419,11 +442,12 @@ int jtag_check_devices(Chain* chain) {
         const PartRecord* part = device_part(device);
         complete = load_id_register(device, "IDCODE", part ? part->idcode : 0) && complete;
     });
-    shift_labelled(chain, DEVICE_IR, CHAIN_WRITE_ONLY, "idcode");
-    chain_shift(chain, DEVICE_DR, CHAIN_WRITE_BACK);
+    // Only a cable that shifted counts; a lost one is reported as such below.
+    bool shifted = shift_labelled(chain, DEVICE_IR, CHAIN_WRITE_ONLY, "idcode") == JTAG_OK;
+    shifted = chain_shift(chain, DEVICE_DR, CHAIN_WRITE_BACK) == JTAG_OK && shifted;
     for_each_device(chain, [&](Device* device, Devopt& devopt) {
-        devopt.idcode_read = complete ? captured(device_get_register(device, DEVICE_DR))
-                                      : 0xFFFFFFFF;
+        devopt.idcode_read =
+            complete ? captured(device_get_register(device, DEVICE_DR)) : 0xFFFFFFFF;
     });
 
     // USERCODE pass.
@@ -434,8 +458,8 @@ int jtag_check_devices(Chain* chain) {
         bsreg_fill(dr, BSREG_TDO, 0, 0, 0);
         bsreg_fill(dr, BSREG_TDOMASK, 0, 0, 0);
     });
-    shift_labelled(chain, DEVICE_IR, CHAIN_WRITE_ONLY, "usercode");
-    chain_shift(chain, DEVICE_DR, CHAIN_WRITE_BACK);
+    shifted = shift_labelled(chain, DEVICE_IR, CHAIN_WRITE_ONLY, "usercode") == JTAG_OK && shifted;
+    shifted = chain_shift(chain, DEVICE_DR, CHAIN_WRITE_BACK) == JTAG_OK && shifted;
     for_each_device(chain, [&](Device* device, Devopt& devopt) {
         devopt.usercode = captured(device_get_register(device, DEVICE_DR));
     });
@@ -449,11 +473,16 @@ int jtag_check_devices(Chain* chain) {
         bsreg_fill(dr, BSREG_TDOMASK, 0, 0, 0);
         devopt.flags = OPF_UNKNOWN;
     });
-    shift_labelled(chain, DEVICE_IR, CHAIN_WRITE_BACK, "bypass");
+    shifted = shift_labelled(chain, DEVICE_IR, CHAIN_WRITE_BACK, "bypass") == JTAG_OK && shifted;
     for_each_device(chain, [&](Device* device, Devopt& devopt) {
         devopt.ir_capture_read =
             static_cast<int32_t>(captured(device_get_register(device, DEVICE_IR)));
     });
+    if (!shifted && !cable_alive(chain_get_cable(chain))) {
+        for_each_device(chain, [](Device*, Devopt& devopt) { devopt.status = JTAG_DISCONNECTED; });
+        chain_unlock(chain);
+        return JTAG_DISCONNECTED;
+    }
 
     bool failed = false;
     for_each_device(chain, [&](Device* device, Devopt& devopt) {

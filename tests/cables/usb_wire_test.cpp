@@ -146,6 +146,14 @@ TEST_F(UsbWire, WalksSendTmsStepsAndNothingWhenAlreadyThere) {
         EXPECT_EQ(cable_tap_goto(cable_.get(), 99, 1), 0) << "a target no walk reaches";
         EXPECT_TRUE(log_.transfers.empty()) << c.sim;
     }
+    // UNKNOWN is a target too: one TMS-low clock, the first half of a full reset.
+    ASSERT_TRUE(open("skprb", "kb2203"));
+    ASSERT_EQ(cable_tap_goto(cable_.get(), SHIFT_IR, 1), 1);
+    log_.transfers.clear();
+    EXPECT_EQ(cable_tap_goto(cable_.get(), UNKNOWN, 1), 1);
+    EXPECT_EQ(log_.writes(), Writes{tk(cmd({'M', 0x32}))});
+    EXPECT_EQ(cable_tap_goto(cable_.get(), TEST_LOGIC_RESET, 1), 1);
+    EXPECT_EQ(board().state(), sim::TapState::TestLogicReset);
 }
 
 TEST_F(UsbWire, PinsDrawingAndAliveCheck) {

@@ -137,5 +137,20 @@ TEST_F(SpiBridgeTest, DeviceAfterTheFpgaIsSkipped) {
     EXPECT_EQ(frames(), (std::vector<uint32_t>{1, 25, 24 + 2 + 1}));
 }
 
+TEST_F(SpiBridgeTest, ALostCableIsNeverData) {
+    DevAlgModule* m = bridge({"XC6SLX16"}, 0, "XC6SLX16");
+    const uint8_t send[4] = {0x9F, 0, 0, 0};
+    uint8_t got[3] = {0x11, 0x22, 0x33};
+    cable().unplug_after = cable().transfers + 1;  // gone in the middle of the transaction
+    EXPECT_EQ(txrx(send, got, 1, 3), JTAG_DISCONNECTED);
+    EXPECT_EQ(got[0], 0x11) << "nothing stored from a scan that did not happen";
+    EXPECT_EQ(m->devopt->status, JTAG_DISCONNECTED);
+    EXPECT_EQ(txrx(send, got, 1, 3), JTAG_DISCONNECTED);
+    uint8_t descriptor[16] = {};
+    EXPECT_EQ(devalg_entry<DevAlgDescrFn>(m, DEVALG_SPI_DESCR)(m, 16, descriptor),
+              JTAG_DISCONNECTED);
+    EXPECT_EQ(devalg_entry<DevAlgSetupFn>(m, DEVALG_SPI_SETUP)(m, 0), JTAG_DISCONNECTED);
+}
+
 }  // namespace
 }  // namespace vireo::test

@@ -142,6 +142,23 @@ TEST_F(OpflagTest, APulledCableMakesTheOperationAnswer21AndTheReportSayIt) {
               JTAG_DISCONNECTED);
 }
 
+TEST_F(OpflagTest, TheIdentityCheckAndResetReportALostCableAtEveryScan) {
+    Chain* chain = detected({"ARM_DAP", "XC7A100T"});
+    SimCableState& cable = sim_cable_state(cable_.get());
+    const int64_t start = cable.transfers;
+    ASSERT_EQ(jtag_check_devices(chain), JTAG_OK);
+    const int64_t scans = cable.transfers - start;
+    for (int64_t cut = 0; cut < scans; ++cut) {
+        SCOPED_TRACE("unplugged after scan " + std::to_string(cut));
+        chain = detected({"ARM_DAP", "XC7A100T"});
+        sim_cable_state(cable_.get()).unplug_after = sim_cable_state(cable_.get()).transfers + cut;
+        EXPECT_EQ(jtag_check_devices(chain), JTAG_DISCONNECTED);
+        EXPECT_EQ(device_devopt(chain_get_device(chain, 1))->status, JTAG_DISCONNECTED);
+        EXPECT_FALSE(chain_is_locked(chain));
+        EXPECT_EQ(jtag_reset(chain), JTAG_DISCONNECTED);
+    }
+}
+
 TEST_F(OpflagTest, ChainChecksAndSelection) {
     EXPECT_EQ(jtag_check_chain(nullptr), 0);
     Chain* chain = open(board({"XC7A100T"}));

@@ -50,15 +50,14 @@ int sim_tap_goto(Cable* cable, unsigned target, int) {
     uint8_t tms[kTapWalkLimit];
     const int n = tap_walk(&s->tap_state, target, tms);
     if (n < 0) return 0;
-    if (n > 0 && transfer(cable, *s)) {
-        for (int i = 0; i < n; ++i) s->chain->clock(tms[i], false);
-    }
+    if (n == 0) return 1;
+    if (!transfer(cable, *s)) return JTAG_DISCONNECTED;
+    for (int i = 0; i < n; ++i) s->chain->clock(tms[i], false);
     return 1;
 }
 
 int sim_shift(Cable* cable, int count, const uint8_t* tdi, const uint8_t* tdimask, const uint8_t*,
-              const uint8_t*, uint8_t* capture, int kind, int nocap, int, const char* label,
-              int) {
+              const uint8_t*, uint8_t* capture, int kind, int nocap, int, const char* label, int) {
     SimCableState* s = record(cable);
     if (!s) return 0;
     if (!cable->alive) return JTAG_DISCONNECTED;
@@ -119,17 +118,20 @@ int sim_option(Cable* cable, int code, const void* in, int, void* out, int, int*
         return JTAG_DISCONNECTED;
     }
     switch (code) {
-        case CABLE_OPT_NONE: return 1;
+        case CABLE_OPT_NONE:
+            return 1;
         case CABLE_OPT_LOCK:
             if (!in) return 0;
             s->lock_requests.push_back(*static_cast<const int*>(in) & 1);
             return 1;
-        case CABLE_OPT_ALIVE: return 1;
+        case CABLE_OPT_ALIVE:
+            return 1;
         case CABLE_OPT_DESCRIPTION:
             if (!out) return 0;
             *static_cast<const char**>(out) = "virtual board (test cable)";
             return 1;
-        default: return JTAG_UNSUPPORTED;
+        default:
+            return JTAG_UNSUPPORTED;
     }
 }
 
@@ -157,6 +159,8 @@ Cable* sim_cable_open(std::unique_ptr<sim::TapChain> chain) {
     return cable;
 }
 
-SimCableState& sim_cable_state(Cable* cable) { return *record(cable); }
+SimCableState& sim_cable_state(Cable* cable) {
+    return *record(cable);
+}
 
 }  // namespace vireo::test
