@@ -7,13 +7,16 @@
 namespace vireo::app {
 
 class AppUi {
-public:
+  public:
     virtual ~AppUi() = default;
 
     // One finished log line (the date-and-time prefix already applied where it belongs).
     virtual void append_log(const std::string& line) = 0;
     // Progress of a long operation; maximum 0 means "no progress to show".
     virtual void show_progress(int position, int maximum) = 0;
+    // The phase the following progress belongs to ("Programming FPGA", "Shutdown"), given
+    // whenever it changes, so that a new phase's 0% is never read as the old one's.
+    virtual void show_phase(const std::string&) {}
     virtual void show_status(const std::string& text) = 0;
     virtual bool ask_yes_no(const std::string& title, const std::string& question) = 0;
     virtual void show_message(const std::string& title, const std::string& text) = 0;

@@ -18,6 +18,13 @@ std::optional<fs::file_time_type> readable_stamp(const std::string& path) {
     return stamp;
 }
 
+std::optional<std::uintmax_t> file_size(const std::string& path) {
+    std::error_code ec;
+    const auto size = fs::file_size(path, ec);
+    if (ec) return std::nullopt;
+    return size;
+}
+
 }  // namespace
 
 std::optional<std::string> file_timestamp_text(const std::string& path) {
@@ -37,12 +44,29 @@ std::optional<std::string> file_timestamp_text(const std::string& path) {
     return std::string(text);
 }
 
-FileUpdateWatch::FileUpdateWatch(std::string path)
-    : path_(std::move(path)), saved_(readable_stamp(path_)) {}
+FileUpdateWatch::FileUpdateWatch(std::string path, std::chrono::milliseconds settle)
+    : path_(std::move(path)), settle_(settle), saved_(readable_stamp(path_)) {}
 
 bool FileUpdateWatch::updated() const {
     const auto now = readable_stamp(path_);
     return now && (!saved_ || *now > *saved_);
+}
+
+bool FileUpdateWatch::ready() {
+    const auto stamp = readable_stamp(path_);
+    const auto size = file_size(path_);
+    if (!stamp || !size || (saved_ && *stamp <= *saved_)) {
+        seen_.reset();
+        return false;
+    }
+    const Snapshot now{*stamp, *size};
+    const auto clock = std::chrono::steady_clock::now();
+    if (seen_ != now) {
+        seen_ = now;
+        seen_since_ = clock;
+        return false;
+    }
+    return clock - seen_since_ >= settle_;
 }
 
 }  // namespace vireo::app

@@ -11,6 +11,8 @@ namespace {
 
 AppUi* g_ui = nullptr;
 AppPaths g_paths;
+std::string g_phase;        // the phase of progress reported without a text
+std::string g_shown_phase;  // the phase the interface was last told of
 
 int print_sink(const char* format, va_list args) {
     const std::string text = vformat(format, args);
@@ -18,8 +20,15 @@ int print_sink(const char* format, va_list args) {
     return static_cast<int>(text.size());
 }
 
-void progress_sink(int current, int total, const char*) {
+void progress_sink(int current, int total, const char* text) {
     if (!g_ui) return;
+    const std::string phase = text && *text ? text : g_phase;
+    if (total <= 0) {
+        g_shown_phase.clear();
+    } else if (phase != g_shown_phase) {
+        g_shown_phase = phase;
+        g_ui->show_phase(phase);
+    }
     g_ui->show_progress(current, total);
     g_ui->process_events();
 }
@@ -81,6 +90,10 @@ void log_message(const char* format, ...) {
 
 void log_blank_line() {
     if (g_ui) g_ui->append_log(" ");
+}
+
+void set_progress_phase(const std::string& phase) {
+    g_phase = phase;
 }
 
 void install_host(AppUi* ui, const AppPaths& paths) {

@@ -14,6 +14,10 @@ namespace vireo::app {
 // Registers the callbacks with the library; they report to `ui` from now on.
 void install_host(AppUi* ui, const AppPaths& paths);
 
+// Names the phase of progress that the library reports without a text of its own ("Shutdown");
+// "" when none runs.
+void set_progress_phase(const std::string& phase);
+
 // The log line of one message: a blank line for no text; a text that is not blank gets the date
 // and time ("2026/12/07 20:45:12") and two blanks in front. One trailing line end is dropped.
 std::string log_line(const std::string& text, std::time_t now);

@@ -4,10 +4,14 @@
 
 #include <array>
 #include <filesystem>
+#include <optional>
 
+#include "app/config_report.h"
+#include "app/design_file.h"
 #include "app/host.h"
 #include "cables/cable.h"
 #include "cables/fx3.h"
+#include "devalg/config_status.h"
 #include "devdb/bsreg.h"
 #include "jtag/chain.h"
 #include "jtag/devalg.h"
@@ -37,6 +41,26 @@ uint32_t captured_word(BsReg* reg, int offset) {
     return value;
 }
 
+// Every device of a freshly scanned chain: index, IDCODE, part name, IR length. The IDCODEs
+// are read again so that the list shows them as the parts answer (revision included); the
+// part records hold the database's.
+void log_chain(Chain* chain) {
+    const int count = jtag_count(chain);
+    jtag_select_all(chain);
+    const bool read = count > 0 && jtag_idcode(chain) == JTAG_OK;
+    chain_reset_status(chain);
+    log_message("JTAG chain: %d device(s)", count);
+    for (int i = 0; i < count; ++i) {
+        const Device* device = chain_get_device(chain, i);
+        const PartRecord* part = device_part(device);
+        const Devopt* devopt = device_devopt(device);
+        const uint32_t idcode = read && devopt ? devopt->idcode_read : device_get_idcode(device);
+        const std::string name = part && !part->name.empty() ? part->name : "(unknown)";
+        log_message("  #%d  IDCODE 0x%08lX  %-16s IR length %d", i,
+                    static_cast<unsigned long>(idcode), name.c_str(), part ? part->ir_length : 0);
+    }
+}
+
 }  // namespace
 
 bool supported_device(const std::string& name) {
@@ -62,9 +86,13 @@ std::string board_picture(const std::string& name, Target target, const std::str
 
 Session::Session(AppUi& ui, AppPaths paths) : ui_(ui), paths_(std::move(paths)) {}
 
-Session::~Session() { disconnect(); }
+Session::~Session() {
+    disconnect();
+}
 
-void Session::log_no_board_picture() { ui_.show_picture(paths_.sys_dir + "none.bmp"); }
+void Session::log_no_board_picture() {
+    ui_.show_picture(paths_.sys_dir + "none.bmp");
+}
 
 void Session::show_board_picture() {
     const std::string picture = board_picture(device_name_, target_, paths_.sys_dir);
@@ -82,13 +110,37 @@ void Session::disconnect() {
 }
 
 ConnectResult Session::connect() {
+    return last_connect_ = open_and_check(false);
+}
+
+ConnectResult Session::reconnect() {
+    disconnect();
+    connected_ = false;
+    return connect();
+}
+
+ConnectResult Session::detect() {
+    disconnect();
+    connected_ = false;
+    return last_connect_ = open_and_check(true);
+}
+
+ConnectResult Session::refuse(ConnectResult result) {
+    log_no_board_picture();
+    disconnect();
+    connected_ = false;
+    return result;
+}
+
+ConnectResult Session::open_and_check(bool list_chain) {
     disconnect();
 
     uint16_t vid = 0, pid = 0;
     char text[256] = {};
     if (fx3_open(0, &vid, &pid, text, sizeof text) && is_boot_loader(vid, pid)) {
-        if (!ui_.ask_yes_no("ファームウェア書き込みの確認",
-                            "Cypress EZ-USB FX3が検出されました。\nファームウェアを書き換えますか？")) {
+        if (!ui_.ask_yes_no(
+                "ファームウェア書き込みの確認",
+                "Cypress EZ-USB FX3が検出されました。\nファームウェアを書き換えますか？")) {
             fx3_close();
             return ConnectResult::FirmwareDeclined;
         }
@@ -103,10 +155,11 @@ ConnectResult Session::connect() {
         fx3_close();
         if (!ok) {
             log_message("ファームウェア書き込み失敗 %s \n", error);
-        } else {
-            ui_.show_message("書き換え成功",
-                             "ファームウェアを書き込みました。USBを抜き差ししてボードを再起動してください。");
+            return ConnectResult::FirmwareFailed;
         }
+        ui_.show_message(
+            "書き換え成功",
+            "ファームウェアを書き込みました。USBを抜き差ししてボードを再起動してください。");
         return ConnectResult::FirmwareLoaded;
     }
     fx3_close();
@@ -119,26 +172,28 @@ ConnectResult Session::connect() {
     if (!chain_) chain_ = jtag_open_chain("skprb", "");
     if (!chain_) {
         log_message("Spartan-6 nor Artix-7 board was not found");
-        log_no_board_picture();
-        connected_ = false;
-        return ConnectResult::NoBoard;
+        return refuse(ConnectResult::NoBoard);
     }
 
     chain_detect(chain_);
+    if (list_chain) log_chain(chain_);
     const int count = jtag_count(chain_);
-    if (count == 0 || count >= 3) {
+    const bool own_rule = device_index_ == kDefaultDevice;
+    if (count == 0 || (own_rule && count >= 3)) {
         log_message(count == 0 ? "Any device was not found on Spartan-6 or Artix-7 board."
                                : "Three or more deivices were fount on Spartan-6 or Artix-7 "
                                  "board. It may have some error.");
-        log_no_board_picture();
-        disconnect();
-        connected_ = false;
-        return ConnectResult::NoDevice;
+        return refuse(ConnectResult::NoDevice);
+    }
+    device_at_ = own_rule ? 0 : device_index_;
+    if (device_at_ >= count) {
+        log_message("Device %d was not found: the chain holds %d device(s).", device_at_, count);
+        return refuse(ConnectResult::NoDevice);
     }
 
-    device_ = chain_get_device(chain_, 0);
+    device_ = chain_get_device(chain_, device_at_);
     devopt_ = device_devopt(device_);
-    module_ = jtag_bind_algorithm(chain_, 0);
+    module_ = jtag_bind_algorithm(chain_, device_at_);
     if (devopt_) {
         devopt_->algorithm = module_;
         devopt_->algorithm_release = module_ ? devalg_close : nullptr;
@@ -146,12 +201,10 @@ ConnectResult Session::connect() {
     device_name_ = device_part(device_) ? device_part(device_)->name : "";
     ui_.show_device_name(device_name_);
 
-    if (!supported_device(device_name_)) {
+    // A device chosen by index needs only a configuration module for its part.
+    if (own_rule ? !supported_device(device_name_) : !module_) {
         log_message("Illegal device %s was found.", device_name_.c_str());
-        log_no_board_picture();
-        disconnect();
-        connected_ = false;
-        return ConnectResult::IllegalDevice;
+        return refuse(ConnectResult::IllegalDevice);
     }
     show_board_picture();
     if (!connected_) log_message("Device %s was found succesfully.", device_name_.c_str());
@@ -159,10 +212,9 @@ ConnectResult Session::connect() {
     return ConnectResult::Connected;
 }
 
-ConnectResult Session::reconnect() {
-    disconnect();
-    connected_ = false;
-    return connect();
+void Session::report_failure(int status) {
+    if (devopt_) devopt_->status = status;
+    chain_report_errors(chain_);
 }
 
 int Session::idcode_check() {
@@ -178,8 +230,7 @@ int Session::idcode_check() {
                         static_cast<unsigned long>(read));
         } else {
             log_message("ERROR:デバイスのIDCODEが期待値と異なります。期待値:%08lX, 取得値:%08lX",
-                        static_cast<unsigned long>(part->idcode),
-                        static_cast<unsigned long>(read));
+                        static_cast<unsigned long>(part->idcode), static_cast<unsigned long>(read));
             status = JTAG_IDCODE;
         }
     } else {
@@ -225,15 +276,13 @@ int Session::device_dna() {
     } else {
         // A lost cable must not be shown as a DNA of zeros.
         status = cable_alive(chain_get_cable(chain_)) ? JTAG_FAIL : JTAG_DISCONNECTED;
-        if (Devopt* d = device_devopt(device_)) d->status = status;
-        chain_report_errors(chain_);
+        report_failure(status);
     }
     disconnect();
     return shifted && bypass == JTAG_OK ? JTAG_OK : status;
 }
 
-int Session::program_fpga(const std::string& file,
-                          bool (*wait_for_update)(const std::string&)) {
+int Session::program_fpga(const std::string& file, bool (*wait_for_update)(const std::string&)) {
     if (connect() != ConnectResult::Connected) return JTAG_NO_DEVICE;
     if (wait_for_update && !wait_for_update(file)) {
         log_message("書き込みはキャンセルされました");
@@ -245,8 +294,19 @@ int Session::program_fpga(const std::string& file,
     devopt_->selected = 1;
     ui_.set_busy(true);
 
-    int result = devalg_call(module_, kShutdownEntry);
-    if (result == JTAG_OK || result == JTAG_UNSUPPORTED) result = devalg_call(module_, kWriteEntry);
+    // Shutdown clears the running design, so a file Write would refuse is refused first.
+    int result = JTAG_FILE_OPEN;
+    const DesignFileCheck check = check_design_file(file_);
+    for (const std::string& line : check.messages) log_message("%s", line.c_str());
+    if (check.ok) {
+        set_progress_phase("Shutdown");
+        result = devalg_call(module_, kShutdownEntry);
+        set_progress_phase("Write");
+        if (result == JTAG_OK || result == JTAG_UNSUPPORTED) {
+            result = devalg_call(module_, kWriteEntry);
+        }
+        set_progress_phase("");
+    }
 
     if (result == JTAG_OK) {
         log_message("FPGAへファイル\"%s\"を書き込みました", file_.c_str());
@@ -254,7 +314,7 @@ int Session::program_fpga(const std::string& file,
         log_message("FPGAへの書き込みはキャンセルされました");
     } else {
         log_message("FPGAへの書き込みは失敗しました");
-        chain_report_errors(chain_);
+        report_failure(result);
     }
     const char* suffix = result == JTAG_OK          ? " Success!!"
                          : result == JTAG_CANCELLED ? " Canceled"
@@ -264,6 +324,34 @@ int Session::program_fpga(const std::string& file,
     ui_.set_busy(false);
     disconnect();
     return result;
+}
+
+int Session::config_status() {
+    if (connect() != ConnectResult::Connected) return JTAG_NO_DEVICE;
+    ConfigStatus status;
+    const int result = devalg_read_config_status(module_, &status);
+    if (result != JTAG_OK) {
+        log_message("The configuration status of %s could not be read.", device_name_.c_str());
+        report_failure(result);
+        disconnect();
+        return result;
+    }
+    // USERCODE of the addressed device only, the others in BYPASS.
+    jtag_select_all(chain_);
+    int usercode_status = jtag_bypass(chain_);
+    jtag_select_none(chain_);
+    jtag_select(chain_, device_at_, 1);
+    if (usercode_status == JTAG_OK) usercode_status = jtag_usercode(chain_);
+    jtag_select_all(chain_);
+    const std::optional<uint32_t> usercode =
+        usercode_status == JTAG_OK ? std::optional(devopt_->usercode) : std::nullopt;
+
+    log_message("Configuration status of device %d, %s:", device_at_, device_name_.c_str());
+    for (const std::string& line : explain_config_status(status, usercode).lines) {
+        log_message("  %s", line.c_str());
+    }
+    disconnect();
+    return JTAG_OK;
 }
 
 void Session::cancel() {

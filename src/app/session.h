@@ -1,6 +1,6 @@
 // The command logic the terminal and the window share: connect and detect (with the FX3
-// firmware offer), the IDCODE check, the device DNA read, and configuring the FPGA from a file.
-// It holds the open chain only while a command runs.
+// firmware offer), the IDCODE check, the device DNA read, configuring the FPGA from a file and
+// reading its configuration state. It holds the open chain only while a command runs.
 #pragma once
 
 #include <atomic>
@@ -25,8 +25,12 @@ enum class ConnectResult {
     NoDevice,          // the chain is empty, or holds three or more devices
     IllegalDevice,     // the first device is not a supported FPGA
     FirmwareDeclined,  // an FX3 without firmware was found and the user said no
-    FirmwareLoaded,    // firmware written (or failed): the program should end now
+    FirmwareLoaded,    // firmware written: the program should end now, the user replugs
+    FirmwareFailed,    // the firmware download failed: the program should end now
 };
+
+// The device a session addresses by default: the programmer's own rule.
+constexpr int kDefaultDevice = -1;
 
 // The part names the programmer accepts, exactly as the device database names them.
 bool supported_device(const std::string& name);
@@ -35,26 +39,41 @@ std::string board_picture(const std::string& device_name, Target target,
                           const std::string& sys_dir);
 
 class Session {
-public:
+  public:
     Session(AppUi& ui, AppPaths paths);
     ~Session();
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
 
+    // The device the commands address. kDefaultDevice: one or two devices on the chain, the
+    // first one, a supported part. An index: that device of a chain of any length, when its
+    // part has a configuration module (the Zynq PL behind the ARM DAP is index 1).
+    void select_device(int index) { device_index_ = index; }
+
     // Connect (quiet while already connected): firmware offer, open a cable ("kprbemb" then
-    // "skprb"), detect, accept one or two devices, bind device 0, check the supported names.
+    // "skprb"), detect, accept the chain and bind the selected device, check its part.
     ConnectResult connect();
     // Closes the chain and its module.
     void disconnect();
     // The Connect button: forget the connection and connect with messages.
     ConnectResult reconnect();
+    // A connect with messages that lists every device on the chain (index, IDCODE, part, IR
+    // length) before the verdict, also on chains it then refuses.
+    ConnectResult detect();
+    // How the last connect ended.
+    ConnectResult last_connect() const { return last_connect_; }
 
     // Each command connects first and disconnects at its end; results are operation statuses.
     int idcode_check();
     int device_dna();
     // AUTO on the FPGA target: Shutdown then Write with `file`. When `wait_for_update` is given,
     // it is called between connect and programming and may return false to cancel.
-    int program_fpga(const std::string& file, bool (*wait_for_update)(const std::string&) = nullptr);
+    // A missing, unreadable or non-.bit file is refused before Shutdown, so the running design
+    // stays. The result is the module's: 1 only for a verified configuration.
+    int program_fpga(const std::string& file,
+                     bool (*wait_for_update)(const std::string&) = nullptr);
+    // Reads and explains the FPGA's configuration state without changing it: 1 when read.
+    int config_status();
     // Asks a running Write to stop after its current piece (safe from the progress callback).
     void cancel();
 
@@ -63,9 +82,13 @@ public:
     Chain* chain() const { return chain_; }
     Target target() const { return target_; }
 
-private:
+  private:
+    ConnectResult open_and_check(bool list_chain);
+    ConnectResult refuse(ConnectResult result);
     void log_no_board_picture();
     void show_board_picture();
+    // Stores a failure in the device's record and prints the chain's status report.
+    void report_failure(int status);
 
     AppUi& ui_;
     AppPaths paths_;
@@ -77,6 +100,9 @@ private:
     std::string file_;  // the file handed to the module's Write entry
     bool connected_ = false;
     Target target_ = Target::Fpga;
+    int device_index_ = kDefaultDevice;
+    int device_at_ = 0;  // the index of device_ on the chain
+    ConnectResult last_connect_ = ConnectResult::NoBoard;
 };
 
 }  // namespace vireo::app
