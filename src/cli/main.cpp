@@ -1,7 +1,7 @@
 // vireo: the command-line programmer.
 #include <CLI/CLI.hpp>
-
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <iostream>
 #include <thread>
@@ -16,16 +16,61 @@
 
 namespace {
 
+using vireo::app::ConnectResult;
 using vireo::app::Session;
 using vireo::cli::TerminalUi;
 
-int exit_code(int status) {
-    if (status == JTAG_OK) return 0;
-    if (status == JTAG_CANCELLED) return 130;
-    return 1;
+constexpr int kExitSuccess = 0;
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+constexpr int kExitCancelled = 130;
+
+constexpr const char* kExitCodes =
+    "Exit status:\n"
+    "  0    success: the FPGA configured and verified, the status read, the FX3 firmware\n"
+    "       written (replug the board)\n"
+    "  1    failure: the log and the status report say why\n"
+    "  2    usage error: unknown command or option, bad value, bad --sim / VIREO_SIM\n"
+    "  130  cancelled (Ctrl-C)\n";
+
+constexpr int kMaxDeviceIndex = 255;
+
+// CLI11 prints the error (or the help); help is a success, anything else a usage error.
+int usage_error(const CLI::App& cli, const CLI::ParseError& e) {
+    return cli.exit(e) == 0 ? kExitSuccess : kExitUsage;
 }
 
-// Waits until the design file carries a newer time stamp; Ctrl-C gives up.
+int exit_code(int status, ConnectResult connect) {
+    if (connect == ConnectResult::FirmwareLoaded) return kExitSuccess;
+    if (status == JTAG_OK) return kExitSuccess;
+    if (status == JTAG_CANCELLED) return kExitCancelled;
+    return kExitFailure;
+}
+
+// Installs the virtual board named by --sim or VIREO_SIM before anything opens a cable. False
+// (after saying why) for a text that names no board: a bad or empty value must never fall back
+// to the USB boards.
+bool choose_board(bool sim_given, const std::string& sim) {
+    const char* env = std::getenv("VIREO_SIM");
+    if (!sim_given && !env) return true;
+    const std::string source = sim_given ? "--sim" : "VIREO_SIM";
+    const std::string text = sim_given ? sim : env;
+    if (text.empty()) {
+        std::cerr << source << ": empty; give a board preset (kb2203, ...) or, for USB boards, "
+                  << (sim_given ? "leave --sim out" : "unset VIREO_SIM") << "\n";
+        return false;
+    }
+    setenv("VIREO_SIM", text.c_str(), 1);
+    std::string error;
+    if (vireo::sim::reset_virtual_board(text, &error)) return true;
+    const std::string prefix = "VIREO_SIM: ";
+    if (sim_given && error.rfind(prefix, 0) == 0) error = "--sim: " + error.substr(prefix.size());
+    std::cerr << (error.empty() ? source + ": no virtual board" : error) << "\n";
+    return false;
+}
+
+// Waits until the design file carries a newer time stamp and has stopped changing; Ctrl-C
+// gives up.
 bool wait_for_update(const std::string& path) {
     vireo::app::FileUpdateWatch watch(path);
     std::cout << "Waiting for file updated.\n\"" << path << "\"\n";
@@ -34,7 +79,7 @@ bool wait_for_update(const std::string& path) {
     }
     std::cout << "(Ctrl-C to give up)\n" << std::flush;
     while (!TerminalUi::interrupted()) {
-        if (watch.updated()) return true;
+        if (watch.ready()) return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     return false;
@@ -49,64 +94,94 @@ void show_timestamp(const std::string& path) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // A reader that goes away (vireo ... | head -1) must not end a configuration half-way:
+    // failed writes to the terminal are ignored, the work goes on.
+    std::signal(SIGPIPE, SIG_IGN);
+
     CLI::App cli{
         "vireo - JTAG programmer for Xilinx Spartan-6 and 7-series FPGAs on the maker's USB 2.0\n"
         "cables and boards and FX3 USB 3.0 boards.\n"};
-    cli.require_subcommand(1);
+    cli.require_subcommand(0, 1);  // checked below, so that an unknown command is named
+    cli.fallthrough();             // the global options may also follow the command
     std::string sim;
     bool yes = false;
-    cli.add_option("--sim", sim,
-                   "Use the virtual board PRESET[,option=value...] instead of USB hardware "
-                   "(kb2201, kb2203, zynq, ...; same syntax as VIREO_SIM)")
-        ->type_name("PRESET");
+    int device = vireo::app::kDefaultDevice;
+    auto* sim_option =
+        cli.add_option("--sim", sim,
+                       "Use the virtual board PRESET[,option=value...] instead of USB hardware "
+                       "(kb2201, kb2203, zynq, ...; same syntax as VIREO_SIM)")
+            ->type_name("PRESET");
     cli.add_flag("-y,--yes", yes, "Answer yes to every question (e.g. the FX3 firmware offer)");
+    cli.add_option("-d,--device", device,
+                   "Address device N of the chain (0 = nearest TDI), of any chain length, when "
+                   "it is a Spartan-6 or 7-series FPGA; without it: device 0 of a chain of one "
+                   "or two, a supported board's FPGA")
+        ->type_name("N")
+        ->check(CLI::Range(0, kMaxDeviceIndex));
 
-    auto* detect = cli.add_subcommand("detect", "Find the cable, scan the chain, name the FPGA");
+    auto* detect = cli.add_subcommand(
+        "detect", "Find the cable, scan the chain, list every device and name the FPGA");
     auto* idcode = cli.add_subcommand("idcode", "Read the FPGA's IDCODE and check it");
     auto* dna = cli.add_subcommand("dna", "Read the FPGA's device DNA");
+    auto* status_command =
+        cli.add_subcommand("status",
+                           "Read and explain the FPGA's configuration state (DONE, INIT, status "
+                           "registers, USERCODE) without changing it");
     auto* program = cli.add_subcommand("program", "Configure the FPGA from a .bit file (SRAM)");
     std::string bitfile;
     bool wait = false;
     program->add_option("FILE.bit", bitfile, "Bitstream to load")->required();
     program->add_flag("-w,--wait", wait,
-                      "Wait until the file is rewritten (e.g. by a synthesis run), then program");
-    cli.footer(
-        "Examples:\n"
-        "  vireo detect\n"
-        "  vireo program top.bit\n"
-        "  vireo program --wait build/top.bit\n"
-        "  vireo --sim kb2203 program examples/example_xc7a100t.bit\n"
-        "\nExit status: 0 on success, 130 when cancelled (Ctrl-C), 1 on any other failure.");
-    CLI11_PARSE(cli, argc, argv);
-
-    if (!sim.empty()) {
-        setenv("VIREO_SIM", sim.c_str(), 1);
-        std::string error;
-        if (!vireo::sim::reset_virtual_board(sim, &error) && !error.empty()) {
-            std::cerr << error << "\n";
-            return 2;
+                      "Wait until the file is rewritten (e.g. by a synthesis run) and has "
+                      "stopped changing, then program");
+    cli.footer(std::string("Examples:\n"
+                           "  vireo detect\n"
+                           "  vireo program top.bit\n"
+                           "  vireo program --wait build/top.bit\n"
+                           "  vireo status\n"
+                           "  vireo --sim kb2203 program examples/example_xc7a100t.bit\n"
+                           "  vireo --sim zynq --device 1 program design_7z020.bit\n\n") +
+               kExitCodes);
+    try {
+        cli.parse(argc, argv);
+        if (cli.get_subcommands().empty()) {
+            throw CLI::RequiredError("A command (detect, idcode, dna, status, program)");
         }
+    } catch (const CLI::ExtrasError& e) {
+        // Without a command the first extra word is the command the user meant.
+        const std::vector<std::string> extras = cli.remaining();
+        if (!cli.get_subcommands().empty() || extras.empty() || extras[0].starts_with('-')) {
+            return usage_error(cli, e);
+        }
+        std::cerr << "Unknown command '" << extras[0] << "'\n"
+                  << "Run with --help for more information.\n";
+        return kExitUsage;
+    } catch (const CLI::ParseError& e) {
+        return usage_error(cli, e);
     }
+    if (!choose_board(sim_option->count() > 0, sim)) return kExitUsage;
 
     TerminalUi ui(yes);
     const vireo::app::AppPaths paths = vireo::app::find_app_paths(argv[0]);
     vireo::app::install_host(&ui, paths);
     Session session(ui, paths);
+    session.select_device(device);
     ui.on_interrupt([&session] { session.cancel(); });
     TerminalUi::catch_interrupt();
 
     int status = JTAG_OK;
     if (*detect) {
-        status = session.reconnect() == vireo::app::ConnectResult::Connected ? JTAG_OK
-                                                                             : JTAG_NO_DEVICE;
+        status = session.detect() == ConnectResult::Connected ? JTAG_OK : JTAG_NO_DEVICE;
         session.disconnect();
     } else if (*idcode) {
         status = session.idcode_check();
     } else if (*dna) {
         status = session.device_dna();
+    } else if (*status_command) {
+        status = session.config_status();
     } else if (*program) {
         show_timestamp(bitfile);
         status = session.program_fpga(bitfile, wait ? wait_for_update : nullptr);
     }
-    return exit_code(status);
+    return exit_code(status, session.last_connect());
 }

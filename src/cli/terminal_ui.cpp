@@ -20,14 +20,19 @@ void on_sigint(int) {
 }
 
 constexpr int kBarWidth = 40;
+constexpr int kStepMarkerMaximum = 2;
 
 }  // namespace
 
 TerminalUi::TerminalUi(bool assume_yes) : assume_yes_(assume_yes), tty_(isatty(STDERR_FILENO)) {}
 
-bool TerminalUi::interrupted() { return g_interrupts.load() > 0; }
+bool TerminalUi::interrupted() {
+    return g_interrupts.load() > 0;
+}
 
-void TerminalUi::catch_interrupt() { std::signal(SIGINT, on_sigint); }
+void TerminalUi::catch_interrupt() {
+    std::signal(SIGINT, on_sigint);
+}
 
 void TerminalUi::end_bar() {
     if (!bar_open_) return;
@@ -46,18 +51,33 @@ void TerminalUi::show_progress(int position, int maximum) {
         last_percent_ = -1;
         return;
     }
+    // A step count of two or less (the modules' "1 of 2" before the image) marks the phase as
+    // started; shown as a percentage it would read as half the work done.
+    if (maximum <= kStepMarkerMaximum) return;
     const int percent = static_cast<int>(100LL * position / maximum);
     if (percent == last_percent_) return;
+    // Going back means the phase started over: a fresh line, so that the old figure does not
+    // read as the new one's.
+    const bool restart = percent < last_percent_;
+    if (restart) end_bar();
+    const bool first = last_percent_ < 0 || restart;
     last_percent_ = percent;
     if (tty_) {
         const int filled = kBarWidth * percent / 100;
-        std::fprintf(stderr, "\r  [%s%s] %3d%%", std::string(filled, '#').c_str(),
-                     std::string(kBarWidth - filled, '.').c_str(), percent);
+        std::fprintf(stderr, "\r  %s [%s%s] %3d%%", phase_.c_str(),
+                     std::string(filled, '#').c_str(), std::string(kBarWidth - filled, '.').c_str(),
+                     percent);
         std::fflush(stderr);
         bar_open_ = true;
-    } else if (percent % 10 == 0) {
-        std::fprintf(stderr, "  progress %3d%%\n", percent);
+    } else if (first || percent % 10 == 0) {
+        std::fprintf(stderr, "  %s %3d%%\n", phase_.c_str(), percent);
     }
+}
+
+void TerminalUi::show_phase(const std::string& phase) {
+    end_bar();
+    phase_ = phase.empty() ? "progress" : phase;
+    last_percent_ = -1;
 }
 
 void TerminalUi::show_status(const std::string& text) {

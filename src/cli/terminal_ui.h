@@ -1,21 +1,23 @@
-// The command line's face: log lines on standard output, a progress bar on a terminal (plain
-// percentage lines otherwise), questions on the terminal, Ctrl-C as Cancel.
+// The command line's face: log lines on standard output, a progress bar named after its phase on
+// a terminal (plain percentage lines otherwise), questions on the terminal, Ctrl-C as Cancel.
 #pragma once
 
 #include <atomic>
 #include <functional>
+#include <string>
 
 #include "app/app_ui.h"
 
 namespace vireo::cli {
 
 class TerminalUi : public app::AppUi {
-public:
+  public:
     // assume_yes answers every question with yes (scripts, demos).
     explicit TerminalUi(bool assume_yes);
 
     void append_log(const std::string& line) override;
     void show_progress(int position, int maximum) override;
+    void show_phase(const std::string& phase) override;
     void show_status(const std::string& text) override;
     bool ask_yes_no(const std::string& title, const std::string& question) override;
     void show_message(const std::string& title, const std::string& text) override;
@@ -32,13 +34,14 @@ public:
     // one ends the program.
     static void catch_interrupt();
 
-private:
+  private:
     void end_bar();
 
     bool assume_yes_;
     bool tty_;
     bool bar_open_ = false;
     int last_percent_ = -1;
+    std::string phase_ = "progress";
     bool cancel_sent_ = false;
     std::function<void()> cancel_;
 };
