@@ -40,14 +40,14 @@ int devalg_read_config_status(DevAlgModule* module, ConfigStatus* out) {
     const int pad = chain_pad(chain_count(module->chain));
 
     SequenceSteps steps(module, JTAG_FAIL);
-    steps.instruction("0x3f", "bypass", CHAIN_WRITE_BACK);
+    steps.instruction(kBypass, CHAIN_WRITE_BACK);
     out->ir_capture = captured_instruction(module);
     using Words = std::span<const uint32_t>;
     read_config_register(steps, module, series7 ? Words(kSeries7Stat) : Words(kSpartan6Stat), bits,
                          pad, &out->stat);
     read_config_register(steps, module, series7 ? Words(kSeries7Boot) : Words(kSpartan6Boot), bits,
                          pad, &out->bootsts);
-    steps.instruction("0x3f", "bypass");
+    steps.instruction(kBypass);
     BsReg* dr = device_get_register(module->device, DEVICE_DR);
     bsreg_resize(dr, 1);
     return steps.status();

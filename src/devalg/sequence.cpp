@@ -53,12 +53,9 @@ int read_image(DevAlgModule* module, DevAlgState& state, bool* refused) {
     return length;
 }
 
-// The identity check takes and drops the chain lock itself; a lock the caller holds
-// (devalg_call) must outlive it, or the chain could change under the running sequence.
+// The identity check of the whole chain, with a lost cable told apart from a wrong chain.
 int check_chain(Chain* chain) {
-    const bool held = chain_is_locked(chain);
     const int result = jtag_check_devices(chain);
-    if (held) chain_lock(chain);
     if (result == JTAG_OK) return JTAG_OK;
     return cable_alive(chain_get_cable(chain)) ? JTAG_CHECK_DEVICES : JTAG_DISCONNECTED;
 }
@@ -80,9 +77,10 @@ void SequenceSteps::fail(int status) {
     if (ok()) status_ = status;
 }
 
-bool SequenceSteps::instruction(const char* code, const char* label, int flags) {
+bool SequenceSteps::instruction(FpgaInstruction instruction, int flags) {
     if (!ok()) return false;
-    return check(device_shift_instruction(module_->device, code, flags, label));
+    return check(
+        device_shift_instruction(module_->device, instruction.code, flags, instruction.label));
 }
 
 bool SequenceSteps::scan(int kind, int flags) {
@@ -134,9 +132,9 @@ bool read_config_register(SequenceSteps& steps, DevAlgModule* module,
                           std::span<const uint32_t> words, int word_bits, int pad,
                           uint32_t* value) {
     *value = 0;
-    steps.instruction("0x05", "cfg_in");
+    steps.instruction(kCfgIn);
     shift_words(steps, module, words, word_bits, pad);
-    steps.instruction("0x04", "cfg_out");
+    steps.instruction(kCfgOut);
     BsReg* dr = data_register(module);
     bsreg_resize(dr, word_bits);
     if (!steps.scan(DEVICE_DR, CHAIN_COMPARE)) return false;
@@ -154,7 +152,7 @@ uint32_t captured_instruction(const DevAlgModule* module) {
 
 bool load_cfg_in_when_cleared(SequenceSteps& steps, DevAlgModule* module, int64_t clear_limit_us) {
     for (int64_t waited = 0;; waited += kInitPollUs) {
-        if (!steps.instruction("0x05", "cfg_in", CHAIN_WRITE_BACK)) return false;
+        if (!steps.instruction(kCfgIn, CHAIN_WRITE_BACK)) return false;
         if (captured_instruction(module) & kInitBit) return true;
         if (waited >= clear_limit_us) break;
         if (!steps.runtest(RUNTEST_IDLE, kInitPollUs, 0)) return false;
@@ -189,7 +187,7 @@ int prepare_write(DevAlgModule* module, SequenceSteps& steps, DevAlgState** stat
     jtag_cable_lock(module->chain, 1);
     state->running = 1;
     report_status("Write start");
-    steps.instruction("0x0b", "jprogram");
+    steps.instruction(kJprogram);
     return JTAG_OK;
 }
 
@@ -215,7 +213,7 @@ namespace {
 // Puts the FPGA back in BYPASS when the cable still works; the host side of its data register
 // and the cable lock are restored in any case.
 void return_to_bypass(SequenceSteps& steps, DevAlgModule* module) {
-    steps.instruction("0x3f", "bypass");
+    steps.instruction(kBypass);
     BsReg* dr = data_register(module);
     bsreg_resize(dr, 1);
     bsreg_set(dr, BSREG_TDO, 0, 0, 1);
@@ -244,12 +242,12 @@ int devalg_shutdown(DevAlgModule* module) {
     jtag_cable_lock(module->chain, 1);
     state->running = 1;
     report_status("Shutdown start");
-    steps.instruction("0x0b", "jprogram");
+    steps.instruction(kJprogram);
     steps.runtest(RUNTEST_IDLE, 10000, 0);
-    steps.instruction("0x0d", "jshutdown");
+    steps.instruction(kJshutdown);
     steps.runtest(RUNTEST_IDLE, 0, 12);
-    steps.instruction("0x3f", "bypass");
-    steps.instruction("0x3f", "bypass");
+    steps.instruction(kBypass);
+    steps.instruction(kBypass);
     report_progress(0, 0, "");
     return_to_bypass(steps, module);
     if (!steps.ok()) return devalg_store(module, steps.status());

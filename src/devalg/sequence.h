@@ -8,6 +8,20 @@
 
 constexpr int kImagePieceBits = 16384;
 
+// The FPGA instructions the sequences load, with the label that travels with each scan to the
+// cable. The codes are the same on both families.
+struct FpgaInstruction {
+    const char* code;
+    const char* label;
+};
+inline constexpr FpgaInstruction kJprogram{"0x0b", "jprogram"};
+inline constexpr FpgaInstruction kCfgIn{"0x05", "cfg_in"};
+inline constexpr FpgaInstruction kCfgOut{"0x04", "cfg_out"};
+inline constexpr FpgaInstruction kJshutdown{"0x0d", "jshutdown"};
+inline constexpr FpgaInstruction kJstart{"0x0c", "jstart"};
+inline constexpr FpgaInstruction kNoop{"0x14", "noop"};
+inline constexpr FpgaInstruction kBypass{"0x3f", "bypass"};
+
 // Verdict messages both families print.
 inline constexpr const char* kIdErrorMessage = "デバイス書き込みで、ID エラー が発生しました";
 inline constexpr const char* kCrcErrorMessage = "デバイス書き込みで、CRC エラー が発生しました";
@@ -26,9 +40,9 @@ class SequenceSteps {
     bool ok() const { return status_ == 1; }
     [[nodiscard]] int status() const { return status_; }
 
-    // Loads an instruction literal ("0x0b") into the FPGA and shifts the chain's instruction
-    // registers; the other devices shift what theirs hold.
-    bool instruction(const char* code, const char* label, int flags = 0);
+    // Loads an instruction into the FPGA and shifts the chain's instruction registers; the
+    // other devices shift what theirs hold.
+    bool instruction(FpgaInstruction instruction, int flags = 0);
     // A whole-chain scan; a compare outcome does not count, only whether the cable shifted.
     bool scan(int kind, int flags);
     bool runtest(unsigned state, int64_t usec, int64_t clocks, const uint8_t* tdi = nullptr);

@@ -82,7 +82,7 @@ bool judge(SequenceSteps& steps, DevAlgModule* module, int pad) {
             good = false;
         }
     }
-    steps.instruction("0x3f", "bypass", CHAIN_WRITE_BACK);
+    steps.instruction(kBypass, CHAIN_WRITE_BACK);
     const uint32_t status = read_register(steps, module, kBlockD, pad);
     if (!steps.ok()) return false;
     for (const StatusBit& s : kStatusNeeded) {
@@ -115,9 +115,9 @@ int write(DevAlgModule* module) {
     const int prepared = prepare_write(module, steps, &state, &pad, &length);
     if (!state) return prepared;
 
-    steps.instruction("0x14", "noop");
+    steps.instruction(kNoop);
     steps.runtest(RUNTEST_IDLE, 0, 100000);
-    steps.instruction("0x14", "noop");
+    steps.instruction(kNoop);
     report_progress(1, 2, "Programming FPGA");
     report_progress(1, 2, "Programming FPGA");
 
@@ -132,11 +132,11 @@ int write(DevAlgModule* module) {
     const bool good = judge(steps, module, pad);
     if (good) {
         msg_print("デバイス書き込み成功。起動します。\n");
-        steps.instruction("0x04", "cfg_out");
+        steps.instruction(kCfgOut);
         steps.runtest(RUNTEST_IDLE, 0, 100);
     }
-    steps.instruction("0x3f", "bypass");
-    steps.instruction("0x3f", "bypass");
+    steps.instruction(kBypass);
+    steps.instruction(kBypass);
     report_progress(0, 0, "");
     return finish_write(steps, module, *state, streamed, good);
 }

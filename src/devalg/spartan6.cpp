@@ -64,7 +64,7 @@ void settle(SequenceSteps& steps) {
 }
 
 void jstart(SequenceSteps& steps) {
-    steps.instruction("0x0c", "jstart");
+    steps.instruction(kJstart);
     steps.runtest(RUNTEST_IDLE, 0, 12);
 }
 
@@ -104,9 +104,9 @@ int write(DevAlgModule* module) {
     if (!state) return prepared;
 
     steps.runtest(RUNTEST_IDLE, 0, 10000);
-    steps.instruction("0x05", "cfg_in");
+    steps.instruction(kCfgIn);
     shift_words(steps, module, kBlockA, 32, pad);
-    steps.instruction("0x0d", "jshutdown");
+    steps.instruction(kJshutdown);
     steps.runtest(RUNTEST_IDLE, 0, 12);
     steps.runtest(RUNTEST_IDLE, 1, 0);
     report_progress(1, 2, "Programming FPGA");
@@ -130,11 +130,11 @@ int write(DevAlgModule* module) {
     sleep_100ms();
     settle(steps);
     jstart(steps);
-    steps.instruction("0x3f", "bypass");
-    steps.instruction("0x3f", "bypass");
+    steps.instruction(kBypass);
+    steps.instruction(kBypass);
     settle(steps);
     jstart(steps);
-    steps.instruction("0x3f", "bypass", CHAIN_WRITE_BACK);
+    steps.instruction(kBypass, CHAIN_WRITE_BACK);
     const bool good = steps.ok() && streamed && judge(steps, module, pad);
     report_progress(0, 0, "");
     return finish_write(steps, module, *state, streamed, good);

@@ -156,15 +156,13 @@ int chain_remove_device(Chain* chain, int index) {
 }
 
 void chain_lock(Chain* chain) {
-    if (!valid(chain)) return;
-    chain->locked = 1;
+    if (!valid(chain) || chain->locked++ > 0) return;
     int on = 1;
     cable_option(chain->cable, CABLE_OPT_LOCK, &on, 0, nullptr, 0, nullptr);
 }
 
 void chain_unlock(Chain* chain) {
-    if (!valid(chain)) return;
-    chain->locked = 0;
+    if (!valid(chain) || chain->locked == 0 || --chain->locked > 0) return;
     int off = 0;
     cable_option(chain->cable, CABLE_OPT_LOCK, &off, 0, nullptr, 0, nullptr);
 }
@@ -258,8 +256,6 @@ int chain_detect(Chain* chain) {
     Device* probe = chain_get_device(scan.get(), 0);
     if (!probe) return 0;
 
-    chain_lock(chain);
-    const int reset = cable_tap_goto(chain->cable, TEST_LOGIC_RESET, 1);
     BsReg* dr = device_get_register(probe, DEVICE_DR);
     bsreg_resize(dr, kDetectBits);
     bsreg_set(dr, BSREG_TDI, kDetectMarker, 0, 32);
@@ -268,9 +264,13 @@ int chain_detect(Chain* chain) {
     settings->check_level = 0;
     settings->label = "";
     settings->flush = 1;
-    // A scan the cable did not make finds no devices rather than ones read from noise.
-    const bool scanned = reset == JTAG_OK && chain_shift(scan.get(), DEVICE_DR, CHAIN_COMPARE);
-    chain_unlock(chain);
+    bool scanned = false;
+    {
+        ChainLockGuard lock(chain);
+        // A scan the cable did not make finds no devices rather than ones read from noise.
+        scanned = cable_tap_goto(chain->cable, TEST_LOGIC_RESET, 1) == JTAG_OK &&
+                  chain_shift(scan.get(), DEVICE_DR, CHAIN_COMPARE);
+    }
     chain_clear(chain);
     if (!scanned) {
         chain_set_cable(scan.get(), nullptr);

@@ -26,8 +26,8 @@ struct ChainSettings {
     int flush = 1;        // flush flag handed to the driver
     int bulk = 0;         // raised around long data shifts by the device algorithms
     const char* label = nullptr;  // current step, handed to the driver
-    int stay = 0;         // 0: back to Run-Test/Idle after every shift
-    int error = 0;        // 1 after a failed driver shift
+    int stay = 0;                 // 0: back to Run-Test/Idle after every shift
+    int error = 0;                // 1 after a failed driver shift
 };
 
 struct DeviceDestroy {
@@ -40,7 +40,7 @@ struct Chain {
     Cable* cable = nullptr;  // not owned
     std::vector<std::unique_ptr<Device, DeviceDestroy>> devices;
     std::unique_ptr<ChainSettings> settings;
-    int locked = 0;
+    int locked = 0;                                          // nesting depth of chain_lock
     std::array<std::vector<uint8_t>, kBsRegPlanes> buffers;  // whole-chain planes
     int capacity = 100;
     void (*on_destroy)(Chain*) = nullptr;
@@ -58,11 +58,60 @@ int chain_clear(Chain* chain);
 int chain_add_device(Chain* chain, const char* device_name, const char* part_name);
 int chain_insert_device(Chain* chain, const char* device_name, const char* part_name, int index);
 int chain_remove_device(Chain* chain, int index);
+// The lock refuses structural changes while an operation runs. Locks nest: only the outermost
+// lock and unlock send option 9 to the cable.
 void chain_lock(Chain* chain);
 void chain_unlock(Chain* chain);
 // A null or dead chain counts as locked.
 int chain_is_locked(const Chain* chain);
 int chain_detect(Chain* chain);
 int chain_shift(Chain* chain, int kind, int flags);
-int chain_runtest(Chain* chain, unsigned state, int64_t usec, int64_t clocks,
-                  const uint8_t* tdi, uint8_t* tdo);
+int chain_runtest(Chain* chain, unsigned state, int64_t usec, int64_t clocks, const uint8_t* tdi,
+                  uint8_t* tdo);
+
+// Holds the chain lock for one scope, so that no return path can leave the chain locked.
+class ChainLockGuard {
+  public:
+    explicit ChainLockGuard(Chain* chain) : chain_(chain) { chain_lock(chain_); }
+    ~ChainLockGuard() { chain_unlock(chain_); }
+    ChainLockGuard(const ChainLockGuard&) = delete;
+    ChainLockGuard& operator=(const ChainLockGuard&) = delete;
+
+  private:
+    Chain* chain_;
+};
+
+// Sets the label handed to the cable with each scan for one scope.
+class ChainLabelGuard {
+  public:
+    ChainLabelGuard(Chain* chain, const char* label) : settings_(chain_settings(chain)) {
+        if (settings_) settings_->label = label;
+    }
+    ~ChainLabelGuard() {
+        if (settings_) settings_->label = nullptr;
+    }
+    ChainLabelGuard(const ChainLabelGuard&) = delete;
+    ChainLabelGuard& operator=(const ChainLabelGuard&) = delete;
+
+  private:
+    ChainSettings* settings_;
+};
+
+// Sets the flush flag handed to the cable for one scope and restores the earlier value.
+class ChainFlushGuard {
+  public:
+    ChainFlushGuard(Chain* chain, int flush) : settings_(chain_settings(chain)) {
+        if (!settings_) return;
+        old_ = settings_->flush;
+        settings_->flush = flush;
+    }
+    ~ChainFlushGuard() {
+        if (settings_) settings_->flush = old_;
+    }
+    ChainFlushGuard(const ChainFlushGuard&) = delete;
+    ChainFlushGuard& operator=(const ChainFlushGuard&) = delete;
+
+  private:
+    ChainSettings* settings_;
+    int old_ = 0;
+};

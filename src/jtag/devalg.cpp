@@ -143,12 +143,10 @@ DevAlgFunction devalg_find_by_name(const DevAlgModule* binding, const char* name
 int devalg_call(DevAlgModule* binding, uint32_t code) {
     if (!binding || !binding->chain) return JTAG_NULL;
     if (chain_is_locked(binding->chain)) return JTAG_LOCKED;
-    chain_lock(binding->chain);
+    ChainLockGuard lock(binding->chain);
     const auto entry =
         needs_own_signature(code) ? nullptr : devalg_entry<DevAlgStatusFn>(binding, code);
-    const int result = entry ? entry(binding) : JTAG_UNSUPPORTED;
-    chain_unlock(binding->chain);
-    return result;
+    return entry ? entry(binding) : JTAG_UNSUPPORTED;
 }
 
 void devalg_close(DevAlgModule* binding) {

@@ -13,7 +13,9 @@
 
 namespace {
 
-bool valid(const Device* device) { return device && device->magic == kDeviceMagic; }
+bool valid(const Device* device) {
+    return device && device->magic == kDeviceMagic;
+}
 
 // Devices refuse changes while their chain runs an operation; a missing chain counts as locked.
 bool refused(const Device* device, const char* action) {
@@ -22,7 +24,9 @@ bool refused(const Device* device, const char* action) {
     return true;
 }
 
-bool iequals(const std::string& a, const char* b) { return strcasecmp(a.c_str(), b) == 0; }
+bool iequals(const std::string& a, const char* b) {
+    return strcasecmp(a.c_str(), b) == 0;
+}
 
 }  // namespace
 
@@ -50,7 +54,9 @@ void Devopt::reset(const PartRecord* part) {
     reserved[0] = reserved[1] = reserved[2] = 0;
 }
 
-void PartRecordFree::operator()(PartRecord* part) const { part_free(part); }
+void PartRecordFree::operator()(PartRecord* part) const {
+    part_free(part);
+}
 
 void part_free(PartRecord* part) {
     if (!part) return;
@@ -165,18 +171,15 @@ int device_shift_instruction(Device* device, const char* instruction, int flags,
         msg_print("Internal error:Unknown instruction '%s'\n", instruction ? instruction : "");
         return JTAG_UNKNOWN_INSTRUCTION;
     }
-    ChainSettings* settings = chain_settings(device->chain);
-    if (!settings) return JTAG_NULL;
-    const int old_flush = settings->flush;
-    settings->label = label;
-    settings->flush = flags ? 1 : 0;
-    const int result = chain_shift(device->chain, DEVICE_IR, flags);
-    settings->label = nullptr;
-    settings->flush = old_flush;
-    return result;
+    if (!chain_settings(device->chain)) return JTAG_NULL;
+    ChainLabelGuard labelled(device->chain, label);
+    ChainFlushGuard flush(device->chain, flags ? 1 : 0);
+    return chain_shift(device->chain, DEVICE_IR, flags);
 }
 
-const char* device_name(const Device* device) { return valid(device) ? device->name.c_str() : ""; }
+const char* device_name(const Device* device) {
+    return valid(device) ? device->name.c_str() : "";
+}
 const char* device_description(const Device* device) {
     return valid(device) ? device->description.c_str() : "";
 }
@@ -192,16 +195,22 @@ PartRecord* device_part(const Device* device) {
 BsReg* device_get_register(const Device* device, int kind) {
     if (!valid(device)) return nullptr;
     switch (kind) {
-        case DEVICE_IR: return device->ir.get();
-        case DEVICE_DR: return device->dr.get();
-        case DEVICE_BYPASS: return device->bypass.get();
-        default: return nullptr;
+        case DEVICE_IR:
+            return device->ir.get();
+        case DEVICE_DR:
+            return device->dr.get();
+        case DEVICE_BYPASS:
+            return device->bypass.get();
+        default:
+            return nullptr;
     }
 }
 Devopt* device_devopt(const Device* device) {
     return valid(device) ? device->devopt.get() : nullptr;
 }
-void* device_pins(const Device* device) { return valid(device) ? device->pins : nullptr; }
+void* device_pins(const Device* device) {
+    return valid(device) ? device->pins : nullptr;
+}
 
 PartRecord* part_lookup(const char* part_name, uint32_t idcode) {
     std::unique_ptr<PartRecord> part;

@@ -64,12 +64,11 @@ int shift_failure(const Chain* chain, int status) {
     return cable_alive(chain_get_cable(chain)) ? status : JTAG_DISCONNECTED;
 }
 
-// Stores a failure in the last device's record, where the error report shows it, and unlocks.
+// Stores a failure in the last device's record, where the error report shows it.
 int fail(Chain* chain, int status) {
     if (Devopt* devopt = device_devopt(chain_get_device(chain, chain_count(chain) - 1))) {
         devopt->status = status;
     }
-    chain_unlock(chain);
     return status;
 }
 
@@ -120,27 +119,16 @@ void prepare_data_register(Device* device, Devopt& devopt, DataRegister kind) {
     }
 }
 
-// Restores the chain's flush setting on every exit of a boundary operation.
-class FlushGuard {
-  public:
-    FlushGuard(Chain* chain, bool off) : settings_(chain_settings(chain)), old_(settings_->flush) {
-        if (off) settings_->flush = 0;
-    }
-    ~FlushGuard() { settings_->flush = old_; }
-    FlushGuard(const FlushGuard&) = delete;
-    FlushGuard& operator=(const FlushGuard&) = delete;
-
-  private:
-    ChainSettings* settings_;
-    int old_;
-};
+int shift_labelled(Chain* chain, int kind, int flags, const char* label) {
+    ChainLabelGuard labelled(chain, label);
+    return chain_shift(chain, kind, flags);
+}
 
 int run_operation(Chain* chain, const Operation& op) {
     if (!valid(chain)) return JTAG_NULL;
     if (chain_is_locked(chain)) return JTAG_LOCKED;
-    chain_lock(chain);
-    ChainSettings* settings = chain_settings(chain);
-    FlushGuard flush(chain, op.flush_off);
+    ChainLockGuard lock(chain);
+    ChainFlushGuard flush(chain, op.flush_off ? 0 : chain_settings(chain)->flush);
 
     int unknown = 0;
     bool capture_twice = false;
@@ -158,22 +146,15 @@ int run_operation(Chain* chain, const Operation& op) {
         prepare_data_register(device, devopt, op.data);
         capture_twice = capture_twice || devopt.capture_twice;
     });
-    if (unknown) {
-        chain_unlock(chain);
-        return JTAG_UNKNOWN_INSTRUCTION;
-    }
+    if (unknown) return JTAG_UNKNOWN_INSTRUCTION;
 
-    settings->label = op.ir_label;
-    const int ir_ok = chain_shift(chain, DEVICE_IR, op.ir_flags);
-    settings->label = nullptr;
+    const int ir_ok = shift_labelled(chain, DEVICE_IR, op.ir_flags, op.ir_label);
     if (!ir_ok) return fail(chain, shift_failure(chain, JTAG_IR_CAPTURE));
 
     switch (op.data) {
         case DataRegister::Idcode:
         case DataRegister::Usercode: {
-            settings->label = op.dr_label;
-            const int dr_ok = chain_shift(chain, DEVICE_DR, CHAIN_WRITE_BACK);
-            settings->label = nullptr;
+            const int dr_ok = shift_labelled(chain, DEVICE_DR, CHAIN_WRITE_BACK, op.dr_label);
             const bool strict_failure = [&] {
                 bool strict = false;
                 for_each_selected(chain, [&](Device*, Devopt& d) { strict = strict || d.strict; });
@@ -208,7 +189,6 @@ int run_operation(Chain* chain, const Operation& op) {
             for_each_selected(chain, [&](Device*, Devopt& devopt) { devopt.status = JTAG_OK; });
             break;
     }
-    chain_unlock(chain);
     return JTAG_OK;
 }
 
@@ -313,7 +293,7 @@ int jtag_bypass(Chain* chain) {
 int jtag_update_boundary(Chain* chain) {
     if (!valid(chain)) return JTAG_NULL;
     if (chain_is_locked(chain)) return JTAG_LOCKED;
-    chain_lock(chain);
+    ChainLockGuard lock(chain);
     ChainSettings* settings = chain_settings(chain);
     bool capture_twice = false;
     for_each_selected(chain, [&](Device* device, Devopt& devopt) {
@@ -321,7 +301,7 @@ int jtag_update_boundary(Chain* chain) {
         load_boundary(device_get_register(device, DEVICE_DR), devopt);
         capture_twice = capture_twice || devopt.capture_twice;
     });
-    FlushGuard flush(chain, true);
+    ChainFlushGuard flush(chain, 0);
     int ok;
     if (settings->bulk) {
         ok = chain_shift(chain, DEVICE_DR, CHAIN_WRITE_ONLY);
@@ -329,10 +309,7 @@ int jtag_update_boundary(Chain* chain) {
         ok = chain_shift(chain, DEVICE_DR, CHAIN_WRITE_BACK);
         if (ok && capture_twice) ok = chain_shift(chain, DEVICE_DR, CHAIN_WRITE_BACK);
     }
-    if (!ok) {
-        chain_unlock(chain);
-        return cable_alive(chain_get_cable(chain)) ? JTAG_FAIL : JTAG_DISCONNECTED;
-    }
+    if (!ok) return shift_failure(chain, JTAG_FAIL);
     bool too_short = false;
     for_each_selected(chain, [&](Device* device, Devopt& devopt) {
         if (too_short) return;
@@ -345,14 +322,13 @@ int jtag_update_boundary(Chain* chain) {
         devopt.status = JTAG_OK;
         devopt.capture_twice = 0;
     });
-    chain_unlock(chain);
     return too_short ? JTAG_FAIL : JTAG_OK;
 }
 
 int jtag_reset(Chain* chain) {
     if (!valid(chain) || !chain_get_cable(chain)) return JTAG_NULL;
     if (chain_is_locked(chain)) return JTAG_LOCKED;
-    chain_lock(chain);
+    ChainLockGuard lock(chain);
     Cable* cable = chain_get_cable(chain);
     bool ok = cable_tap_goto(cable, UNKNOWN, 1) == JTAG_OK;
     ok = cable_tap_goto(cable, TEST_LOGIC_RESET, 1) == JTAG_OK && ok;
@@ -362,7 +338,6 @@ int jtag_reset(Chain* chain) {
         ok = cable_tap_goto(cable, RUNTEST_IDLE, 1) == JTAG_OK && ok;
         for_each_device(chain, [](Device*, Devopt& devopt) { devopt.flags = OPF_ID_REGISTER; });
     }
-    chain_unlock(chain);
     return ok ? JTAG_OK : shift_failure(chain, JTAG_FAIL);
 }
 
@@ -395,28 +370,19 @@ bool load_id_register(Device* device, const char* instruction, uint32_t expected
     return false;
 }
 
-int shift_labelled(Chain* chain, int kind, int flags, const char* label) {
-    ChainSettings* settings = chain_settings(chain);
-    settings->label = label;
-    const int result = chain_shift(chain, kind, flags);
-    settings->label = nullptr;
-    return result;
-}
-
 }  // namespace
 
 int jtag_check_devices(Chain* chain) {
     if (!valid(chain)) return JTAG_NULL;
-    chain_lock(chain);
+    // Also called by device algorithms under their own lock: the lock nests.
+    ChainLockGuard lock(chain);
     ChainSettings* settings = chain_settings(chain);
     for_each_device(chain, [](Device* device, Devopt& devopt) {
         devopt.status = JTAG_OK;
         load_bypass_expecting_capture(device);
     });
 
-    settings->label = "bypass";
-    const int bypass_ok = chain_shift(chain, DEVICE_IR, CHAIN_COMPARE);
-    settings->label = nullptr;
+    const int bypass_ok = shift_labelled(chain, DEVICE_IR, CHAIN_COMPARE, "bypass");
     if (!bypass_ok) {
         const int status = shift_failure(chain, JTAG_IR_CAPTURE);
         for_each_device(chain, [&](Device* device, Devopt& devopt) {
@@ -431,7 +397,6 @@ int jtag_check_devices(Chain* chain) {
             if (last) last->status = JTAG_OK;
             result = JTAG_OK;
         }
-        chain_unlock(chain);
         return result;
     }
 
@@ -480,7 +445,6 @@ int jtag_check_devices(Chain* chain) {
     });
     if (!shifted && !cable_alive(chain_get_cable(chain))) {
         for_each_device(chain, [](Device*, Devopt& devopt) { devopt.status = JTAG_DISCONNECTED; });
-        chain_unlock(chain);
         return JTAG_DISCONNECTED;
     }
 
@@ -500,6 +464,5 @@ int jtag_check_devices(Chain* chain) {
             failed = true;
         }
     });
-    chain_unlock(chain);
     return failed ? 0 : 1;
 }

@@ -190,5 +190,27 @@ TEST_F(ChainTest, RuntestWaitsWithoutMovingOrWalksThenClocks) {
     EXPECT_EQ(board_->state(), sim::TapState::RunTestIdle);
 }
 
+TEST_F(ChainTest, LocksNestAndOnlyTheOutermostReachesTheCable) {
+    Chain* chain = detected({"XC7A100T"});
+    SimCableState& cable = sim_cable_state(cable_.get());
+    cable.lock_requests.clear();
+    {
+        ChainLockGuard outer(chain);
+        {
+            ChainLockGuard inner(chain);
+            EXPECT_TRUE(chain_is_locked(chain));
+        }
+        EXPECT_TRUE(chain_is_locked(chain)) << "an inner unlock leaves the operation locked";
+        EXPECT_EQ(chain_add_device(chain, "", "XC6SLX16"), 0);
+    }
+    EXPECT_FALSE(chain_is_locked(chain));
+    chain_unlock(chain);
+    EXPECT_FALSE(chain_is_locked(chain)) << "an extra unlock does not underflow";
+    chain_lock(chain);
+    EXPECT_TRUE(chain_is_locked(chain));
+    chain_unlock(chain);
+    EXPECT_EQ(cable.lock_requests, (std::vector<int>{1, 0, 1, 0}));
+}
+
 }  // namespace
 }  // namespace vireo::test
