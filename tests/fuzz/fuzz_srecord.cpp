@@ -1,0 +1,9 @@
+// Fuzz target: the S-record reader, one input per file.
+#include "fuzz/format_checks.h"
+#include "fuzz/fuzz_input.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    vireo::fuzz::silence_messages();
+    vireo::fuzz::expect_sound(vireo::fuzz::check_srecord(vireo::fuzz::input_file(data, size)));
+    return 0;
+}
