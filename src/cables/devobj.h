@@ -4,8 +4,8 @@
 // board or cable, by the virtual board.
 //
 // Names: "\\.\XrCam-%d" and "\\.\nvsp6-%d", n = 0..9.
-//   libusb:  the devices of vendor 0x2129 other than the FX3 boards (products 0x0640, 0x0520),
-//            in the order the bus lists them; the n-th name of either family is the n-th device.
+//   libusb:  the maker's USB 2.0 cables and boards (is_usb2_cable, usb_ids.h), in the order the
+//            bus lists them; the n-th name of either family is the n-th device.
 //   virtual: "\\.\XrCam-0" is the board; every other name finds no device.
 // Pipes and the bulk endpoints that carry them:
 //   0 command stream  -> EP 0x02 OUT      2 TDO stream   <- EP 0x86 IN

@@ -24,7 +24,7 @@ using DevobjOpener = std::function<std::unique_ptr<DevobjDevice>(const std::stri
 // Replaces the back-end choice of devobj_open; an empty function restores it.
 void devobj_set_backend(DevobjOpener opener);
 
-// The n-th device of vendor 0x2129 through libusb; null when absent or not openable.
+// The n-th USB 2.0 cable or board (usb_ids.h) through libusb; null when absent or not openable.
 std::unique_ptr<DevobjDevice> devobj_libusb_open(const std::string& name);
 // The process's virtual board, when it is a USB 2.0 board or cable and the name is its name.
 // With `pose_as`, its firmware answers with that identity instead of the board's.

@@ -61,10 +61,6 @@ bool read_file(const char* path, std::vector<uint8_t>* bytes, std::string* error
 
 }  // namespace
 
-bool fx3_is_boot_loader(uint16_t vid, uint16_t pid) {
-    return vid == kFx3BootVid && pid >= 0x00F0 && pid <= 0x00F3;
-}
-
 void fx3_set_backend_factory(Fx3BackendFactory factory) {
     Fx3Device& d = device();
     std::lock_guard lock(d.mutex);

@@ -15,7 +15,6 @@ class VirtualBoard;
 constexpr int kFx3OutEndpoint = 0x02;
 constexpr int kFx3InEndpoint = 0x82;
 constexpr int kFx3MaxTransfer = 32768;
-constexpr uint16_t kFx3BootVid = 0x04B4;
 
 class Fx3Backend {
   public:
@@ -34,5 +33,3 @@ std::unique_ptr<Fx3Backend> fx3_virtual_backend(vireo::sim::VirtualBoard& board)
 // Replaces the choice made at open (virtual board or libusb); an empty factory restores it.
 using Fx3BackendFactory = std::function<std::unique_ptr<Fx3Backend>()>;
 void fx3_set_backend_factory(Fx3BackendFactory factory);
-
-bool fx3_is_boot_loader(uint16_t vid, uint16_t pid);

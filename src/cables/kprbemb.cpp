@@ -6,6 +6,8 @@
 #include <memory>
 #include <new>
 
+#include "cables/bit_pack.h"
+#include "cables/driver_record.h"
 #include "cables/kprbemb_link.h"
 #include "jtag/status.h"
 
@@ -21,18 +23,6 @@ constexpr uint8_t kCmdEnd = 0x00, kCmdTms = 0x02, kCmdWait = 0x06, kCmdShift1 = 
 constexpr uint8_t kCmdPacket = 0x10, kCmdPacketRead = 0x11;
 constexpr uint8_t kBitTdi = 0x08, kBitTms = 0x80;
 
-// Bits i..i+n of a byte-per-bit TDI (masked when mask is given; null tdi gives zeros), packed
-// LSB first at the end of out.
-void append_packed(std::vector<uint8_t>& out, const uint8_t* tdi, const uint8_t* mask,
-                   int64_t first, int n) {
-    const size_t at = out.size();
-    out.resize(at + (n + 7) / 8, 0);
-    if (!tdi) return;
-    for (int i = 0; i < n; ++i) {
-        if (tdi[first + i] && (!mask || mask[first + i])) out[at + i / 8] |= 1 << (i % 8);
-    }
-}
-
 // One chunk of n TCKs in the protocol's format. TMS rises on the chunk's last TCK when exit is
 // set. Returns the reply size, 0 without TDO.
 size_t build_chunk(KprbembState& s, const uint8_t* tdi, const uint8_t* mask, int64_t first, int n,
@@ -42,13 +32,14 @@ size_t build_chunk(KprbembState& s, const uint8_t* tdi, const uint8_t* mask, int
     if (s.protocol == 1) {
         b = {kCmdShift1, static_cast<uint8_t>(n),
              static_cast<uint8_t>((exit ? 1 : 0) | (read ? 2 : 0))};
-        append_packed(b, tdi, mask, first, n);
+        b.resize(3 + (n + 7) / 8);
+        pack_bits(tdi, mask, first, n, b.data() + 3);
     } else {
         b = {read ? kCmdPacketRead : kCmdPacket, static_cast<uint8_t>(n),
              static_cast<uint8_t>(n <= 256 ? 1 : 2)};
         b.resize(3 + n, 0);
         for (int i = 0; i < n; ++i) {
-            if (tdi && tdi[first + i] && (!mask || mask[first + i])) b[3 + i] = kBitTdi;
+            if (tdi_bit(tdi, mask, first + i)) b[3 + i] = kBitTdi;
         }
         if (exit) b[3 + n - 1] |= kBitTms;
     }
@@ -56,26 +47,26 @@ size_t build_chunk(KprbembState& s, const uint8_t* tdi, const uint8_t* mask, int
     return read ? (s.protocol == 1 ? kReply1 : kReply2) : 0;
 }
 
+// Protocol 1 replies packed bits; protocol 2 one byte per bit, TDO in bit 1.
 void unpack_reply(int protocol, const uint8_t* reply, uint8_t* out, int n) {
-    for (int i = 0; i < n; ++i) {
-        out[i] = protocol == 1 ? (reply[i / 8] >> (i % 8)) & 1 : (reply[i] >> 1) & 1;
-    }
+    if (protocol == 1) return unpack_bits(reply, n, out);
+    for (int i = 0; i < n; ++i) out[i] = (reply[i] >> 1) & 1;
 }
 
 // count TCKs in chunks, the last one raising TMS when exit is set; TDO into out when given.
 // 1, or 21 when the cable is lost (out then holds zeros from the failed chunk on).
-int clock_bits(Cable* cable, KprbembState& s, int64_t count, const uint8_t* tdi,
-               const uint8_t* mask, uint8_t* out, bool exit, bool flush) {
+int clock_bits(KprbembState& s, int64_t count, const uint8_t* tdi, const uint8_t* mask,
+               uint8_t* out, bool exit, bool flush) {
     const int chunk = s.protocol == 1 ? kChunk1 : kChunk2;
     uint8_t reply[kReply2];
     for (int64_t first = 0; first < count; first += chunk) {
         const int n = static_cast<int>(std::min<int64_t>(chunk, count - first));
         const bool last = first + n == count;
         const size_t reply_size = build_chunk(s, tdi, mask, first, n, out != nullptr, exit && last);
-        if (kprb_queue(s, s.scratch.data(), s.scratch.size(), flush || out) < 0 ||
+        if (s.queue.append(s.scratch, flush || out) != JTAG_OK ||
             (reply_size && kprb_stream_read(s, reply, reply_size) < 0)) {
             if (out) std::memset(out + first, 0, static_cast<size_t>(count - first));
-            return kprb_lost(cable);
+            return s.queue.lose();
         }
         if (out) unpack_reply(s.protocol, reply, out + first, n);
     }
@@ -102,11 +93,9 @@ const CableDriver* kprbemb_driver() {
 void* kprbemb_open(Cable* cable, const char* param) {
     if (!cable) return nullptr;
     try {
-        auto owned = std::make_unique<KprbembState>();
-        KprbembState& s = *owned;
-        cable->state = owned.release();
+        OpeningRecord<KprbembState> record(*cable);
+        KprbembState& s = *record;
         s.param = param ? param : "";
-        s.queue.reserve(kKprbQueueSize);
         bool found = false;
         for (const char* family : {"\\\\.\\XrCam-%d", "\\\\.\\nvsp6-%d"}) {
             for (int n = 0; n < 10 && !found; ++n) {
@@ -121,16 +110,9 @@ void* kprbemb_open(Cable* cable, const char* param) {
                     kprb_drop_handle(s);  // a device we do not drive is left alone
             }
         }
-        if (!found) return nullptr;  // cable_free closes the record
-        if (!kprb_identify(s)) {
-            kprbemb_close(cable);
-            cable->state = nullptr;
-            return nullptr;
-        }
-        return &s;
+        if (!found || !kprb_identify(s)) return nullptr;
+        return record.keep();
     } catch (const std::bad_alloc&) {
-        kprbemb_close(cable);
-        cable->state = nullptr;
         return nullptr;
     }
 }
@@ -140,17 +122,17 @@ int kprbemb_init(Cable* cable) {
     if (!s) return JTAG_NULL;
     s->tap_state = UNKNOWN;
     const uint8_t init_request = 0x04;
-    const uint8_t start[] = {0x00, 0x33, 0x00, 0x00};
-    const bool ok = kprb_control_write(*s, &init_request, 1) >= 0 &&
-                    kprb_queue(*s, start, sizeof start, true) >= 0;
-    return ok ? JTAG_OK : JTAG_FAIL;
+    if (kprb_control_write(*s, &init_request, 1) < 0) {
+        s->queue.lose();  // the handle is closed: nothing more reaches this cable
+        return JTAG_FAIL;
+    }
+    return s->queue.append({0x00, 0x33, 0x00, 0x00}, true) == JTAG_OK ? JTAG_OK : JTAG_FAIL;
 }
 
 int kprbemb_close(Cable* cable) {
     KprbembState* s = kprb_state(cable);
     if (!s) return JTAG_NULL;
-    std::unique_ptr<KprbembState> owned(s);
-    kprb_drop_handle(*s);
+    const std::unique_ptr<KprbembState> owned(s);  // its release closes the handle
     return JTAG_OK;
 }
 
@@ -176,8 +158,7 @@ int kprbemb_tap_goto(Cable* cable, unsigned target, int flush) {
     }
     b.push_back(kCmdEnd);
     s->tap_state = state;
-    if (kprb_queue(*s, b.data(), b.size(), flush) < 0) return kprb_lost(cable);
-    return JTAG_OK;
+    return s->queue.append(b, flush != 0);
 }
 
 int kprbemb_shift_inout(Cable* cable, int count, const uint8_t* tdi, const uint8_t* tdimask,
@@ -191,7 +172,7 @@ int kprbemb_shift_inout(Cable* cable, int count, const uint8_t* tdi, const uint8
     const bool read = !(nocap & 3) && capture;
     try {
         const int status =
-            clock_bits(cable, *s, count, tdi, tdimask, read ? capture : nullptr, true, flush != 0);
+            clock_bits(*s, count, tdi, tdimask, read ? capture : nullptr, true, flush != 0);
         if (!read && capture) std::memset(capture, 0, static_cast<size_t>(count));
         if (status != JTAG_OK) return status;
     } catch (const std::bad_alloc&) {
@@ -212,8 +193,7 @@ int kprbemb_runtest(Cable* cable, unsigned state, int64_t usec, int64_t clocks, 
         const uint32_t t = ticks >= 4294967295.0 ? 0xFFFFFFFFu : static_cast<uint32_t>(ticks);
         const uint8_t wait[] = {kCmdWait, static_cast<uint8_t>(t), static_cast<uint8_t>(t >> 8),
                                 static_cast<uint8_t>(t >> 16), static_cast<uint8_t>(t >> 24)};
-        if (kprb_queue(*s, wait, sizeof wait, flush != 0) < 0) return kprb_lost(cable);
-        return JTAG_OK;
+        return s->queue.append(wait, flush != 0);
     }
     if (state != UNKNOWN) {
         const int moved = kprbemb_tap_goto(cable, state, flush);
@@ -221,7 +201,7 @@ int kprbemb_runtest(Cable* cable, unsigned state, int64_t usec, int64_t clocks, 
     }
     if (clocks <= 0) return JTAG_OK;
     try {
-        return clock_bits(cable, *s, clocks, tdi, nullptr, tdo, false, flush != 0);
+        return clock_bits(*s, clocks, tdi, nullptr, tdo, false, flush != 0);
     } catch (const std::bad_alloc&) {
         return JTAG_FAIL;
     }

@@ -4,10 +4,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <span>
 
-#include "cables/cable.h"
 #include "jtag/msg.h"
-#include "jtag/status.h"
 
 namespace {
 
@@ -51,19 +50,20 @@ int read_all(KprbembState& s, uint32_t pipe, uint8_t* buffer, size_t size, size_
     return static_cast<int>(size);
 }
 
-int send_queue(KprbembState& s) {
-    size_t done = 0;
-    while (done < s.queue.size()) {
+// One queued packet on the command stream, in as many writes as it takes.
+bool stream_write(KprbembState& s, std::span<const uint8_t> packet) {
+    if (s.handle == DEVOBJ_INVALID) return false;
+    for (size_t done = 0; done < packet.size();) {
         size_t moved = 0;
-        if (!bulk(s, DEVOBJ_BULK_WRITE, DEVOBJ_PIPE_STREAM_OUT, s.queue.data() + done,
-                  transfer_size(s.queue.size() - done), &moved)) {
-            s.queue.clear();
-            return fail(s);
+        if (!bulk(s, DEVOBJ_BULK_WRITE, DEVOBJ_PIPE_STREAM_OUT,
+                  const_cast<uint8_t*>(packet.data() + done), transfer_size(packet.size() - done),
+                  &moved)) {
+            fail(s);
+            return false;
         }
         done += moved;
     }
-    s.queue.clear();
-    return 0;
+    return true;
 }
 
 bool same_name(const std::string& name, const char* known) {
@@ -72,35 +72,21 @@ bool same_name(const std::string& name, const char* known) {
 
 }  // namespace
 
-KprbembState* kprb_state(Cable* cable) {
-    return cable ? static_cast<KprbembState*>(cable->state) : nullptr;
+KprbembState::KprbembState(Cable& cable)
+    : queue(cable, kKprbQueueSize, {},
+            [this](std::span<const uint8_t> packet) { return stream_write(*this, packet); }) {}
+
+KprbembState::~KprbembState() {
+    kprb_drop_handle(*this);
 }
 
-int kprb_lost(Cable* cable) {
-    cable->alive = 0;
-    return JTAG_DISCONNECTED;
+KprbembState* kprb_state(Cable* cable) {
+    return cable ? static_cast<KprbembState*>(cable->state) : nullptr;
 }
 
 void kprb_drop_handle(KprbembState& s) {
     if (s.handle != DEVOBJ_INVALID) devobj_close(s.handle);
     s.handle = DEVOBJ_INVALID;
-}
-
-int kprb_queue(KprbembState& s, const uint8_t* bytes, size_t size, bool flush) {
-    if (s.handle == DEVOBJ_INVALID) return -1;
-    while (size > 0) {
-        const size_t take = std::min(size, kKprbQueueSize - s.queue.size());
-        s.queue.insert(s.queue.end(), bytes, bytes + take);
-        bytes += take;
-        size -= take;
-        if (s.queue.size() == kKprbQueueSize && send_queue(s) < 0) return -1;
-    }
-    if (flush && !s.queue.empty()) return send_queue(s);
-    return 0;
-}
-
-int kprb_queue_byte(KprbembState& s, uint8_t byte, bool flush) {
-    return kprb_queue(s, &byte, 1, flush);
 }
 
 int kprb_control_write(KprbembState& s, const uint8_t* bytes, size_t size) {

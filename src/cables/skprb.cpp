@@ -4,9 +4,13 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <span>
 
+#include "cables/bit_pack.h"
+#include "cables/driver_record.h"
 #include "cables/fx3.h"
 #include "cables/skprb_state.h"
+#include "cables/usb_ids.h"
 #include "jtag/msg.h"
 #include "jtag/status.h"
 
@@ -14,81 +18,70 @@ namespace {
 
 // The text our firmware puts in its "V" reply.
 constexpr char kFirmwareId[] = "NORVALE-FX3-JTAG";
+constexpr int kOutEndpoint = 2, kInEndpoint = 0x82;
+constexpr uint8_t kPacketPrefix[] = {'T', 'K'};
+constexpr uint8_t kCmdEnd = 0x00;
 constexpr int kShiftChunk = 256;
 constexpr int kCaptureMaxSuperSpeed = 1024, kCaptureMaxHighSpeed = 512;
 constexpr int kStatusMax = 64;
+// The longest description the board gives; reserved before the board is opened.
+constexpr size_t kDescriptionMax = 64;
 
 int capture_max(const SkprbState& s) {
     return s.superspeed ? kCaptureMaxSuperSpeed : kCaptureMaxHighSpeed;
 }
 
-void unpack(const uint8_t* packed, int bits, uint8_t* out) {
-    for (int i = 0; i < bits; ++i) out[i] = (packed[i / 8] >> (i % 8)) & 1;
+bool send_packet(std::span<const uint8_t> packet) {
+    const int length = static_cast<int>(packet.size());
+    return fx3_write(kOutEndpoint, packet.data(), length) == length;
 }
 
 // Appends the end byte, sends the batch and reads its reply of at least `need` bytes into
 // s.reply. 1, 0 for a reply too short to hold the bits, or 21 with the cable lost.
-int exchange(Cable* cable, SkprbState& s, int need) {
-    skprb_append(cable, s, 0x00, true);
-    if (!cable->alive) return JTAG_DISCONNECTED;
-    const int n = skprb_read(cable, s, capture_max(s));
+int exchange(SkprbState& s, int need) {
+    if (const int rc = s.packets.append({kCmdEnd}, true); rc != JTAG_OK) return rc;
+    const int n = skprb_read(s, capture_max(s));
     if (n < 0) return JTAG_DISCONNECTED;
     return n >= need ? JTAG_OK : JTAG_FAIL;
 }
 
-// Sends one command, flushed, and reads its reply. The byte count, or -1.
-int ask(Cable* cable, SkprbState& s, uint8_t command, int max) {
-    skprb_append(cable, s, command, true);
-    return cable->alive ? skprb_read(cable, s, max) : -1;
-}
-
-void* fail_open(Cable* cable) {
-    std::unique_ptr<SkprbState> owned(skprb_record(cable));
-    cable->state = nullptr;
-    return nullptr;
-}
-
-int runtest_wait(Cable* cable, SkprbState& s, int64_t usec) {
+int runtest_wait(SkprbState& s, int64_t usec) {
     if (usec < 0 || usec > UINT32_MAX) return JTAG_FAIL;
     const uint32_t w = static_cast<uint32_t>(usec);
-    skprb_append(cable, s, 'W');
-    for (int i = 0; i < 4; ++i) skprb_append(cable, s, static_cast<uint8_t>(w >> (8 * i)), i == 3);
-    if (!cable->alive) return JTAG_DISCONNECTED;
+    const int rc = s.packets.append({'W', static_cast<uint8_t>(w), static_cast<uint8_t>(w >> 8),
+                                     static_cast<uint8_t>(w >> 16), static_cast<uint8_t>(w >> 24)},
+                                    true);
+    if (rc != JTAG_OK) return rc;
     wait_us(usec);
     // The firmware expects the top byte of the wait once more, in a packet of its own.
-    skprb_append(cable, s, static_cast<uint8_t>(w >> 24), true);
-    return cable->alive ? JTAG_OK : JTAG_DISCONNECTED;
+    return s.packets.append({static_cast<uint8_t>(w >> 24)}, true);
 }
 
-int runtest_chunk(Cable* cable, SkprbState& s, int m, const uint8_t* tdi, uint8_t* tdo,
+int runtest_chunk(SkprbState& s, int m, const uint8_t* tdi, uint8_t* tdo,
                   std::vector<uint8_t>& scratch) {
     if (tdi && !tdo) {
-        skprb_append(cable, s, 'F');
-        skprb_append(cable, s, static_cast<uint8_t>(m));
-        skprb_append(cable, s, static_cast<uint8_t>(m >> 8));
+        s.packets.append({'F', static_cast<uint8_t>(m), static_cast<uint8_t>(m >> 8)});
         scratch.resize(m);
-        for (int i = 0; i < m; ++i) scratch[i] = tdi[i] ? 1 : 0;
-        skprb_append_bytes(cable, s, scratch.data(), m);
-        skprb_append(cable, s, 0x00, true);
-        return cable->alive ? JTAG_OK : JTAG_DISCONNECTED;
+        for (int i = 0; i < m; ++i) scratch[i] = tdi_bit(tdi, nullptr, i);
+        s.packets.append(scratch);
+        return s.packets.append({kCmdEnd}, true);
     }
     const int bytes = (m + 7) / 8;
-    scratch.assign(bytes, 0);
-    for (int i = 0; tdi && i < m; ++i) scratch[i / 8] |= (tdi[i] ? 1 : 0) << (i % 8);
-    skprb_append(cable, s, 'S');
-    skprb_append(cable, s, static_cast<uint8_t>(m & 0xFF));
-    skprb_append(cable, s, tdo ? 0x02 : 0x00);
-    skprb_append_bytes(cable, s, scratch.data(), bytes);
-    if (!tdo) {
-        skprb_append(cable, s, 0x00, true);
-        return cable->alive ? JTAG_OK : JTAG_DISCONNECTED;
-    }
-    const int rc = exchange(cable, s, bytes);
-    if (rc == JTAG_OK) unpack(s.reply.data(), m, tdo);
+    scratch.resize(bytes);
+    pack_bits(tdi, nullptr, 0, m, scratch.data());
+    s.packets.append(
+        {'S', static_cast<uint8_t>(m & 0xFF), static_cast<uint8_t>(tdo ? 0x02 : 0x00)});
+    s.packets.append(scratch);
+    if (!tdo) return s.packets.append({kCmdEnd}, true);
+    const int rc = exchange(s, bytes);
+    if (rc == JTAG_OK) unpack_bits(s.reply.data(), m, tdo);
     return rc;
 }
 
 }  // namespace
+
+SkprbState::SkprbState(Cable& cable)
+    : packets(cable, kSkprbPacketSize, kPacketPrefix, send_packet) {}
 
 extern "C" {
 
@@ -102,44 +95,42 @@ const SkprbCableInfo* skprb_get_cableinfo(void) {
 void* skprb_open(Cable* cable, const char* parameter) {
     if (!cable) return nullptr;
     try {
-        auto record = std::make_unique<SkprbState>();
-        record->parameter = parameter ? parameter : "";
-        record->packet.resize(kSkprbPacketSize);
-        cable->state = record.release();
+        OpeningRecord<SkprbState> s(*cable);
+        s->parameter = parameter ? parameter : "";
+        s->description.reserve(kDescriptionMax);
+        uint16_t vid = 0, pid = 0;
+        char text[100] = {};
+        if (!fx3_open(0, &vid, &pid, text, sizeof text)) return nullptr;
+        if (vid == usb_ids::kMakerVendor && pid == usb_ids::kKb2203Product) {
+            msg_print("KB2203(ノーヴェルArtix-7ボード)を発見しました\n");
+            s->description = "Norvale Artix-7 Board";
+        } else if (vid == usb_ids::kMakerVendor && pid == usb_ids::kKb2204Product) {
+            msg_print("KB2204(ノーヴェルFX3ボード)を発見しました\n");
+            s->description = "Norvale FX-3 Board";
+        } else {
+            fx3_close();
+            return nullptr;
+        }
+        s->opened = true;
+        return s.keep();
     } catch (const std::bad_alloc&) {
         return nullptr;
     }
-    SkprbState& s = *skprb_record(cable);
-    uint16_t vid = 0, pid = 0;
-    char text[100] = {};
-    if (!fx3_open(0, &vid, &pid, text, sizeof text)) return fail_open(cable);
-    if (vid == 0x2129 && pid == 0x0640) {
-        msg_print("KB2203(ノーヴェルArtix-7ボード)を発見しました\n");
-        s.description = "Norvale Artix-7 Board";
-    } else if (vid == 0x2129 && pid == 0x0520) {
-        msg_print("KB2204(ノーヴェルFX3ボード)を発見しました\n");
-        s.description = "Norvale FX-3 Board";
-    } else {
-        fx3_close();
-        return fail_open(cable);
-    }
-    s.opened = true;
-    return &s;
 }
 
 int skprb_init(Cable* cable) {
     SkprbState* s = skprb_record(cable);
     if (!s) return JTAG_NULL;
     s->tap_state = UNKNOWN;
-    skprb_append(cable, *s, 'X', true);
-    const int n = ask(cable, *s, 'V', static_cast<int>(s->reply.size()));
+    s->packets.append({'X'}, true);
+    const int n = skprb_ask(*s, 'V', static_cast<int>(s->reply.size()));
     const std::string version(reinterpret_cast<const char*>(s->reply.data()), n > 0 ? n : 0);
     if (version.find(kFirmwareId) == std::string::npos) {
         msg_print("Hardware error.");
         return JTAG_FAIL;
     }
     msg_print("%s", version.size() > 5 ? version.c_str() + 5 : "");
-    if (ask(cable, *s, 'Q', kStatusMax) < 1) {
+    if (skprb_ask(*s, 'Q', kStatusMax) < 1) {
         msg_print("Hardware error.");
         return JTAG_FAIL;
     }
@@ -158,7 +149,7 @@ int skprb_close(Cable* cable) {
     SkprbState* s = skprb_record(cable);
     if (!s) return JTAG_NULL;
     std::unique_ptr<SkprbState> owned(s);
-    skprb_append(cable, *s, 'E', true);
+    s->packets.append({'E'}, true);
     if (s->opened) fx3_close();
     return JTAG_OK;
 }
@@ -173,12 +164,9 @@ int skprb_tap_goto(Cable* cable, unsigned target, int flush) {
     const int steps = tap_walk(&state, target, tms);
     if (steps <= 0) return steps == 0 ? JTAG_OK : JTAG_FAIL;
     s->tap_state = state;
-    for (int i = 0; i < steps; ++i) {
-        skprb_append(cable, *s, 'M');
-        skprb_append(cable, *s, tms[i] ? 0x33 : 0x32);
-    }
-    skprb_append(cable, *s, 0x00, flush != 0);
-    return cable->alive ? JTAG_OK : JTAG_DISCONNECTED;
+    for (int i = 0; i < steps; ++i)
+        s->packets.append({'M', static_cast<uint8_t>(tms[i] ? 0x33 : 0x32)});
+    return s->packets.append({kCmdEnd}, flush != 0);
 }
 
 int skprb_shift_inout(Cable* cable, int count, const uint8_t* tdi, const uint8_t* tdimask,
@@ -198,28 +186,26 @@ int skprb_shift_inout(Cable* cable, int count, const uint8_t* tdi, const uint8_t
     } catch (const std::bad_alloc&) {
         return JTAG_FAIL;
     }
-    if (tdi && tdimask) {
-        for (int i = 0; i < count; ++i) packed[i / 8] |= ((tdi[i] & tdimask[i]) ? 1 : 0) << (i % 8);
-    }
+    // Without a mask nothing is driven.
+    pack_bits(tdimask ? tdi : nullptr, tdimask, 0, count, packed.data());
     for (int start = 0; start < count; start += kShiftChunk) {
         const int m = std::min(kShiftChunk, count - start);
         const bool last = start + m == count;
-        skprb_append(cable, *s, 'S');
-        skprb_append(cable, *s, static_cast<uint8_t>(m & 0xFF));
-        skprb_append(cable, *s, (last ? 0x01 : 0x00) | (read ? 0x02 : 0x00));
-        skprb_append_bytes(cable, *s, packed.data() + start / 8, (m + 7) / 8);
+        s->packets.append({'S', static_cast<uint8_t>(m & 0xFF),
+                           static_cast<uint8_t>((last ? 0x01 : 0x00) | (read ? 0x02 : 0x00))});
+        s->packets.append(std::span(packed).subspan(start / 8, (m + 7) / 8));
         if (last) s->tap_state = kind == 1 ? EXIT1_IR : EXIT1_DR;
         if (!flush) continue;
         if (!read) {
-            skprb_append(cable, *s, 0x00, true);
+            s->packets.append({kCmdEnd}, true);
             if (capture) std::memset(capture + start, 0, m);
             continue;
         }
-        const int rc = exchange(cable, *s, (m + 7) / 8);
+        const int rc = exchange(*s, (m + 7) / 8);
         if (rc != JTAG_OK) return rc;
-        unpack(s->reply.data(), m, capture + start);
+        unpack_bits(s->reply.data(), m, capture + start);
     }
-    return cable->alive ? JTAG_OK : JTAG_DISCONNECTED;
+    return s->packets.status();
 }
 
 int skprb_runtest(Cable* cable, unsigned state, int64_t usec, int64_t clocks, int, const char*,
@@ -227,7 +213,7 @@ int skprb_runtest(Cable* cable, unsigned state, int64_t usec, int64_t clocks, in
     SkprbState* s = skprb_record(cable);
     if (!s) return JTAG_FAIL;
     if (!cable->alive) return JTAG_DISCONNECTED;
-    if (usec != 0) return runtest_wait(cable, *s, usec);
+    if (usec != 0) return runtest_wait(*s, usec);
     if (clocks < 0) return JTAG_FAIL;
     if (state != UNKNOWN) {
         const int rc = skprb_tap_goto(cable, state, flush);
@@ -237,8 +223,8 @@ int skprb_runtest(Cable* cable, unsigned state, int64_t usec, int64_t clocks, in
     std::vector<uint8_t> scratch;
     for (int64_t done = 0; done < clocks;) {
         const int m = static_cast<int>(std::min(chunk, clocks - done));
-        const int rc = runtest_chunk(cable, *s, m, tdi ? tdi + done : nullptr,
-                                     tdo ? tdo + done : nullptr, scratch);
+        const int rc =
+            runtest_chunk(*s, m, tdi ? tdi + done : nullptr, tdo ? tdo + done : nullptr, scratch);
         if (rc != JTAG_OK) return rc;
         done += m;
     }
@@ -247,48 +233,14 @@ int skprb_runtest(Cable* cable, unsigned state, int64_t usec, int64_t clocks, in
 
 }  // extern "C"
 
-void skprb_append(Cable* cable, SkprbState& s, uint8_t byte, bool flush) {
-    if (s.packet_length == 0) {
-        s.packet[0] = 'T';
-        s.packet[1] = 'K';
-        s.packet_length = 2;
-    }
-    s.packet[s.packet_length++] = byte;
-    if (flush || s.packet_length == kSkprbPacketSize) skprb_send(cable, s);
+int skprb_read(SkprbState& s, int max) {
+    const int n =
+        fx3_read(kInEndpoint, s.reply.data(), std::min(max, static_cast<int>(s.reply.size())));
+    if (n > 0) return n;
+    s.packets.lose();
+    return -1;
 }
 
-void skprb_append_bytes(Cable* cable, SkprbState& s, const uint8_t* data, size_t length) {
-    while (length > 0) {
-        if (s.packet_length == 0 || s.packet_length + 1 == kSkprbPacketSize) {
-            skprb_append(cable, s, *data++);
-            --length;
-            continue;
-        }
-        const size_t n = std::min(length, kSkprbPacketSize - s.packet_length - 1);
-        std::memcpy(s.packet.data() + s.packet_length, data, n);
-        s.packet_length += n;
-        data += n;
-        length -= n;
-    }
-}
-
-bool skprb_send(Cable* cable, SkprbState& s) {
-    const int length = static_cast<int>(s.packet_length);
-    s.packet_length = 0;
-    if (length == 0) return cable->alive != 0;
-    if (!cable->alive) return false;
-    if (fx3_write(2, s.packet.data(), length) != length) {
-        cable->alive = 0;
-        return false;
-    }
-    return true;
-}
-
-int skprb_read(Cable* cable, SkprbState& s, int max) {
-    const int n = fx3_read(0x82, s.reply.data(), std::min(max, static_cast<int>(s.reply.size())));
-    if (n <= 0) {
-        cable->alive = 0;
-        return -1;
-    }
-    return n;
+int skprb_ask(SkprbState& s, uint8_t command, int max) {
+    return s.packets.append({command}, true) == JTAG_OK ? skprb_read(s, max) : -1;
 }

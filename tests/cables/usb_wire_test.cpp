@@ -203,5 +203,70 @@ TEST_F(UsbWire, PinsDrawingAndAliveCheck) {
     }
 }
 
+TEST_F(UsbWire, AnyNonzeroByteIsAOneInTdiAndMaskOnBothDrivers) {
+    const Bytes tdi = {1, 2, 0x80, 0, 1, 0xFF, 0, 1}, mask = {2, 1, 0x01, 1, 0, 0x10, 0, 0x40};
+    const uint8_t driven = 0xA7;  // bits 0, 1, 2, 5 and 7
+    const struct {
+        const char* driver;
+        const char* sim;
+        Bytes sent;
+    } cases[] = {{"skprb", "kb2203", tk(cmd({'S', 8, 0x01}, {driven}))},
+                 {"kprbemb", "keenprobe", cmd({0x08, 8, 0x01}, {driven})}};
+    for (const auto& c : cases) {
+        ASSERT_TRUE(in_shift_dr(c.driver, c.sim));
+        EXPECT_EQ(cable_shift_inout(cable_.get(), 8, tdi.data(), mask.data(), nullptr, nullptr,
+                                    nullptr, 2, 1, "", 1),
+                  1);
+        EXPECT_EQ(log_.writes(), Writes{c.sent}) << c.driver;
+    }
+}
+
+TEST_F(UsbWire, UserPinsFollowOneRuleOnBothDrivers) {
+    // Applied in order from the register at open, 0x33; `sends` is the register the pin command
+    // carries, -1 for nothing on the wire.
+    const struct {
+        const char* name;
+        int state;
+        int sends;
+    } cases[] = {
+        {"TCK", 1, -1}, {"vcc", 0, -1},  {"P1", 5, -1},   {"P3 ", 1, -1},  {"P", 1, -1},
+        {"", 1, -1},    {"P2", 1, 0x77}, {"p2", 0, 0x73}, {"P0", 9, 0x63}, {"p3", 3, 0xEB},
+    };
+    for (const char* driver : {"skprb", "kprbemb"}) {
+        SCOPED_TRACE(driver);
+        ASSERT_TRUE(open(driver, driver[0] == 's' ? "kb2203" : "keenprobe"));
+        const Bytes head = driver[0] == 's' ? Bytes{'T', 'K'} : Bytes{};
+        for (const auto& c : cases) {
+            log_.transfers.clear();
+            CablePin request;
+            std::strcpy(request.name, c.name);
+            request.state = c.state;
+            EXPECT_EQ(option(CABLE_OPT_PIN_DRIVE, &request), 1) << c.name;
+            const Writes sent =
+                c.sends < 0 ? Writes{} : Writes{concat({head, {0x03, uint8_t(c.sends)}})};
+            EXPECT_EQ(log_.writes(), sent) << c.name << " state " << c.state;
+        }
+        // A name filling all 20 bytes, unterminated, names no pin.
+        CablePin unterminated;
+        std::memset(unterminated.name, 'P', sizeof unterminated.name);
+        unterminated.state = 1;
+        log_.transfers.clear();
+        EXPECT_EQ(option(CABLE_OPT_PIN_DRIVE, &unterminated), 1);
+        EXPECT_TRUE(log_.transfers.empty());
+        const std::pair<int, int> states[] = {{7, 5}, {8, 1}, {9, 0}, {10, 1}};  // P0 released
+        for (const auto& [index, state] : states) {
+            CablePin pin;
+            EXPECT_EQ(option(CABLE_OPT_PIN_INFO, &index, &pin), 1);
+            EXPECT_EQ(pin.state, state) << pin.name;
+        }
+        sim::virtual_board()->unplug();
+        CablePin p1;
+        std::strcpy(p1.name, "P1");
+        p1.state = 0;
+        EXPECT_EQ(option(CABLE_OPT_PIN_DRIVE, &p1), JTAG_DISCONNECTED);
+        EXPECT_EQ(cable_alive(cable_.get()), 0);
+    }
+}
+
 }  // namespace
 }  // namespace vireo::test

@@ -1,0 +1,157 @@
+#include "cables/usb_libusb.h"
+
+#include <libusb.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstdint>
+
+namespace usb {
+
+namespace {
+
+constexpr int kInterface = 0;
+// Request type of a vendor request from host to device: OUT, vendor, to the device.
+constexpr uint8_t kVendorToDevice = 0x40;
+
+struct DeviceListRelease {
+    void operator()(libusb_device** list) const { libusb_free_device_list(list, 1); }
+};
+
+// Opens the index-th matching device of the context; its descriptor into *desc.
+libusb_device_handle* open_nth(libusb_context* context, IdMatch match, int index,
+                               libusb_device_descriptor* desc) {
+    libusb_device** raw = nullptr;
+    const ssize_t count = libusb_get_device_list(context, &raw);
+    if (count < 0) return nullptr;
+    const std::unique_ptr<libusb_device*, DeviceListRelease> list(raw);
+    for (ssize_t i = 0; i < count; ++i) {
+        if (libusb_get_device_descriptor(raw[i], desc) != 0 ||
+            !match(desc->idVendor, desc->idProduct) || index-- > 0)
+            continue;
+        libusb_device_handle* handle = nullptr;
+        return libusb_open(raw[i], &handle) == 0 ? handle : nullptr;
+    }
+    return nullptr;
+}
+
+Transfer bulk(libusb_device_handle* handle, uint8_t endpoint, uint8_t* data, size_t size,
+              unsigned timeout_ms) {
+    if (size > INT_MAX) return {LIBUSB_ERROR_INVALID_PARAM, 0};
+    Transfer t;
+    t.rc =
+        libusb_bulk_transfer(handle, endpoint, data, static_cast<int>(size), &t.moved, timeout_ms);
+    return t;
+}
+
+// A kernel driver detached from the interface while we hold it; given back when this goes.
+class DetachedDriver {
+  public:
+    explicit DetachedDriver(libusb_device_handle* handle) : handle_(handle) {}
+    ~DetachedDriver() {
+        if (detached_) libusb_attach_kernel_driver(handle_, kInterface);
+    }
+    DetachedDriver(const DetachedDriver&) = delete;
+    DetachedDriver& operator=(const DetachedDriver&) = delete;
+    // Detaches the driver bound to the interface, if any. Platforms without kernel drivers
+    // to detach report that as not supported, which is no failure.
+    bool detach() {
+        const int active = libusb_kernel_driver_active(handle_, kInterface);
+        if (active == LIBUSB_ERROR_NOT_SUPPORTED || active == 0) return true;
+        detached_ = active == 1 && libusb_detach_kernel_driver(handle_, kInterface) == 0;
+        return detached_;
+    }
+
+  private:
+    libusb_device_handle* handle_;
+    bool detached_ = false;
+};
+
+}  // namespace
+
+// The claimed interface: released, then its kernel driver given back, when this goes.
+class Device::Claim {
+  public:
+    explicit Claim(libusb_device_handle* handle) : handle_(handle), driver_(handle) {}
+    ~Claim() {
+        if (claimed_) libusb_release_interface(handle_, kInterface);
+    }
+    Claim(const Claim&) = delete;
+    Claim& operator=(const Claim&) = delete;
+    bool take() {
+        claimed_ = driver_.detach() && libusb_claim_interface(handle_, kInterface) == 0;
+        return claimed_;
+    }
+
+  private:
+    libusb_device_handle* handle_;
+    DetachedDriver driver_;
+    bool claimed_ = false;
+};
+
+const char* Transfer::error_name() const {
+    return libusb_error_name(rc);
+}
+
+void Device::ContextRelease::operator()(libusb_context* context) const {
+    libusb_exit(context);
+}
+void Device::HandleClose::operator()(libusb_device_handle* handle) const {
+    libusb_close(handle);
+}
+
+std::unique_ptr<Device> Device::open(IdMatch match, int index) {
+    if (!match || index < 0) return nullptr;
+    auto device = std::make_unique<Device>(Key{});
+    libusb_context* context = nullptr;
+    if (libusb_init(&context) != 0) return nullptr;
+    device->context_.reset(context);
+    libusb_device_descriptor desc{};
+    device->handle_.reset(open_nth(context, match, index, &desc));
+    if (!device->handle_) return nullptr;
+    device->claim_ = std::make_unique<Claim>(device->handle_.get());
+    if (!device->claim_->take()) return nullptr;
+    device->vid_ = desc.idVendor;
+    device->pid_ = desc.idProduct;
+    device->product_string_ = desc.iProduct;
+    return device;
+}
+
+Device::Device(Key) {}
+Device::~Device() = default;
+
+std::string Device::product_text() {
+    unsigned char text[128] = {};
+    if (!product_string_ || libusb_get_string_descriptor_ascii(handle_.get(), product_string_, text,
+                                                               sizeof text - 1) <= 0)
+        return "";
+    return reinterpret_cast<const char*>(text);
+}
+
+int Device::string_descriptor(uint8_t index, uint16_t language, std::span<uint8_t> data) {
+    const int size = static_cast<int>(std::min<size_t>(data.size(), 255));
+    return libusb_get_string_descriptor(handle_.get(), index, language, data.data(), size);
+}
+
+Transfer Device::bulk_out(uint8_t endpoint, std::span<const uint8_t> data, unsigned timeout_ms) {
+    if (endpoint & LIBUSB_ENDPOINT_IN) return {LIBUSB_ERROR_INVALID_PARAM, 0};
+    // libusb takes one buffer type for both directions; it only reads an OUT transfer's.
+    return bulk(handle_.get(), endpoint, const_cast<uint8_t*>(data.data()), data.size(),
+                timeout_ms);
+}
+
+Transfer Device::bulk_in(uint8_t endpoint, std::span<uint8_t> data, unsigned timeout_ms) {
+    if (!(endpoint & LIBUSB_ENDPOINT_IN)) return {LIBUSB_ERROR_INVALID_PARAM, 0};
+    return bulk(handle_.get(), endpoint, data.data(), data.size(), timeout_ms);
+}
+
+Transfer Device::vendor_out(uint8_t request, uint16_t value, uint16_t index,
+                            std::span<const uint8_t> data, unsigned timeout_ms) {
+    if (data.size() > UINT16_MAX) return {LIBUSB_ERROR_INVALID_PARAM, 0};
+    const int rc = libusb_control_transfer(handle_.get(), kVendorToDevice, request, value, index,
+                                           const_cast<uint8_t*>(data.data()),
+                                           static_cast<uint16_t>(data.size()), timeout_ms);
+    return rc < 0 ? Transfer{rc, 0} : Transfer{0, rc};
+}
+
+}  // namespace usb

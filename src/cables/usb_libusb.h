@@ -1,0 +1,78 @@
+// libusb-1.0 for the USB back-ends: opens the n-th device whose ids match with its interface 0
+// claimed (a kernel driver bound to it is detached and given back on close), and moves bulk and
+// control transfers, each bounded by a time-out, with failures named as libusb names them.
+// Everything a Device opened is released, in reverse order, when it goes.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+
+struct libusb_context;
+struct libusb_device_handle;
+
+namespace usb {
+
+// The ids a back-end takes.
+using IdMatch = bool (*)(uint16_t vid, uint16_t pid);
+
+// What one transfer did: rc is 0 or a negative libusb error code; moved counts the bytes that
+// moved, which may be some even when the transfer timed out.
+struct Transfer {
+    int rc = 0;
+    int moved = 0;
+    bool ok() const { return rc == 0; }
+    // "LIBUSB_ERROR_TIMEOUT" and the like; "LIBUSB_SUCCESS" when ok.
+    const char* error_name() const;
+};
+
+class Device {
+    struct Key {
+        explicit Key() = default;
+    };
+
+  public:
+    // The index-th device (counted from 0, in the order the bus lists them) whose ids match, opened
+    // and with interface 0 claimed. Null when there is no such device or it cannot be opened.
+    static std::unique_ptr<Device> open(IdMatch match, int index);
+
+    explicit Device(Key);  // only open() makes one
+    ~Device();
+    Device(const Device&) = delete;
+    Device& operator=(const Device&) = delete;
+
+    uint16_t vendor() const { return vid_; }
+    uint16_t product() const { return pid_; }
+    // The product string in ASCII; empty when the device has none or does not answer.
+    std::string product_text();
+    // String descriptor `index` in `language`, raw (length byte, type byte, UTF-16LE) into data,
+    // at most 255 bytes: the byte count, or a negative libusb error code.
+    int string_descriptor(uint8_t index, uint16_t language, std::span<uint8_t> data);
+
+    // Bulk transfers on an OUT or an IN endpoint; the wrong direction fails as an invalid
+    // parameter without reaching the device.
+    Transfer bulk_out(uint8_t endpoint, std::span<const uint8_t> data, unsigned timeout_ms);
+    Transfer bulk_in(uint8_t endpoint, std::span<uint8_t> data, unsigned timeout_ms);
+    // A vendor request from host to device, with data (up to 65535 bytes) or without.
+    Transfer vendor_out(uint8_t request, uint16_t value, uint16_t index,
+                        std::span<const uint8_t> data, unsigned timeout_ms);
+
+  private:
+    struct ContextRelease {
+        void operator()(libusb_context* context) const;
+    };
+    struct HandleClose {
+        void operator()(libusb_device_handle* handle) const;
+    };
+    class Claim;
+
+    // Released in reverse order: the interface, the handle, the context.
+    std::unique_ptr<libusb_context, ContextRelease> context_;
+    std::unique_ptr<libusb_device_handle, HandleClose> handle_;
+    std::unique_ptr<Claim> claim_;
+    uint16_t vid_ = 0, pid_ = 0;
+    uint8_t product_string_ = 0;
+};
+
+}  // namespace usb
