@@ -1,5 +1,4 @@
-// The design file as a file: its time stamp, the wait for a rewrite that has finished, and the
-// name rule for .bit files.
+// The design file's time stamp and the wait for a rewrite that has finished.
 #include "app/file_watch.h"
 
 #include <gtest/gtest.h>
@@ -11,8 +10,6 @@
 #include <iterator>
 #include <string>
 #include <thread>
-
-#include "app/design_file.h"
 
 namespace vireo::app {
 namespace {
@@ -86,16 +83,6 @@ TEST(FileUpdateWatch, SlowWriterIsWaitedFor) {
     EXPECT_TRUE(ready);
     EXPECT_EQ(read, expected) << "the wait ended before the writer did";
     fs::remove(file);
-}
-
-TEST(DesignFile, TheExtensionIsTheFileNames) {
-    EXPECT_TRUE(has_bit_extension("top.bit"));
-    EXPECT_TRUE(has_bit_extension("v1.2/TOP.BIT"));
-    EXPECT_FALSE(has_bit_extension("v1.2/top"));
-    EXPECT_FALSE(has_bit_extension("top.bit.gz"));
-    EXPECT_FALSE(has_bit_extension("top.bit/"));
-    EXPECT_FALSE(has_bit_extension(""));
-    EXPECT_FALSE(check_design_file("").ok);
 }
 
 }  // namespace

@@ -43,12 +43,6 @@ class ProgramTest : public AppTest {
         fs::remove_all(dir_);
         AppTest::TearDown();
     }
-    // The good image with one bit of its frame data flipped, as a disk error would.
-    std::string flipped_bit() {
-        std::vector<char> bytes = read_bytes(kGood);
-        bytes[bytes.size() * 2 / 3] ^= 0x10;
-        return save("flipped.bit", bytes);
-    }
     std::string save(const std::string& name, const std::vector<char>& bytes) {
         write_bytes(dir_ / name, bytes);
         return (dir_ / name).string();
@@ -115,30 +109,6 @@ TEST_F(ProgramTest, RefusedFilesLeaveTheRunningDesignConfigured) {
     EXPECT_EQ(session.program_fpga((dir_ / "v1.2" / "top.bit").string()), JTAG_OK) << ui_.joined();
 }
 
-TEST_F(ProgramTest, ImagesTheFpgaRejectsAreFailures) {
-    use("kb2203");
-    std::vector<char> truncated = read_bytes(kGood);
-    truncated.resize(truncated.size() * 2 / 3);
-    const struct {
-        std::string file;
-        int status;
-    } cases[] = {
-        {flipped_bit(), JTAG_PROGRAMMING},
-        {"examples/example_xc7s50.bit", JTAG_PROGRAMMING},  // another part's image: ID error
-        {save("truncated.bit", truncated), JTAG_FILE_OPEN},
-    };
-    for (const auto& c : cases) {
-        ui_.log.clear();
-        Session session(ui_, paths_);
-        EXPECT_EQ(session.program_fpga(c.file), c.status) << c.file << "\n" << ui_.joined();
-        EXPECT_FALSE(fpga()->engine().done()) << c.file;
-        EXPECT_EQ(ui_.results.back(), "Program Failed!!") << c.file;
-        EXPECT_FALSE(ui_.logged("を書き込みました")) << c.file;
-        EXPECT_TRUE(ui_.logged("FPGAへの書き込みは失敗しました")) << c.file;
-        EXPECT_TRUE(ui_.logged("Reason:")) << "the status report follows a failure";
-    }
-}
-
 TEST_F(ProgramTest, CancelReportsWhatTheFpgaDid) {
     use("kb2203");
     Session session(ui_, paths_);
@@ -195,35 +165,31 @@ TEST_F(ProgramTest, StatusExplainsTheConfigurationWithoutChangingIt) {
     EXPECT_TRUE(fpga()->engine().done()) << "reading the status left the design running";
     EXPECT_TRUE(fpga()->engine().isc_done());
 
-    session.program_fpga(flipped_bit());
+    std::vector<char> flipped = read_bytes(kGood);
+    flipped[flipped.size() * 2 / 3] ^= 0x10;  // in the frame data, as a disk error would
+    session.program_fpga(save("flipped.bit", flipped));
     ui_.log.clear();
     ASSERT_EQ(session.config_status(), JTAG_OK);
     EXPECT_TRUE(ui_.logged("FPGA is not configured (DONE low): CRC error")) << ui_.joined();
 }
 
-TEST_F(ProgramTest, SpartanSixStatusAndTheHostileDesignName) {
-    use("kb2201");
-    Session session(ui_, paths_);
-    // A design name that would retitle the terminal if printed raw, with a lone C1 byte, C1 as
-    // UTF-8 and a byte that is never UTF-8 around a Japanese name that must stay.
-    std::vector<char> bytes = read_bytes("examples/example_xc6slx16.bit");
+// The .bit header's texts reach the log and the terminal: a design name that would retitle the
+// terminal if printed raw, a lone C1 byte, C1 as UTF-8 and a byte that is never UTF-8 around a
+// Japanese name that must stay.
+TEST_F(ProgramTest, HostileDesignNameIsShownHarmless) {
+    use("kb2203");
+    std::vector<char> bytes = read_bytes(kGood);
     const std::string hostile = "\x1b]0;\x07\x9b設計\xc2\x9b\xff";
     const std::string original = "vireo_synthetic";
     ASSERT_EQ(hostile.size(), original.size());
     auto at = std::search(bytes.begin(), bytes.end(), original.begin(), original.end());
     ASSERT_NE(at, bytes.end());
     std::copy(hostile.begin(), hostile.end(), at);
+    Session session(ui_, paths_);
     ASSERT_EQ(session.program_fpga(save("hostile.bit", bytes)), JTAG_OK) << ui_.joined();
-    bool described = false;
-    for (const std::string& status : ui_.statuses) {
-        described = described || status.starts_with("Design name:?]0;??設計???_example;");
-    }
-    EXPECT_TRUE(described) << ui_.statuses.front();
-
-    ui_.log.clear();
-    ASSERT_EQ(session.config_status(), JTAG_OK);
-    EXPECT_TRUE(ui_.logged("Family: Spartan-6")) << ui_.joined();
-    EXPECT_TRUE(ui_.logged("FPGA is configured (DONE high)")) << ui_.joined();
+    EXPECT_TRUE(std::ranges::any_of(ui_.statuses, [](const std::string& s) {
+        return s.starts_with("Design name:?]0;??設計???_example;");
+    })) << testing::PrintToString(ui_.statuses);
 }
 
 }  // namespace
