@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "devalg/builtin_modules.h"
 #include "jtag/msg.h"
 
 namespace vireo::app {
@@ -103,6 +104,7 @@ void install_host(AppUi* ui, const AppPaths& paths) {
     set_progress_callback(progress_sink);
     set_status_callback(status_sink);
     set_query_callback(query_sink);
+    devalg_register_builtin_modules();
 }
 
 }  // namespace vireo::app

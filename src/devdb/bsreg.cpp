@@ -9,7 +9,7 @@
 #include <string>
 
 #include "jtag/msg.h"
-#include "jtag/part.h"
+#include "devdb/part.h"
 
 namespace {
 

@@ -5,9 +5,8 @@
 
 #include <memory>
 #include <new>
+#include <vector>
 
-#include "devalg/series7.h"
-#include "devalg/spartan6.h"
 #include "jtag/chain.h"
 #include "jtag/msg.h"
 #include "jtag/opflag.h"
@@ -42,15 +41,22 @@ constexpr FamilyRule kFamilyRules[] = {
     {0x0FFF0FFF, 0x010000DD, 20},
 };
 
+struct FamilyTable {
+    int type;
+    const DevAlgEntry* table;
+};
+
+// Module tables by family type; the application registers the built-in ones at start-up.
+std::vector<FamilyTable>& family_tables() {
+    static std::vector<FamilyTable> tables;
+    return tables;
+}
+
 const DevAlgEntry* family_table(int type) {
-    switch (type) {
-        case DEVALG_SPARTAN6:
-            return spartan6_entries();
-        case DEVALG_SERIES7:
-            return series7_entries();
-        default:
-            return nullptr;
+    for (const FamilyTable& family : family_tables()) {
+        if (family.type == type) return family.table;
     }
+    return nullptr;
 }
 
 void unload(DevAlgModule* binding) {
@@ -73,6 +79,16 @@ bool needs_own_signature(uint32_t code) {
 }
 
 }  // namespace
+
+void devalg_register_family(int type, const DevAlgEntry* table) {
+    for (FamilyTable& family : family_tables()) {
+        if (family.type == type) {
+            family.table = table;
+            return;
+        }
+    }
+    family_tables().push_back({type, table});
+}
 
 int devalg_family(uint32_t idcode) {
     for (const FamilyRule& rule : kFamilyRules) {

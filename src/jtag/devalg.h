@@ -62,6 +62,9 @@ struct DevAlgModule {
     Devopt* devopt = nullptr;
 };
 
+// Makes a module table the one of a family type (replacing an earlier one). The core knows no
+// module of its own: the application registers the built-in families at start-up.
+void devalg_register_family(int type, const DevAlgEntry* table);
 // Family type of an IDCODE by the rule table, 0 when no rule matches.
 int devalg_family(uint32_t idcode);
 // Binds the module of the device at index by its IDCODE; null (silently) when no rule matches.

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "devdb/bsreg.h"
-#include "jtag/part.h"
+#include "devdb/part.h"
 
 struct Chain;
 struct Device;

@@ -29,6 +29,10 @@ enum JtagStatus : int {
     JTAG_UNKNOWN_ERROR = 25,
 };
 
+// Report text of a status, a format whose %s takes the report prefix; null for success and for
+// codes without a text of their own.
+const char* jtag_status_text(int status);
+
 // Prints the report of every device whose stored status is not success; returns the stored
 // status of the last device (1 when no device has one, 2 for no chain).
 int chain_report_errors(Chain* chain);

@@ -10,6 +10,7 @@
 #include <functional>
 #include <tuple>
 
+#include "devalg/builtin_modules.h"
 #include "jtag/chain_fixture.h"
 #include "jtag/devalg.h"
 #include "jtag/status.h"
@@ -29,6 +30,7 @@ class DevalgTest : public ChainTest {
   protected:
     void SetUp() override {
         ChainTest::SetUp();
+        devalg_register_builtin_modules();
         set_progress_callback([](int current, int total, const char* text) {
             g_progress.emplace_back(current, total, text);
             if (g_on_progress) g_on_progress(current);

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "jtag/msg.h"
-#include "jtag/part.h"
+#include "devdb/part.h"
 #include "support/printed.h"
 
 namespace {
