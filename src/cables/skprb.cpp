@@ -220,7 +220,12 @@ int skprb_runtest(Cable* cable, unsigned state, int64_t usec, int64_t clocks, in
         if (rc != JTAG_OK) return rc;
     }
     const int64_t chunk = s->superspeed ? 1000 : 480;
-    std::vector<uint8_t> scratch;
+    std::vector<uint8_t> scratch;  // one chunk's TDI: taken whole now, so no chunk allocates
+    try {
+        scratch.reserve(chunk);
+    } catch (const std::bad_alloc&) {
+        return JTAG_FAIL;
+    }
     for (int64_t done = 0; done < clocks;) {
         const int m = static_cast<int>(std::min(chunk, clocks - done));
         const int rc =
