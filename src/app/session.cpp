@@ -11,6 +11,7 @@
 #include "app/host.h"
 #include "cables/cable.h"
 #include "cables/fx3.h"
+#include "cables/usb_ids.h"
 #include "devalg/config_status.h"
 #include "devdb/bsreg.h"
 #include "jtag/chain.h"
@@ -30,10 +31,6 @@ constexpr uint32_t kShutdownEntry = 3;
 constexpr uint32_t kCancelEntry = 0xF;
 constexpr uint32_t kIscDisable = 0x16;
 constexpr int64_t kIscDisableClocks = 24;
-
-bool is_boot_loader(uint16_t vid, uint16_t pid) {
-    return vid == 0x04B4 && pid >= 0x00F0 && pid <= 0x00F3;
-}
 
 uint32_t captured_word(BsReg* reg, int offset) {
     uint32_t value = 0;
@@ -137,7 +134,7 @@ ConnectResult Session::open_and_check(bool list_chain) {
 
     uint16_t vid = 0, pid = 0;
     char text[256] = {};
-    if (fx3_open(0, &vid, &pid, text, sizeof text) && is_boot_loader(vid, pid)) {
+    if (fx3_open(0, &vid, &pid, text, sizeof text) && is_fx3_boot_loader(vid, pid)) {
         if (!ui_.ask_yes_no(
                 "ファームウェア書き込みの確認",
                 "Cypress EZ-USB FX3が検出されました。\nファームウェアを書き換えますか？")) {
