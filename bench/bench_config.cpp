@@ -34,8 +34,8 @@ void BM_FullImage(benchmark::State& state, const char* name) {
         if (!engine.done()) state.SkipWithError("image did not configure");
     }
     const double bits = static_cast<double>(wire.size()) * 8;
-    state.counters["Mbit/s"] = benchmark::Counter(bits * static_cast<double>(state.iterations()) / 1e6,
-                                                  benchmark::Counter::kIsRate);
+    state.counters["Mbit/s"] = benchmark::Counter(
+        bits * static_cast<double>(state.iterations()) / 1e6, benchmark::Counter::kIsRate);
 }
 
 BENCHMARK_CAPTURE(BM_FullImage, XC7A100T, "XC7A100T")->Unit(benchmark::kMillisecond);

@@ -1,7 +1,6 @@
 // Programming an XC7A100T with a full-size image on the virtual FX3 board (kb2203), the way the
 // command line does it: connect, Shutdown, Write, status read-back, disconnect.
 #include <benchmark/benchmark.h>
-
 #include <unistd.h>
 
 #include <filesystem>
@@ -17,7 +16,7 @@
 namespace {
 
 class NullUi : public vireo::app::AppUi {
-public:
+  public:
     void append_log(const std::string&) override {}
     void show_progress(int, int) override {}
     void show_status(const std::string&) override {}
@@ -32,10 +31,12 @@ public:
 void BM_ProgramXc7a100t(benchmark::State& state) {
     namespace fs = std::filesystem;
     const auto* part = vireo::sim::find_xilinx_part("XC7A100T");
-    const fs::path file = fs::temp_directory_path() / ("bench_" + std::to_string(getpid()) + ".bit");
+    const fs::path file =
+        fs::temp_directory_path() / ("bench_" + std::to_string(getpid()) + ".bit");
     const auto bytes = vireo::sim::make_bit_file(*part, {}, "2026/12/07", "12:00:00");
     std::ofstream(file, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
 
     NullUi ui;
     // The database lives in the runnable layout beside the executables of the build.

@@ -60,8 +60,9 @@ void BM_ChainCfgIn(benchmark::State& state, const char* preset) {
         if (!fpga.engine().done()) state.SkipWithError("image did not configure");
         state.ResumeTiming();
     }
-    state.counters["Mbit/s"] = benchmark::Counter(static_cast<double>(nbits) * static_cast<double>(state.iterations()) / 1e6,
-                                                  benchmark::Counter::kIsRate);
+    state.counters["Mbit/s"] = benchmark::Counter(
+        static_cast<double>(nbits) * static_cast<double>(state.iterations()) / 1e6,
+        benchmark::Counter::kIsRate);
     state.counters["model_s"] = static_cast<double>(model_ns) / 1e9;
 }
 
@@ -78,8 +79,9 @@ void BM_BypassStages(benchmark::State& state) {
         chain.shift(tdi.data(), tdo.data(), nbits, false);
         benchmark::DoNotOptimize(tdo.data());
     }
-    state.counters["Mbit/s"] = benchmark::Counter(static_cast<double>(nbits) * static_cast<double>(state.iterations()) / 1e6,
-                                                  benchmark::Counter::kIsRate);
+    state.counters["Mbit/s"] = benchmark::Counter(
+        static_cast<double>(nbits) * static_cast<double>(state.iterations()) / 1e6,
+        benchmark::Counter::kIsRate);
 }
 
 BENCHMARK(BM_BypassStages)->Arg(1)->Arg(4)->Unit(benchmark::kMillisecond);

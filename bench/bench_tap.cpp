@@ -18,8 +18,8 @@ void BM_TapWalkAllPairs(benchmark::State& state) {
         benchmark::DoNotOptimize(tms);
     }
     state.SetItemsProcessed(state.iterations() * 21 * 16);
-    state.counters["tms_clocks"] = benchmark::Counter(static_cast<double>(clocks),
-                                                      benchmark::Counter::kIsRate);
+    state.counters["tms_clocks"] =
+        benchmark::Counter(static_cast<double>(clocks), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_TapWalkAllPairs);
 

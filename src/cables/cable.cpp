@@ -29,7 +29,9 @@ const CableDriver* find_driver(const char* name) {
     return nullptr;
 }
 
-const char* or_empty(const char* text) { return text ? text : ""; }
+const char* or_empty(const char* text) {
+    return text ? text : "";
+}
 
 }  // namespace
 
@@ -80,8 +82,8 @@ int cable_shift_inout(Cable* cable, int count, const uint8_t* tdi, const uint8_t
                       const uint8_t* tdo, const uint8_t* tdomask, uint8_t* capture, int kind,
                       int nocap, const char* label, int flush) {
     if (!cable || !cable->driver.shift_inout) return JTAG_NULL;
-    return cable->driver.shift_inout(cable, count, tdi, tdimask, tdo, tdomask, capture, kind,
-                                     nocap, 0, label, flush);
+    return cable->driver.shift_inout(cable, count, tdi, tdimask, tdo, tdomask, capture, kind, nocap,
+                                     0, label, flush);
 }
 
 int cable_runtest(Cable* cable, unsigned state, int64_t usec, int64_t clocks, const char* label,
@@ -90,18 +92,30 @@ int cable_runtest(Cable* cable, unsigned state, int64_t usec, int64_t clocks, co
     return cable->driver.runtest(cable, state, usec, clocks, 0, label, flush, tdi, tdo);
 }
 
-const char* cable_location(const Cable* cable) { return cable ? cable->location.c_str() : ""; }
+const char* cable_location(const Cable* cable) {
+    return cable ? cable->location.c_str() : "";
+}
 void cable_set_location(Cable* cable, const char* location) {
     if (cable) cable->location = or_empty(location);
 }
-const char* cable_name(const Cable* cable) { return cable ? cable->name.c_str() : ""; }
-const char* cable_param(const Cable* cable) { return cable ? cable->param.c_str() : ""; }
-int cable_flags(const Cable* cable) { return cable ? cable->flags : 0; }
+const char* cable_name(const Cable* cable) {
+    return cable ? cable->name.c_str() : "";
+}
+const char* cable_param(const Cable* cable) {
+    return cable ? cable->param.c_str() : "";
+}
+int cable_flags(const Cable* cable) {
+    return cable ? cable->flags : 0;
+}
 void cable_set_flags(Cable* cable, int flags) {
     if (cable) cable->flags = flags;
 }
-void* cable_pins(const Cable* cable) { return cable ? cable->pins : nullptr; }
+void* cable_pins(const Cable* cable) {
+    return cable ? cable->pins : nullptr;
+}
 void cable_set_pins(Cable* cable, void* pins) {
     if (cable) cable->pins = pins;
 }
-int cable_alive(const Cable* cable) { return cable ? cable->alive : 0; }
+int cable_alive(const Cable* cable) {
+    return cable ? cable->alive : 0;
+}

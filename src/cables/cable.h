@@ -47,7 +47,7 @@ struct Cable {
     CableDriver driver;
     void* state = nullptr;  // the driver's private record
     int flags = 0;
-    void* pins = nullptr;   // pin model of the connector; no driver fills it yet
+    void* pins = nullptr;  // pin model of the connector; no driver fills it yet
     int alive = 1;
     void* library = nullptr;
     void (*on_destroy)(Cable*) = nullptr;

@@ -23,7 +23,9 @@ struct FileCloser {
 };
 using File = std::unique_ptr<FILE, FileCloser>;
 
-const char* or_empty(const char* text) { return text ? text : ""; }
+const char* or_empty(const char* text) {
+    return text ? text : "";
+}
 
 bool iequals(std::string_view a, const char* b) {
     if (!b) return false;
@@ -93,7 +95,8 @@ bool header_ok(FILE* f) {
     uint32_t version = 0;
     if (!read_u32(f, version)) return false;
     if (version != kBixVersion) {
-        msg_print("Error:デバイスデータベースのバージョンが異なるため登録済みデバイスが利用できません。");
+        msg_print(
+            "Error:デバイスデータベースのバージョンが異なるため登録済みデバイスが利用できません。");
         return false;
     }
     return true;
@@ -180,7 +183,7 @@ std::vector<uint8_t> read_whole_file(FILE* f) {
 
 // Reads fields of one bb record; every read fails instead of going past `end`.
 class RecordReader {
-public:
+  public:
     RecordReader(const uint8_t* data, size_t pos, size_t end) : data_(data), pos_(pos), end_(end) {}
 
     size_t remaining() const { return end_ - pos_; }
@@ -230,7 +233,7 @@ public:
         return u32(n) && n <= remaining() / min_item_size;
     }
 
-private:
+  private:
     const uint8_t* data_;
     size_t pos_;
     size_t end_;
@@ -277,8 +280,8 @@ bool read_cells(RecordReader& in, DeviceDescription& d) {
 bool read_body(RecordReader& in, DeviceDescription& d, uint8_t* buffer20) {
     uint8_t opaque[kBbOpaqueSize];
     if (!in.bytes(opaque, sizeof opaque) || !in.text(d.name) || !in.skip(24) ||
-        !in.text(d.package) || !in.u32(d.idcode) || !in.u32(d.idcode_mask) ||
-        !in.u32(d.usercode) || !in.u8(d.ir_length) || !in.skip(3) || !in.text(d.ir_capture))
+        !in.text(d.package) || !in.u32(d.idcode) || !in.u32(d.idcode_mask) || !in.u32(d.usercode) ||
+        !in.u8(d.ir_length) || !in.skip(3) || !in.text(d.ir_capture))
         return false;
     if (!read_instructions(in, d) || !read_pins(in, d) || !read_cells(in, d)) return false;
     if (buffer20) std::memcpy(buffer20, opaque, sizeof opaque);
@@ -298,9 +301,13 @@ DeviceDatabase* bix_database() {
     return instance;
 }
 
-DeviceDatabase* bix_database_new() { return std::make_unique<DeviceDatabase>().release(); }
+DeviceDatabase* bix_database_new() {
+    return std::make_unique<DeviceDatabase>().release();
+}
 
-void bix_database_free(DeviceDatabase* db) { std::unique_ptr<DeviceDatabase> owned(db); }
+void bix_database_free(DeviceDatabase* db) {
+    std::unique_ptr<DeviceDatabase> owned(db);
+}
 
 int bix_load(DeviceDatabase* db, const char* path) {
     if (!db || !path) return 0;
@@ -352,9 +359,8 @@ DbFamily* bix_add_family(DbManufacturer* manufacturer, const char* name) {
 DeviceList* bix_find_idcode(DeviceDatabase* db, uint32_t idcode, uint32_t query_mask,
                             DeviceList* list) {
     const bool all = idcode == 0 && query_mask == 0;
-    return db_find(db, list, [&](const DbEntry& e) {
-        return all || idcode_matches(e, idcode, query_mask);
-    });
+    return db_find(db, list,
+                   [&](const DbEntry& e) { return all || idcode_matches(e, idcode, query_mask); });
 }
 
 DeviceList* bix_find_name(DeviceDatabase* db, const char* name, DeviceList* list) {
@@ -365,8 +371,8 @@ DeviceList* bix_find_key(DeviceDatabase* db, const char* key, DeviceList* list) 
     return db_find(db, list, [&](const DbEntry& e) { return iequals(e.key, key); });
 }
 
-DeviceList* bix_mfr_find_idcode(DbManufacturer* manufacturer, uint32_t idcode,
-                                uint32_t query_mask, DeviceList* list) {
+DeviceList* bix_mfr_find_idcode(DbManufacturer* manufacturer, uint32_t idcode, uint32_t query_mask,
+                                DeviceList* list) {
     return mfr_find(manufacturer, list,
                     [&](const DbEntry& e) { return idcode_matches(e, idcode, query_mask); });
 }
@@ -396,8 +402,7 @@ DeviceDescription* bix_read_device(DeviceDatabase* db, const char* key, uint8_t*
             return nullptr;
         }
     }
-    return bix_parse_description(data.data(), data.size(), entry->offset, entry->length,
-                                 buffer20);
+    return bix_parse_description(data.data(), data.size(), entry->offset, entry->length, buffer20);
 }
 
 DeviceDescription* bix_parse_description(const uint8_t* data, size_t size, size_t offset,

@@ -79,8 +79,8 @@ DeviceList* bix_find_idcode(DeviceDatabase* db, uint32_t idcode, uint32_t query_
                             DeviceList* list);
 DeviceList* bix_find_name(DeviceDatabase* db, const char* name, DeviceList* list);
 DeviceList* bix_find_key(DeviceDatabase* db, const char* key, DeviceList* list);
-DeviceList* bix_mfr_find_idcode(DbManufacturer* manufacturer, uint32_t idcode,
-                                uint32_t query_mask, DeviceList* list);
+DeviceList* bix_mfr_find_idcode(DbManufacturer* manufacturer, uint32_t idcode, uint32_t query_mask,
+                                DeviceList* list);
 DeviceList* bix_mfr_find_name(DbManufacturer* manufacturer, const char* name, DeviceList* list);
 DeviceList* bix_mfr_find_key(DbManufacturer* manufacturer, const char* key, DeviceList* list);
 

@@ -8,15 +8,19 @@
 #include <new>
 #include <string>
 
-#include "jtag/msg.h"
 #include "devdb/part.h"
+#include "jtag/msg.h"
 
 namespace {
 
 constexpr uint8_t kPlaneDefaults[kBsRegPlanes] = {0, 1, 0, 1, 0};
 
-bool valid(const BsReg* reg) { return reg && reg->tag == kBsRegTag; }
-bool valid_plane(int plane) { return plane >= 0 && plane < kBsRegPlanes; }
+bool valid(const BsReg* reg) {
+    return reg && reg->tag == kBsRegTag;
+}
+bool valid_plane(int plane) {
+    return plane >= 0 && plane < kBsRegPlanes;
+}
 
 // Resolves count 0 to "up to the end" and checks that the run lies inside the register.
 bool resolve_run(const BsReg* reg, int offset, int& count) {
@@ -58,7 +62,9 @@ void bsreg_free(BsReg* reg) {
     std::unique_ptr<BsReg> owned(reg);
 }
 
-int bsreg_length(const BsReg* reg) { return valid(reg) ? reg->length : 0; }
+int bsreg_length(const BsReg* reg) {
+    return valid(reg) ? reg->length : 0;
+}
 
 int bsreg_resize(BsReg* reg, int length) {
     if (!valid(reg) || length < 0) return 0;

@@ -12,11 +12,12 @@
 
 namespace {
 
-const char* or_empty(const char* text) { return text ? text : ""; }
+const char* or_empty(const char* text) {
+    return text ? text : "";
+}
 
 bool iequals(std::string_view a, std::string_view b) {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
                return std::toupper(static_cast<unsigned char>(x)) ==
                       std::toupper(static_cast<unsigned char>(y));
            });
@@ -69,10 +70,12 @@ std::string trimmed(std::string line) {
 
 }  // namespace
 
-DeviceList* devlist_new() { return std::make_unique<DeviceList>().release(); }
+DeviceList* devlist_new() {
+    return std::make_unique<DeviceList>().release();
+}
 
-void devlist_add(DeviceList* list, const char* manufacturer, const char* part_name,
-                 const char* key, const char* third, uint32_t idcode, uint32_t mask) {
+void devlist_add(DeviceList* list, const char* manufacturer, const char* part_name, const char* key,
+                 const char* third, uint32_t idcode, uint32_t mask) {
     if (!list) return;
     if (static_cast<int>(list->entries.size()) == list->capacity) list->capacity *= 2;
     list->entries.reserve(list->capacity);
@@ -94,7 +97,9 @@ const char* devlist_key(const DeviceList* list, int index) {
     return list->entries[index].key.c_str();
 }
 
-void devlist_free(DeviceList* list) { std::unique_ptr<DeviceList> owned(list); }
+void devlist_free(DeviceList* list) {
+    std::unique_ptr<DeviceList> owned(list);
+}
 
 DeviceList* devlist_read_index(const char* path, int64_t selector, const char* name) {
     if (!path) return nullptr;
@@ -158,8 +163,8 @@ PackageClass package_classify(const char* package) {
         size_t first = last_digit;
         while (first > 0 && std::isdigit(static_cast<unsigned char>(text[first - 1]))) --first;
         const std::string digits = text.substr(first, last_digit - first + 1);
-        result.pins = static_cast<int>(std::min<unsigned long long>(
-            std::stoull(digits.substr(0, 18)), 0x7FFFFFFF));
+        result.pins = static_cast<int>(
+            std::min<unsigned long long>(std::stoull(digits.substr(0, 18)), 0x7FFFFFFF));
     }
     std::transform(text.begin(), text.end(), text.begin(),
                    [](unsigned char c) { return static_cast<char>(std::toupper(c)); });

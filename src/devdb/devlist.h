@@ -21,8 +21,8 @@ struct DeviceList {
 };
 
 DeviceList* devlist_new();
-void devlist_add(DeviceList* list, const char* manufacturer, const char* part_name,
-                 const char* key, const char* third, uint32_t idcode, uint32_t mask);
+void devlist_add(DeviceList* list, const char* manufacturer, const char* part_name, const char* key,
+                 const char* third, uint32_t idcode, uint32_t mask);
 int devlist_count(const DeviceList* list);
 // Part name / key of an entry; "" for no list or an index outside the list.
 const char* devlist_name(const DeviceList* list, int index);

@@ -70,7 +70,9 @@ std::string query_value(const char* key) {
     return callbacks().query ? callbacks().query(key) : std::string();
 }
 
-uint16_t library_version() { return 0xC199; }
+uint16_t library_version() {
+    return 0xC199;
+}
 
 char* trim_text(char* text) {
     if (!text || !*text) return nullptr;
@@ -108,9 +110,12 @@ uint32_t hex_value(const char* text) {
     for (; text && *text; ++text) {
         char c = *text;
         uint32_t digit = 0;
-        if (c >= '0' && c <= '9') digit = c - '0';
-        else if (c >= 'A' && c <= 'F') digit = c - 'A' + 10;
-        else if (c >= 'a' && c <= 'f') digit = c - 'a' + 10;
+        if (c >= '0' && c <= '9')
+            digit = c - '0';
+        else if (c >= 'A' && c <= 'F')
+            digit = c - 'A' + 10;
+        else if (c >= 'a' && c <= 'f')
+            digit = c - 'a' + 10;
         value = value * 16 + digit;
     }
     return value;
@@ -130,7 +135,9 @@ int read_cstring(char* buffer, int size, FILE* stream) {
     return count;
 }
 
-int64_t perf_counter() { return Clock::now().time_since_epoch().count(); }
+int64_t perf_counter() {
+    return Clock::now().time_since_epoch().count();
+}
 
 int64_t perf_frequency() {
     return Clock::period::den / Clock::period::num;

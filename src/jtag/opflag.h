@@ -10,10 +10,10 @@ enum OpFlags : int {
     OPF_GROUP_BASIC = 0x1,  // IDCODE, USERCODE, SAMPLE, BYPASS
     OPF_GROUP_EXTEST = 0x2,
     OPF_GROUP_INTEST = 0x4,
-    OPF_BOUNDARY = 0x10,    // the data register holds the boundary register
-    OPF_ID_REGISTER = 0x20, // the data register holds IDCODE or USERCODE
-    OPF_BYPASS = 0x40,      // BYPASS loaded; also the CLAMP/HIGHZ group value
-    OPF_UNKNOWN = 0x41,     // the instruction was unknown and BYPASS was loaded instead
+    OPF_BOUNDARY = 0x10,     // the data register holds the boundary register
+    OPF_ID_REGISTER = 0x20,  // the data register holds IDCODE or USERCODE
+    OPF_BYPASS = 0x40,       // BYPASS loaded; also the CLAMP/HIGHZ group value
+    OPF_UNKNOWN = 0x41,      // the instruction was unknown and BYPASS was loaded instead
     OPF_CLAMP = 0x100,
     OPF_HIGHZ = 0x200,
 };

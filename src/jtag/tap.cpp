@@ -12,51 +12,68 @@ struct StateNames {
 };
 
 constexpr StateNames kNames[] = {
-    {"TEST_LOGIC_RESET", "RESET"},  {"RUNTEST_IDLE", "IDLE"},     {"SELECT_DR_SCAN", "DRSELECT"},
-    {"CAPTURE_DR", "DRCAPTURE"},    {"SHIFT_DR", "DRSHIFT"},      {"EXIT1_DR", "DREXIT1"},
-    {"PAUSE_DR", "DRPAUSE"},        {"EXIT2_DR", "DREXIT2"},      {"UPDATE_DR", "DRUPDATE"},
-    {"SELECT_IR_SCAN", "IRSELECT"}, {"CAPTURE_IR", "IRCAPTURE"},  {"SHIFT_IR", "IRSHIFT"},
-    {"EXIT1_IR", "IREXIT1"},        {"PAUSE_IR", "IRPAUSE"},      {"EXIT2_IR", "IREXIT2"},
-    {"UPDATE_IR", "IRUPDATE"},      {"UNKNOWN", nullptr},         {"UNKNOWN2", nullptr},
-    {"UNKNOWN3", nullptr},          {"UNKNOWN4", nullptr},        {"UNKNOWN5", nullptr},
+    {"TEST_LOGIC_RESET", "RESET"},  {"RUNTEST_IDLE", "IDLE"},    {"SELECT_DR_SCAN", "DRSELECT"},
+    {"CAPTURE_DR", "DRCAPTURE"},    {"SHIFT_DR", "DRSHIFT"},     {"EXIT1_DR", "DREXIT1"},
+    {"PAUSE_DR", "DRPAUSE"},        {"EXIT2_DR", "DREXIT2"},     {"UPDATE_DR", "DRUPDATE"},
+    {"SELECT_IR_SCAN", "IRSELECT"}, {"CAPTURE_IR", "IRCAPTURE"}, {"SHIFT_IR", "IRSHIFT"},
+    {"EXIT1_IR", "IREXIT1"},        {"PAUSE_IR", "IRPAUSE"},     {"EXIT2_IR", "IREXIT2"},
+    {"UPDATE_IR", "IRUPDATE"},      {"UNKNOWN", nullptr},        {"UNKNOWN2", nullptr},
+    {"UNKNOWN3", nullptr},          {"UNKNOWN4", nullptr},       {"UNKNOWN5", nullptr},
 };
 constexpr unsigned kStateCount = sizeof(kNames) / sizeof(kNames[0]);
 
-bool in_range(unsigned t, unsigned lo, unsigned hi) { return t >= lo && t <= hi; }
+bool in_range(unsigned t, unsigned lo, unsigned hi) {
+    return t >= lo && t <= hi;
+}
 
 // Whether the TMS=0 branch leads towards `target` from `current`.
 bool take_zero_branch(unsigned current, unsigned t) {
     switch (current) {
-        case TEST_LOGIC_RESET: return t != TEST_LOGIC_RESET;
-        case RUNTEST_IDLE: return t == RUNTEST_IDLE;
-        case SELECT_DR_SCAN: return in_range(t, CAPTURE_DR, UPDATE_DR);
-        case CAPTURE_DR: return t == SHIFT_DR;
-        case SHIFT_DR: return t == SHIFT_DR;
-        case EXIT1_DR: return t == SHIFT_DR || t == PAUSE_DR || t == EXIT2_DR;
-        case PAUSE_DR: return t == PAUSE_DR;
-        case EXIT2_DR: return in_range(t, SHIFT_DR, EXIT2_DR);
+        case TEST_LOGIC_RESET:
+            return t != TEST_LOGIC_RESET;
+        case RUNTEST_IDLE:
+            return t == RUNTEST_IDLE;
+        case SELECT_DR_SCAN:
+            return in_range(t, CAPTURE_DR, UPDATE_DR);
+        case CAPTURE_DR:
+            return t == SHIFT_DR;
+        case SHIFT_DR:
+            return t == SHIFT_DR;
+        case EXIT1_DR:
+            return t == SHIFT_DR || t == PAUSE_DR || t == EXIT2_DR;
+        case PAUSE_DR:
+            return t == PAUSE_DR;
+        case EXIT2_DR:
+            return in_range(t, SHIFT_DR, EXIT2_DR);
         case UPDATE_DR:
             return t == TEST_LOGIC_RESET || t == RUNTEST_IDLE || t == UPDATE_DR || t > UPDATE_IR;
-        case SELECT_IR_SCAN: return in_range(t, CAPTURE_IR, UPDATE_IR);
-        case CAPTURE_IR: return t == SHIFT_IR;
-        case SHIFT_IR: return t == SHIFT_IR;
-        case EXIT1_IR: return t == SHIFT_IR || t == PAUSE_IR || t == EXIT2_IR;
-        case PAUSE_IR: return t == PAUSE_IR;
-        case EXIT2_IR: return in_range(t, SHIFT_IR, EXIT2_IR);
-        case UPDATE_IR: return t == TEST_LOGIC_RESET || t == RUNTEST_IDLE || t > UPDATE_IR;
-        default: return false;
+        case SELECT_IR_SCAN:
+            return in_range(t, CAPTURE_IR, UPDATE_IR);
+        case CAPTURE_IR:
+            return t == SHIFT_IR;
+        case SHIFT_IR:
+            return t == SHIFT_IR;
+        case EXIT1_IR:
+            return t == SHIFT_IR || t == PAUSE_IR || t == EXIT2_IR;
+        case PAUSE_IR:
+            return t == PAUSE_IR;
+        case EXIT2_IR:
+            return in_range(t, SHIFT_IR, EXIT2_IR);
+        case UPDATE_IR:
+            return t == TEST_LOGIC_RESET || t == RUNTEST_IDLE || t > UPDATE_IR;
+        default:
+            return false;
     }
 }
 
 // Successor states of 0..15 on TMS 0 and TMS 1 (IEEE 1149.1 state diagram).
-constexpr unsigned kNextOn0[16] = {RUNTEST_IDLE, RUNTEST_IDLE, CAPTURE_DR, SHIFT_DR,
-                                   SHIFT_DR,     PAUSE_DR,     PAUSE_DR,   SHIFT_DR,
-                                   RUNTEST_IDLE, CAPTURE_IR,   SHIFT_IR,   SHIFT_IR,
-                                   PAUSE_IR,     PAUSE_IR,     SHIFT_IR,   RUNTEST_IDLE};
-constexpr unsigned kNextOn1[16] = {TEST_LOGIC_RESET, SELECT_DR_SCAN, SELECT_IR_SCAN, EXIT1_DR,
-                                   EXIT1_DR,         UPDATE_DR,      EXIT2_DR,       UPDATE_DR,
-                                   SELECT_DR_SCAN,   TEST_LOGIC_RESET, EXIT1_IR,     EXIT1_IR,
-                                   UPDATE_IR,        EXIT2_IR,       UPDATE_IR,      SELECT_DR_SCAN};
+constexpr unsigned kNextOn0[16] = {
+    RUNTEST_IDLE, RUNTEST_IDLE, CAPTURE_DR, SHIFT_DR, SHIFT_DR, PAUSE_DR, PAUSE_DR, SHIFT_DR,
+    RUNTEST_IDLE, CAPTURE_IR,   SHIFT_IR,   SHIFT_IR, PAUSE_IR, PAUSE_IR, SHIFT_IR, RUNTEST_IDLE};
+constexpr unsigned kNextOn1[16] = {
+    TEST_LOGIC_RESET, SELECT_DR_SCAN, SELECT_IR_SCAN, EXIT1_DR,         EXIT1_DR, UPDATE_DR,
+    EXIT2_DR,         UPDATE_DR,      SELECT_DR_SCAN, TEST_LOGIC_RESET, EXIT1_IR, EXIT1_IR,
+    UPDATE_IR,        EXIT2_IR,       UPDATE_IR,      SELECT_DR_SCAN};
 
 }  // namespace
 
@@ -85,8 +102,10 @@ const char* tap_state_name(unsigned state) {
 }
 
 void tap_state_print(unsigned state) {
-    if (state < kStateCount) msg_print("%s", kNames[state].name);
-    else msg_print("[%d]", static_cast<int>(state));
+    if (state < kStateCount)
+        msg_print("%s", kNames[state].name);
+    else
+        msg_print("[%d]", static_cast<int>(state));
 }
 
 unsigned tap_state_from_name(const char* name) {

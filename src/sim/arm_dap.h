@@ -7,7 +7,7 @@
 namespace vireo::sim {
 
 class ArmDap final : public TapDevice {
-public:
+  public:
     static constexpr uint32_t kIdcode = 0x4BA00477;
     static constexpr uint8_t kAbort = 0b1000, kDpacc = 0b1010, kApacc = 0b1011;
     static constexpr uint8_t kIdcodeInstr = 0b1110, kBypass = 0b1111;
@@ -23,7 +23,7 @@ public:
 
     uint8_t instruction() const { return instr_; }
 
-private:
+  private:
     uint8_t instr_ = kIdcodeInstr;
     ShiftRegister reg_{32};
     bool bypass_ = true;

@@ -14,7 +14,7 @@ constexpr uint32_t kSync = 0xAA995566;
 
 // Builds a packet stream word by word and keeps the running checksum the device will compute.
 class Stream {
-public:
+  public:
     explicit Stream(bool series7) : s7_(series7) {}
 
     void raw(uint32_t w) { words_.push_back(w); }
@@ -74,7 +74,7 @@ public:
     size_t size() const { return words_.size(); }
     const std::vector<uint32_t>& words() const { return words_; }
 
-private:
+  private:
     static constexpr uint32_t kRcrc = 0x07;
     unsigned cmd_reg() const { return s7_ ? 0x04 : 0x05; }
     void payload(unsigned reg, uint32_t w) {
@@ -107,37 +107,37 @@ std::vector<uint32_t> series7_words(const XilinxPart& part, const BitgenOptions&
     s.raw(opt.no_sync ? 0xFFFFFFFF : kSync);
     s.noop();
     s.write(0x1F, {0x0000026B});  // BSPI
-    s.cmd(0x12);                   // BSPI_READ
+    s.cmd(0x12);                  // BSPI_READ
     s.noop();
-    s.write(0x11, {0});            // TIMER
-    s.write(0x10, {0});            // WBSTAR
+    s.write(0x11, {0});  // TIMER
+    s.write(0x10, {0});  // WBSTAR
     s.cmd(0x00);
     s.noop();
-    s.cmd(0x07);                   // RCRC
+    s.cmd(0x07);  // RCRC
     s.noop(2);
-    s.write(0x13, {0});            // RBCRC_SW
+    s.write(0x13, {0});                                                       // RBCRC_SW
     s.write(0x09, {0x02003FE5u | (opt.jtag_startup_clock ? 2u << 15 : 0u)});  // COR0
-    s.write(0x0E, {0});            // COR1
+    s.write(0x0E, {0});                                                       // COR1
     if (!opt.no_idcode) s.write(0x0C, {stream_idcode(part, opt)});
-    s.cmd(0x09);                   // SWITCH
+    s.cmd(0x09);  // SWITCH
     s.noop();
-    s.write(0x06, {0x401});        // MASK
-    s.write(0x05, {0x501});        // CTL0
+    s.write(0x06, {0x401});  // MASK
+    s.write(0x05, {0x501});  // CTL0
     s.write(0x06, {0});
-    s.write(0x18, {0});            // CTL1
+    s.write(0x18, {0});  // CTL1
     if (opt.spi_bridge) {
         s.write(kSignatureRegSeries7, {kBridgeSignatureSeries7});
         s.noop(6);
     } else {
         s.noop(8);
     }
-    s.write(0x01, {0});            // FAR
-    s.cmd(0x01);                   // WCFG
+    s.write(0x01, {0});  // FAR
+    s.cmd(0x01);         // WCFG
     s.noop();
     if (opt.compress) {
         const uint32_t frames = part.fdri_words / part.frame_words;
         s.fdri_frame(part.frame_words);
-        s.cmd(0x02);               // MFW
+        s.cmd(0x02);  // MFW
         s.noop(12);
         s.mfwr(8);
         for (uint32_t f = 1; f < frames; ++f) {
@@ -149,18 +149,24 @@ std::vector<uint32_t> series7_words(const XilinxPart& part, const BitgenOptions&
     }
     s.crc_check(opt.bad_crc);
     s.noop(2);
-    s.cmd(0x0A);                   // GRESTORE
+    s.cmd(0x0A);  // GRESTORE
     s.noop();
-    if (!opt.bad_status) s.cmd(0x03); else s.noop(2);  // LFRM
+    if (!opt.bad_status)
+        s.cmd(0x03);
+    else
+        s.noop(2);  // LFRM
     s.noop(100);
-    if (!opt.bad_status) s.cmd(0x05); else s.noop(2);  // START
+    if (!opt.bad_status)
+        s.cmd(0x05);
+    else
+        s.noop(2);  // START
     s.noop();
     s.write(0x01, {0x03BE0000});
     s.write(0x06, {0x501});
     s.write(0x05, {0x501});
     s.crc_check(false);
     s.noop(2);
-    s.cmd(0x0D);                   // DESYNC
+    s.cmd(0x0D);  // DESYNC
     const size_t end = opt.compress ? s.size() + 395 : part.image_words;
     if (s.size() > end) throw std::logic_error("part table image size too small");
     s.noop(end - s.size());
@@ -186,43 +192,49 @@ std::vector<uint32_t> spartan6_words(const XilinxPart& part, const BitgenOptions
     for (int i = 0; i < 8; ++i) s.raw(0xFFFF);
     s.raw(opt.no_sync ? 0xFFFF : 0xAA99);
     s.raw(opt.no_sync ? 0xFFFF : 0x5566);
-    s.cmd(0x07);                              // RCRC
+    s.cmd(0x07);  // RCRC
     s.noop();
-    s.write(0x0D, {spartan6_flr(part)});      // FLR
+    s.write(0x0D, {spartan6_flr(part)});                            // FLR
     s.write(0x0A, {0x3D08u | (opt.jtag_startup_clock ? 2u : 0u)});  // COR1
-    s.write(0x0B, {0x09EE});                  // COR2
+    s.write(0x0B, {0x09EE});                                        // COR2
     const uint32_t id = stream_idcode(part, opt);
     if (!opt.no_idcode) s.write(0x0E, {id >> 16, id & 0xFFFF});  // IDCODE
-    s.write(0x07, {0x00CF});                  // MASK
-    s.write(0x06, {0x0081});                  // CTL
+    s.write(0x07, {0x00CF});                                     // MASK
+    s.write(0x06, {0x0081});                                     // CTL
     s.noop(17);
-    s.write(0x1C, {0x3CC8});                  // CCLK_FREQ
-    s.write(0x0C, {0x0881});                  // PWRDN_REG
-    s.write(0x21, {0});                       // EYE_MASK
-    s.write(0x10, {0x001F});                  // HC_OPT_REG
-    s.write(0x0F, {0xFFFF});                  // CWDT
-    s.write(0x19, {0x0005});                  // PU_GWE
-    s.write(0x1A, {0x0004});                  // PU_GTS
-    s.write(0x18, {0x0100});                  // MODE_REG
+    s.write(0x1C, {0x3CC8});  // CCLK_FREQ
+    s.write(0x0C, {0x0881});  // PWRDN_REG
+    s.write(0x21, {0});       // EYE_MASK
+    s.write(0x10, {0x001F});  // HC_OPT_REG
+    s.write(0x0F, {0xFFFF});  // CWDT
+    s.write(0x19, {0x0005});  // PU_GWE
+    s.write(0x1A, {0x0004});  // PU_GTS
+    s.write(0x18, {0x0100});  // MODE_REG
     for (unsigned general = 0x13; general <= 0x16; ++general) s.write(general, {0});
     s.write(kSignatureRegSpartan6, {opt.spi_bridge ? kBridgeSignatureSpartan6 : 0u});
-    s.write(0x1D, {0x1BE2});                  // SEU_OPT
-    s.write(0x1E, {0, 0});                    // EXP_SIGN
+    s.write(0x1D, {0x1BE2});  // SEU_OPT
+    s.write(0x1E, {0, 0});    // EXP_SIGN
     s.noop(2);
-    s.write(0x01, {0, 0});                    // FAR_MAJ, FAR_MIN
-    s.cmd(0x01);                              // WCFG
+    s.write(0x01, {0, 0});  // FAR_MAJ, FAR_MIN
+    s.cmd(0x01);            // WCFG
     s.fdri_burst(part.fdri_words);
     s.auto_crc(opt.bad_crc);
     s.noop(24);
-    s.cmd(0x0A);                              // GRESTORE
-    if (!opt.bad_status) s.cmd(0x03); else s.noop(2);  // LFRM
+    s.cmd(0x0A);  // GRESTORE
+    if (!opt.bad_status)
+        s.cmd(0x03);
+    else
+        s.noop(2);  // LFRM
     s.noop(4);
     s.cmd(0x0A);
-    if (!opt.bad_status) s.cmd(0x05); else s.noop(2);  // START
+    if (!opt.bad_status)
+        s.cmd(0x05);
+    else
+        s.noop(2);  // START
     s.write(0x07, {0x00FF});
     s.write(0x06, {0x0081});
     s.crc_check(false);
-    s.cmd(0x0D);                              // DESYNC
+    s.cmd(0x0D);  // DESYNC
     if (s.size() > part.image_words) throw std::logic_error("part table image size too small");
     s.noop(part.image_words - s.size());
     return s.words();
@@ -259,8 +271,8 @@ std::string bit_design_string(const BitgenOptions& opt) {
 
 std::vector<uint8_t> make_bit_file(const XilinxPart& part, const BitgenOptions& opt,
                                    const std::string& date, const std::string& time) {
-    std::vector<uint8_t> out = {0x00, 0x09, 0x0F, 0xF0, 0x0F, 0xF0, 0x0F, 0xF0,
-                                0x0F, 0xF0, 0x00, 0x00, 0x01};
+    std::vector<uint8_t> out = {0x00, 0x09, 0x0F, 0xF0, 0x0F, 0xF0, 0x0F,
+                                0xF0, 0x0F, 0xF0, 0x00, 0x00, 0x01};
     std::string device = part.name;
     for (char& c : device) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     put_field(out, 'a', bit_design_string(opt));

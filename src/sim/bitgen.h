@@ -23,16 +23,16 @@ inline constexpr uint32_t kBridgeSignatureSpartan6 = 0x5642;     // "VB"
 
 struct BitgenOptions {
     std::string design_name = "vireo_synthetic";
-    bool spi_bridge = false;           // write the bridge signature
-    uint32_t usercode = 0xFFFFFFFF;    // shown in the header's design string
-    bool bad_crc = false;              // first CRC check carries a wrong value
-    bool wrong_idcode = false;         // the IDCODE packet names another die
-    bool no_idcode = false;            // no IDCODE packet: frame data come unchecked
-    bool no_sync = false;              // the sync word is missing
-    bool compress = false;             // repeated frames as MFW / MFWR (7-series only)
-    size_t truncate_bytes = 0;         // drop this many bytes from the end of the image
-    bool bad_status = false;           // no LFRM and no START: interconnect never released
-    bool jtag_startup_clock = false;   // startup sequencer clocked by TCK after JSTART
+    bool spi_bridge = false;          // write the bridge signature
+    uint32_t usercode = 0xFFFFFFFF;   // shown in the header's design string
+    bool bad_crc = false;             // first CRC check carries a wrong value
+    bool wrong_idcode = false;        // the IDCODE packet names another die
+    bool no_idcode = false;           // no IDCODE packet: frame data come unchecked
+    bool no_sync = false;             // the sync word is missing
+    bool compress = false;            // repeated frames as MFW / MFWR (7-series only)
+    size_t truncate_bytes = 0;        // drop this many bytes from the end of the image
+    bool bad_status = false;          // no LFRM and no START: interconnect never released
+    bool jtag_startup_clock = false;  // startup sequencer clocked by TCK after JSTART
 };
 
 // The configuration image, bytes as they follow the 'e' field of a .bit file.

@@ -8,9 +8,13 @@
 
 namespace vireo::sim {
 
-inline size_t bytes_for_bits(size_t nbits) { return (nbits + 7) / 8; }
+inline size_t bytes_for_bits(size_t nbits) {
+    return (nbits + 7) / 8;
+}
 
-inline bool get_bit(const uint8_t* p, size_t i) { return (p[i / 8] >> (i % 8)) & 1u; }
+inline bool get_bit(const uint8_t* p, size_t i) {
+    return (p[i / 8] >> (i % 8)) & 1u;
+}
 
 inline void put_bit(uint8_t* p, size_t i, bool v) {
     const uint8_t mask = static_cast<uint8_t>(1u << (i % 8));
@@ -27,7 +31,7 @@ void delay_one_bit(const uint8_t* in, uint8_t* out, size_t nbits, bool& stage);
 // A data register of fixed length. Cell 0 sits at TDO; each shift moves the cells one place
 // towards TDO and takes the TDI bit into the last cell.
 class ShiftRegister {
-public:
+  public:
     explicit ShiftRegister(size_t length = 1);
 
     size_t length() const { return cells_.size(); }
@@ -41,7 +45,7 @@ public:
 
     void shift(const uint8_t* tdi, uint8_t* tdo, size_t nbits);
 
-private:
+  private:
     std::vector<uint8_t> cells_;  // ring buffer; cell 0 is at head_
     size_t head_ = 0;
 };

@@ -9,7 +9,7 @@
 namespace vireo::sim {
 
 class BscanUser {
-public:
+  public:
     virtual ~BscanUser() = default;
 
     // `user` is 1..4 for USER1..USER4, the instruction in the IR during the call.
@@ -26,12 +26,12 @@ public:
 // No user logic: each USER register is a 1-bit stage that captures 0, which is also how the FPGA
 // answers USER1/USER2 when it holds no bridge design.
 class EmptyBscan final : public BscanUser {
-public:
+  public:
     void capture(int) override { stage_ = false; }
     void shift(int, const uint8_t* tdi, uint8_t* tdo, size_t nbits) override;
     void update(int) override {}
 
-private:
+  private:
     bool stage_ = false;
 };
 

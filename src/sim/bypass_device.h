@@ -8,7 +8,7 @@
 namespace vireo::sim {
 
 class BypassOnlyDevice final : public TapDevice {
-public:
+  public:
     explicit BypassOnlyDevice(int ir_length = 8) : ir_length_(ir_length) {}
 
     std::string name() const override { return "BYPASS_ONLY"; }
@@ -22,7 +22,7 @@ public:
     }
     void dr_update() override {}
 
-private:
+  private:
     int ir_length_;
     bool stage_ = false;
 };

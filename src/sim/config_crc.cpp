@@ -47,8 +47,8 @@ bool crc_skips_series7(unsigned reg) {
 }
 
 bool crc_skips_spartan6(unsigned reg) {
-    return reg == 0x00 || reg == 0x04 || reg == 0x08 || reg == 0x09 || reg == 0x12 ||
-           reg == 0x1F || reg == 0x20;
+    return reg == 0x00 || reg == 0x04 || reg == 0x08 || reg == 0x09 || reg == 0x12 || reg == 0x1F ||
+           reg == 0x20;
 }
 
 }  // namespace vireo::sim

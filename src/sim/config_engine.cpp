@@ -18,20 +18,46 @@ constexpr unsigned kStartupSteps = 8;
 
 // Register addresses, 7-series.
 enum : unsigned {
-    R7_CRC = 0x00, R7_FAR = 0x01, R7_FDRI = 0x02, R7_FDRO = 0x03, R7_CMD = 0x04, R7_CTL0 = 0x05,
-    R7_MASK = 0x06, R7_STAT = 0x07, R7_COR0 = 0x09, R7_MFWR = 0x0A, R7_IDCODE = 0x0C,
-    R7_BOOTSTS = 0x16, R7_CTL1 = 0x18,
+    R7_CRC = 0x00,
+    R7_FAR = 0x01,
+    R7_FDRI = 0x02,
+    R7_FDRO = 0x03,
+    R7_CMD = 0x04,
+    R7_CTL0 = 0x05,
+    R7_MASK = 0x06,
+    R7_STAT = 0x07,
+    R7_COR0 = 0x09,
+    R7_MFWR = 0x0A,
+    R7_IDCODE = 0x0C,
+    R7_BOOTSTS = 0x16,
+    R7_CTL1 = 0x18,
 };
 // Register addresses, Spartan-6.
 enum : unsigned {
-    R6_CRC = 0x00, R6_FDRI = 0x03, R6_FDRO = 0x04, R6_CMD = 0x05, R6_CTL = 0x06, R6_MASK = 0x07,
-    R6_STAT = 0x08, R6_COR1 = 0x0A, R6_COR2 = 0x0B, R6_IDCODE = 0x0E, R6_MFWR = 0x1B,
+    R6_CRC = 0x00,
+    R6_FDRI = 0x03,
+    R6_FDRO = 0x04,
+    R6_CMD = 0x05,
+    R6_CTL = 0x06,
+    R6_MASK = 0x07,
+    R6_STAT = 0x08,
+    R6_COR1 = 0x0A,
+    R6_COR2 = 0x0B,
+    R6_IDCODE = 0x0E,
+    R6_MFWR = 0x1B,
     R6_BOOTSTS = 0x20,
 };
 // CMD codes shared by both families; IPROG differs.
 enum : uint32_t {
-    CMD_WCFG = 0x01, CMD_MFW = 0x02, CMD_LFRM = 0x03, CMD_START = 0x05, CMD_RCRC = 0x07,
-    CMD_AGHIGH = 0x08, CMD_SHUTDOWN = 0x0B, CMD_DESYNC = 0x0D, CMD_IPROG_S6 = 0x0E,
+    CMD_WCFG = 0x01,
+    CMD_MFW = 0x02,
+    CMD_LFRM = 0x03,
+    CMD_START = 0x05,
+    CMD_RCRC = 0x07,
+    CMD_AGHIGH = 0x08,
+    CMD_SHUTDOWN = 0x0B,
+    CMD_DESYNC = 0x0D,
+    CMD_IPROG_S6 = 0x0E,
     CMD_IPROG_S7 = 0x0F,
 };
 // Boot-history record bits (the same low six in both families).
@@ -79,14 +105,14 @@ struct EngineState {
 
     // Packet processor.
     Expect expect = Expect::Header;
-    unsigned reg = 0;          // register of the current / last type-1 packet
+    unsigned reg = 0;  // register of the current / last type-1 packet
     bool writing = false;
-    bool long_burst = false;   // the payload came with a type-2 header
-    uint32_t remaining = 0;    // payload words still to come
-    uint32_t index = 0;        // payload word index within the packet
+    bool long_burst = false;  // the payload came with a type-2 header
+    uint32_t remaining = 0;   // payload words still to come
+    uint32_t index = 0;       // payload word index within the packet
     uint32_t count_high = 0;
     uint32_t auto_crc_high = 0;
-    bool half_sync = false;    // Spartan-6: AA99 seen in header position
+    bool half_sync = false;  // Spartan-6: AA99 seen in header position
 
     std::array<uint32_t, 64> regs{};
     uint32_t crc = 0;
@@ -113,7 +139,6 @@ struct EngineState {
 
     std::deque<ReadWord> out;
     unsigned out_bit = 0;
-
 };
 
 }  // namespace
@@ -127,8 +152,12 @@ struct ConfigEngine::Impl : EngineState {
     uint64_t clear_ns;
 
     Impl(const XilinxPart& p, Log l)
-        : part(p), log(std::move(l)), s7(p.family == Family::Series7), width(s7 ? 32 : 16),
-          word_mask(s7 ? 0xFFFFFFFFu : 0xFFFFu), clear_ns(p.clear_ns) {}
+        : part(p),
+          log(std::move(l)),
+          s7(p.family == Family::Series7),
+          width(s7 ? 32 : 16),
+          word_mask(s7 ? 0xFFFFFFFFu : 0xFFFFu),
+          clear_ns(p.clear_ns) {}
 
     void say(const std::string& text) const {
         if (log) log(std::string(part.name) + ": " + text);
@@ -170,7 +199,8 @@ struct ConfigEngine::Impl : EngineState {
 
     uint32_t stat() const {
         if (s7) {
-            uint32_t s = (1u << 2) | (1u << 3) | (0x5u << 8);  // no MMCM / DCI to wait for; JTAG mode
+            uint32_t s =
+                (1u << 2) | (1u << 3) | (0x5u << 8);  // no MMCM / DCI to wait for; JTAG mode
             if (crc_error) s |= 1u << 0;
             if (eos) s |= 1u << 4;
             if (gts) s |= 1u << 5;
@@ -224,7 +254,8 @@ struct ConfigEngine::Impl : EngineState {
             record_boot(BOOT_VALID);
             design.configured = true;
             design.signature = signature;
-            design.spi_bridge = signature == (s7 ? kBridgeSignatureSeries7 : kBridgeSignatureSpartan6);
+            design.spi_bridge =
+                signature == (s7 ? kBridgeSignatureSeries7 : kBridgeSignatureSpartan6);
             say(std::string("DONE high, ") + (design.spi_bridge ? "SPI bridge" : "user design") +
                 " loaded");
         }
@@ -260,8 +291,8 @@ struct ConfigEngine::Impl : EngineState {
         if (crc_matches(written)) {
             say(std::string(where) + " passed");
         } else {
-            fail(true, std::string(where) + " failed: stream " + hex(written) + ", computed " +
-                           hex(crc));
+            fail(true,
+                 std::string(where) + " failed: stream " + hex(written) + ", computed " + hex(crc));
         }
         if (s7) crc = 0;
     }
@@ -285,11 +316,21 @@ struct ConfigEngine::Impl : EngineState {
     void command(uint32_t code) {
         last_cmd = code;
         switch (code) {
-            case CMD_LFRM: ghigh_released = true; break;
-            case CMD_AGHIGH: ghigh_released = false; break;
-            case CMD_RCRC: crc = 0; break;
-            case CMD_START: start_armed = true; break;
-            case CMD_SHUTDOWN: shutdown(); break;
+            case CMD_LFRM:
+                ghigh_released = true;
+                break;
+            case CMD_AGHIGH:
+                ghigh_released = false;
+                break;
+            case CMD_RCRC:
+                crc = 0;
+                break;
+            case CMD_START:
+                start_armed = true;
+                break;
+            case CMD_SHUTDOWN:
+                shutdown();
+                break;
             case CMD_DESYNC:
                 desync();
                 if (start_armed && !crc_error && !id_error && !done) begin_startup();
@@ -306,21 +347,31 @@ struct ConfigEngine::Impl : EngineState {
     void write7(unsigned r, uint32_t w) {
         feed_crc(r, w);
         switch (r) {
-            case R7_CRC: check_crc(w, "CRC check"); return;
+            case R7_CRC:
+                check_crc(w, "CRC check");
+                return;
             case R7_FDRI:
                 if (!frame_data_allowed()) return;
                 if (last_cmd == CMD_WCFG) ++fdri_words;
                 return;
-            case R7_MFWR: if (index == 0 && last_cmd == CMD_MFW) ++mfwr_frames; return;
-            case R7_CMD: regs[r] = w & 0x1F; command(w & 0x1F); return;
+            case R7_MFWR:
+                if (index == 0 && last_cmd == CMD_MFW) ++mfwr_frames;
+                return;
+            case R7_CMD:
+                regs[r] = w & 0x1F;
+                command(w & 0x1F);
+                return;
             case R7_CTL0:
-            case R7_CTL1: regs[r] = (regs[r] & ~regs[R7_MASK]) | (w & regs[R7_MASK]); return;
+            case R7_CTL1:
+                regs[r] = (regs[r] & ~regs[R7_MASK]) | (w & regs[R7_MASK]);
+                return;
             case R7_IDCODE:
                 check_idcode(w);
                 return;
             case R7_STAT:
             case R7_BOOTSTS:
-            case R7_FDRO: return;
+            case R7_FDRO:
+                return;
             default:
                 regs[r] = w;
                 if (r == kSignatureRegSeries7) signature = w;
@@ -339,16 +390,24 @@ struct ConfigEngine::Impl : EngineState {
                 if (!frame_data_allowed()) return;
                 if (last_cmd == CMD_WCFG) ++fdri_words;
                 return;
-            case R6_MFWR: if (index == 0 && last_cmd == CMD_MFW) ++mfwr_frames; return;
-            case R6_CMD: regs[r] = w & 0x1F; command(w & 0x1F); return;
-            case R6_CTL: regs[r] = (regs[r] & ~regs[R6_MASK]) | (w & regs[R6_MASK]); return;
+            case R6_MFWR:
+                if (index == 0 && last_cmd == CMD_MFW) ++mfwr_frames;
+                return;
+            case R6_CMD:
+                regs[r] = w & 0x1F;
+                command(w & 0x1F);
+                return;
+            case R6_CTL:
+                regs[r] = (regs[r] & ~regs[R6_MASK]) | (w & regs[R6_MASK]);
+                return;
             case R6_IDCODE:
                 regs[r] = (regs[r] << 16) | w;
                 if (index == 1) check_idcode(regs[r]);
                 return;
             case R6_STAT:
             case R6_BOOTSTS:
-            case R6_FDRO: return;
+            case R6_FDRO:
+                return;
             default:
                 regs[r] = (r == 0x1E || r == 0x01) ? (regs[r] << 16) | w : w;
                 if (r == kSignatureRegSpartan6) signature = w;
@@ -359,21 +418,33 @@ struct ConfigEngine::Impl : EngineState {
     uint32_t read_value(unsigned r, uint64_t k) const {
         if (s7) {
             switch (r) {
-                case R7_STAT: return stat();
-                case R7_BOOTSTS: return bootsts;
-                case R7_IDCODE: return part.idcode;
-                case R7_CRC: return crc;
-                case R7_FDRO: return 0;  // frame data are not kept: a blank die reads zeros
-                default: return regs[r];
+                case R7_STAT:
+                    return stat();
+                case R7_BOOTSTS:
+                    return bootsts;
+                case R7_IDCODE:
+                    return part.idcode;
+                case R7_CRC:
+                    return crc;
+                case R7_FDRO:
+                    return 0;  // frame data are not kept: a blank die reads zeros
+                default:
+                    return regs[r];
             }
         }
         switch (r) {
-            case R6_STAT: return stat();
-            case R6_BOOTSTS: return bootsts;
-            case R6_IDCODE: return k == 0 ? part.idcode >> 16 : part.idcode & 0xFFFF;
-            case R6_CRC: return k == 0 ? crc >> 16 : crc & 0xFFFF;
-            case R6_FDRO: return 0;
-            default: return regs[r] & 0xFFFF;
+            case R6_STAT:
+                return stat();
+            case R6_BOOTSTS:
+                return bootsts;
+            case R6_IDCODE:
+                return k == 0 ? part.idcode >> 16 : part.idcode & 0xFFFF;
+            case R6_CRC:
+                return k == 0 ? crc >> 16 : crc & 0xFFFF;
+            case R6_FDRO:
+                return 0;
+            default:
+                return regs[r] & 0xFFFF;
         }
     }
 
@@ -424,8 +495,10 @@ struct ConfigEngine::Impl : EngineState {
             if (op != 1 && op != 2) return;
             if (s7) {
                 const uint32_t count = w & 0x7FFFFFF;
-                if (writing) start_payload(count, true);
-                else queue_read(reg, count);
+                if (writing)
+                    start_payload(count, true);
+                else
+                    queue_read(reg, count);
             } else {
                 expect = Expect::CountHigh;
             }
@@ -435,9 +508,14 @@ struct ConfigEngine::Impl : EngineState {
 
     void word(uint32_t w) {
         switch (expect) {
-            case Expect::Header: header(w); return;
+            case Expect::Header:
+                header(w);
+                return;
             case Expect::Payload:
-                if (s7) write7(reg, w); else write6(reg, w);
+                if (s7)
+                    write7(reg, w);
+                else
+                    write6(reg, w);
                 ++index;
                 // A write above may have desynchronised or restarted the engine.
                 if (expect != Expect::Payload) return;
@@ -573,10 +651,18 @@ void ConfigEngine::program(uint64_t now_ns) {
     impl_->reset(now_ns);
     impl_->say("JPROGRAM: clearing configuration memory");
 }
-void ConfigEngine::advance(uint64_t now_ns) { impl_->advance(now_ns); }
-void ConfigEngine::cfg_in(const uint8_t* bits, size_t nbits) { impl_->cfg_in(bits, nbits); }
-void ConfigEngine::cfg_out(uint8_t* bits, size_t nbits) { impl_->cfg_out(bits, nbits); }
-void ConfigEngine::dr_capture() { impl_->capture(); }
+void ConfigEngine::advance(uint64_t now_ns) {
+    impl_->advance(now_ns);
+}
+void ConfigEngine::cfg_in(const uint8_t* bits, size_t nbits) {
+    impl_->cfg_in(bits, nbits);
+}
+void ConfigEngine::cfg_out(uint8_t* bits, size_t nbits) {
+    impl_->cfg_out(bits, nbits);
+}
+void ConfigEngine::dr_capture() {
+    impl_->capture();
+}
 
 void ConfigEngine::jtag_startup_clocks(uint64_t tcks) {
     Impl& m = *impl_;
@@ -597,18 +683,38 @@ void ConfigEngine::isc_disable() {
     if (m.design.configured) m.eos = m.gwe = m.gts = true;
 }
 
-bool ConfigEngine::init() const { return impl_->init_high(); }
-bool ConfigEngine::done() const { return impl_->done; }
-bool ConfigEngine::isc_done() const { return impl_->eos; }
-bool ConfigEngine::isc_enabled() const { return impl_->isc_enabled; }
-uint32_t ConfigEngine::stat() const { return impl_->stat(); }
-uint32_t ConfigEngine::bootsts() const { return impl_->bootsts; }
-const LoadedDesign& ConfigEngine::design() const { return impl_->design; }
-const XilinxPart& ConfigEngine::part() const { return impl_->part; }
-void ConfigEngine::set_clear_time_ns(uint64_t ns) { impl_->clear_ns = ns; }
+bool ConfigEngine::init() const {
+    return impl_->init_high();
+}
+bool ConfigEngine::done() const {
+    return impl_->done;
+}
+bool ConfigEngine::isc_done() const {
+    return impl_->eos;
+}
+bool ConfigEngine::isc_enabled() const {
+    return impl_->isc_enabled;
+}
+uint32_t ConfigEngine::stat() const {
+    return impl_->stat();
+}
+uint32_t ConfigEngine::bootsts() const {
+    return impl_->bootsts;
+}
+const LoadedDesign& ConfigEngine::design() const {
+    return impl_->design;
+}
+const XilinxPart& ConfigEngine::part() const {
+    return impl_->part;
+}
+void ConfigEngine::set_clear_time_ns(uint64_t ns) {
+    impl_->clear_ns = ns;
+}
 uint64_t ConfigEngine::frames_written() const {
     return impl_->fdri_words / impl_->part.frame_words + impl_->mfwr_frames;
 }
-bool ConfigEngine::synced() const { return impl_->synced; }
+bool ConfigEngine::synced() const {
+    return impl_->synced;
+}
 
 }  // namespace vireo::sim

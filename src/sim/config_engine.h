@@ -15,14 +15,14 @@ namespace vireo::sim {
 
 // What the FPGA holds after a successful configuration.
 struct LoadedDesign {
-    bool configured = false;       // startup reached DONE
-    bool spi_bridge = false;       // the design carries our SPI-bridge signature
+    bool configured = false;  // startup reached DONE
+    bool spi_bridge = false;  // the design carries our SPI-bridge signature
     uint32_t usercode = 0xFFFFFFFF;
-    uint32_t signature = 0;        // value seen in the signature register (AXSS / GENERAL)
+    uint32_t signature = 0;  // value seen in the signature register (AXSS / GENERAL)
 };
 
 class ConfigEngine {
-public:
+  public:
     using Log = std::function<void(const std::string&)>;
 
     ConfigEngine(const XilinxPart& part, Log log = {});
@@ -56,9 +56,9 @@ public:
     void isc_enable();
     void isc_disable();
 
-    bool init() const;       // internal INIT_B: high when not clearing and no CRC/ID error
-    bool done() const;       // internal DONE
-    bool isc_done() const;   // end of startup (EOS)
+    bool init() const;      // internal INIT_B: high when not clearing and no CRC/ID error
+    bool done() const;      // internal DONE
+    bool isc_done() const;  // end of startup (EOS)
     bool isc_enabled() const;
     uint32_t stat() const;
     uint32_t bootsts() const;
@@ -72,7 +72,7 @@ public:
     // Whether the packet processor is synchronised.
     bool synced() const;
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };

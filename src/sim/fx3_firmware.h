@@ -23,8 +23,8 @@
 // bytes are zero; it then clocks m = len + 256j bits (len 0 counting as 256), the unique m with
 // m = len (mod 256) and ceil(m/8) = k. A short "S" of a scan never matches: a capturing chunk is
 // always followed directly by the final 0x00, and a non-capturing one either by the final 0x00 or
-// by another command, whose first byte is not zero. An "S" with mode bit 0 clear near the end of a full packet is held until
-// the next transfer (or a bulk IN request) shows where the batch ends.
+// by another command, whose first byte is not zero. An "S" with mode bit 0 clear near the end of a
+// full packet is held until the next transfer (or a bulk IN request) shows where the batch ends.
 //
 // Waits. A transfer holding one command byte right after a transfer that ended with a "W" is the
 // wait's repeated top byte and is skipped.

@@ -7,7 +7,7 @@
 namespace vireo::sim {
 
 class ModelClock {
-public:
+  public:
     explicit ModelClock(uint64_t tck_hz) : hz_(tck_hz ? tck_hz : 1) {}
 
     uint64_t tck_hz() const { return hz_; }
@@ -31,7 +31,7 @@ public:
         return base_ns_ + whole * 1'000'000'000 + rest * 1'000'000'000 / hz_;
     }
 
-private:
+  private:
     uint64_t hz_;
     uint64_t tck_count_ = 0;
     uint64_t tcks_at_rate_ = 0;  // TCKs since the last rate change

@@ -56,7 +56,9 @@ bool parse_clear(std::string_view s, SimConfig& cfg) {
     return true;
 }
 
-SimConfigResult fail(const std::string& text) { return {std::nullopt, "VIREO_SIM: " + text}; }
+SimConfigResult fail(const std::string& text) {
+    return {std::nullopt, "VIREO_SIM: " + text};
+}
 
 // Applies one option=value to cfg; returns an error text or "".
 std::string apply_option(SimConfig& cfg, std::string_view key, std::string_view value) {
@@ -71,9 +73,12 @@ std::string apply_option(SimConfig& cfg, std::string_view key, std::string_view 
         cfg.unplug_after = parse_count(value);
         if (!cfg.unplug_after) return "unplug needs a transfer count, got '" + v + "'";
     } else if (key == "tdo") {
-        if (value == "stuck0") cfg.tdo = TdoFault::StuckLow;
-        else if (value == "stuck1") cfg.tdo = TdoFault::StuckHigh;
-        else return "tdo must be stuck0 or stuck1, got '" + v + "'";
+        if (value == "stuck0")
+            cfg.tdo = TdoFault::StuckLow;
+        else if (value == "stuck1")
+            cfg.tdo = TdoFault::StuckHigh;
+        else
+            return "tdo must be stuck0 or stuck1, got '" + v + "'";
     } else if (key == "fw") {
         if (cfg.preset->transport.kind != TransportKind::Usb2Board)
             return "fw applies only to USB 2.0 boards, not '" + cfg.preset->name + "'";
@@ -93,9 +98,12 @@ std::string apply_option(SimConfig& cfg, std::string_view key, std::string_view 
 
 std::string default_state_dir(std::string_view preset, const EnvLookup& env) {
     std::string base;
-    if (const char* xdg = lookup(env, "XDG_CACHE_HOME"); xdg && xdg[0] == '/') base = xdg;
-    else if (const char* home = lookup(env, "HOME"); home && home[0]) base = std::string(home) + "/.cache";
-    else return {};
+    if (const char* xdg = lookup(env, "XDG_CACHE_HOME"); xdg && xdg[0] == '/')
+        base = xdg;
+    else if (const char* home = lookup(env, "HOME"); home && home[0])
+        base = std::string(home) + "/.cache";
+    else
+        return {};
     if (base.back() != '/') base += '/';
     return base + "vireojtag/sim/" + std::string(preset) + "/";
 }
@@ -111,7 +119,8 @@ SimConfigResult parse_sim_config(std::string_view text, const EnvLookup& env) {
     cfg.firmware = cfg.preset->transport.version;
 
     std::set<std::string, std::less<>> seen;
-    std::string_view rest = comma == std::string_view::npos ? std::string_view{} : text.substr(comma + 1);
+    std::string_view rest =
+        comma == std::string_view::npos ? std::string_view{} : text.substr(comma + 1);
     while (comma != std::string_view::npos) {
         const size_t next = rest.find(',');
         const std::string_view item = rest.substr(0, next);
@@ -121,7 +130,8 @@ SimConfigResult parse_sim_config(std::string_view text, const EnvLookup& env) {
         const std::string_view key = item.substr(0, eq);
         if (!seen.insert(std::string(key)).second)
             return fail("option '" + std::string(key) + "' given twice");
-        if (std::string err = apply_option(cfg, key, item.substr(eq + 1)); !err.empty()) return fail(err);
+        if (std::string err = apply_option(cfg, key, item.substr(eq + 1)); !err.empty())
+            return fail(err);
         if (next == std::string_view::npos) break;
         rest = rest.substr(next + 1);
     }

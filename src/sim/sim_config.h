@@ -25,7 +25,7 @@ struct SimConfig {
     std::string state_dir;                 // folder for state that outlives the process
     std::optional<uint64_t> unplug_after;  // the board disappears after this many USB transfers
     TdoFault tdo = TdoFault::None;
-    std::string firmware;                  // USB 2.0 board firmware version ("1.2")
+    std::string firmware;  // USB 2.0 board firmware version ("1.2")
     ClearTime clear = ClearTime::Typical;
     uint64_t clear_ns = 0;  // with ClearTime::Fixed
 };

@@ -14,7 +14,9 @@ namespace {
 // one device to the next stay in cache. A multiple of 8: every piece starts on a byte.
 constexpr size_t kPieceBits = size_t{1} << 18;
 
-uint64_t ir_mask(int len) { return len >= 64 ? ~uint64_t{0} : (uint64_t{1} << len) - 1; }
+uint64_t ir_mask(int len) {
+    return len >= 64 ? ~uint64_t{0} : (uint64_t{1} << len) - 1;
+}
 
 }  // namespace
 
@@ -23,7 +25,8 @@ TapChain::~TapChain() = default;
 
 TapDevice& TapChain::add(std::unique_ptr<TapDevice> device) {
     const int len = device->ir_length();
-    if (len < 2 || len > 64) throw std::invalid_argument("TAP instruction register must be 2..64 bits");
+    if (len < 2 || len > 64)
+        throw std::invalid_argument("TAP instruction register must be 2..64 bits");
     device->advance(clock_.now_ns());
     device->reset();
     devices_.push_back({std::move(device), 0, len});
@@ -79,18 +82,23 @@ bool TapChain::clock(bool tms, bool tdi) {
     sync_devices();
     bool tdo = true;
     switch (state_) {
-    case TapState::CaptureDr:
-        for (auto& s : devices_) s.dev->dr_capture();
-        break;
-    case TapState::CaptureIr:
-        for (auto& s : devices_) s.ir = s.dev->ir_capture() & ir_mask(s.ir_len);
-        break;
-    case TapState::ShiftDr: tdo = shift_dr_bit(tdi); break;
-    case TapState::ShiftIr: tdo = shift_ir_bit(tdi); break;
-    case TapState::RunTestIdle:
-        for (auto& s : devices_) s.dev->idle_clocks(1);
-        break;
-    default: break;
+        case TapState::CaptureDr:
+            for (auto& s : devices_) s.dev->dr_capture();
+            break;
+        case TapState::CaptureIr:
+            for (auto& s : devices_) s.ir = s.dev->ir_capture() & ir_mask(s.ir_len);
+            break;
+        case TapState::ShiftDr:
+            tdo = shift_dr_bit(tdi);
+            break;
+        case TapState::ShiftIr:
+            tdo = shift_ir_bit(tdi);
+            break;
+        case TapState::RunTestIdle:
+            for (auto& s : devices_) s.dev->idle_clocks(1);
+            break;
+        default:
+            break;
     }
     clock_.add_tcks(1);
     const TapState prev = state_;

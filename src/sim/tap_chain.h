@@ -17,7 +17,7 @@ namespace vireo::sim {
 enum class TdoFault { None, StuckLow, StuckHigh };
 
 class TapChain {
-public:
+  public:
     explicit TapChain(uint64_t tck_hz = 30'000'000);
     ~TapChain();
     TapChain(const TapChain&) = delete;
@@ -62,7 +62,7 @@ public:
     void set_tdo_fault(TdoFault f) { fault_ = f; }
     TdoFault tdo_fault() const { return fault_; }
 
-private:
+  private:
     struct Slot {
         std::unique_ptr<TapDevice> dev;
         uint64_t ir = 0;  // the device's instruction shift register

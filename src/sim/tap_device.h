@@ -9,7 +9,7 @@
 namespace vireo::sim {
 
 class TapDevice {
-public:
+  public:
     virtual ~TapDevice() = default;
 
     virtual std::string name() const = 0;

@@ -56,8 +56,8 @@ bool VirtualBoard::transfer(uint64_t bytes_out, uint64_t bytes_in) {
     ++counters_.transfers;
     counters_.bytes_out += bytes_out;
     counters_.bytes_in += bytes_in;
-    const bool superspeed = preset_->transport.kind == TransportKind::Fx3Board &&
-                            preset_->transport.superspeed;
+    const bool superspeed =
+        preset_->transport.kind == TransportKind::Fx3Board && preset_->transport.superspeed;
     chain_->wait_ns(superspeed ? kSuperSpeedLatencyNs : kHighSpeedLatencyNs);
     return true;
 }

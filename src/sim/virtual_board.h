@@ -22,7 +22,7 @@ struct UsbCounters {
 };
 
 class VirtualBoard {
-public:
+  public:
     explicit VirtualBoard(SimConfig config);
 
     const SimConfig& config() const { return config_; }
@@ -47,7 +47,7 @@ public:
     // Serialises the GUI thread and the XVC server thread on the one board.
     std::mutex& mutex() { return mutex_; }
 
-private:
+  private:
     SimConfig config_;
     uint64_t serial_;
     const BoardPreset* preset_;

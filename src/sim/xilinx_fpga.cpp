@@ -30,7 +30,9 @@ XilinxFpga::XilinxFpga(const XilinxPart& part, ConfigEngine::Log log)
       pin_inputs_(static_cast<size_t>(part.bsr_len), false),
       update_latch_(static_cast<size_t>(part.bsr_len), false) {}
 
-void XilinxFpga::set_dna(uint64_t dna) { dna_ = dna & kDnaMask; }
+void XilinxFpga::set_dna(uint64_t dna) {
+    dna_ = dna & kDnaMask;
+}
 
 void XilinxFpga::set_pin_inputs(std::vector<bool> cells) {
     cells.resize(static_cast<size_t>(part_.bsr_len), false);
@@ -50,10 +52,17 @@ uint64_t XilinxFpga::ir_capture() {
 void XilinxFpga::ir_update(uint64_t instruction) {
     instr_ = decode_instruction(part_.family, static_cast<uint8_t>(instruction));
     switch (instr_) {
-    case XilinxInstr::Jprogram: engine_.program(now_ns_); break;
-    case XilinxInstr::IscEnable: engine_.isc_enable(); break;
-    case XilinxInstr::IscDisable: engine_.isc_disable(); break;
-    default: break;
+        case XilinxInstr::Jprogram:
+            engine_.program(now_ns_);
+            break;
+        case XilinxInstr::IscEnable:
+            engine_.isc_enable();
+            break;
+        case XilinxInstr::IscDisable:
+            engine_.isc_disable();
+            break;
+        default:
+            break;
     }
 }
 
@@ -76,79 +85,100 @@ std::vector<bool> XilinxFpga::dna_cells(int length) const {
 void XilinxFpga::dr_capture() {
     path_ = Path::Register;
     switch (instr_) {
-    case XilinxInstr::Idcode: reg_ = ShiftRegister(32); reg_.load(idcode()); break;
-    case XilinxInstr::Usercode: {
-        const LoadedDesign& d = engine_.design();
-        reg_ = ShiftRegister(32);
-        reg_.load(d.configured ? d.usercode : 0xFFFFFFFFu);
-        break;
-    }
-    case XilinxInstr::Sample:
-    case XilinxInstr::Extest:
-        // Pads driven by EXTEST read back what they drive.
-        reg_ = ShiftRegister(static_cast<size_t>(part_.bsr_len));
-        reg_.load(extest_active() ? update_latch_ : pin_inputs_);
-        break;
-    case XilinxInstr::IscEnable:
-    case XilinxInstr::IscNoop: reg_ = ShiftRegister(kIscRegisterBits); break;
-    case XilinxInstr::Dna:
-        // Outside ISC mode the identifier is not reachable; the register reads all zero.
-        reg_ = ShiftRegister(kDnaBits);
-        if (engine_.isc_enabled()) reg_.load(dna_cells(kDnaBits));
-        break;
-    case XilinxInstr::FuseDna:
-        reg_ = ShiftRegister(kFuseDnaBits);
-        reg_.load(dna_cells(kFuseDnaBits));
-        break;
-    case XilinxInstr::CfgIn:
-        path_ = Path::CfgIn;
-        engine_.dr_capture();
-        break;
-    case XilinxInstr::CfgOut:
-        path_ = Path::CfgOut;
-        engine_.dr_capture();
-        break;
-    default:
-        if ((user_ = user_number()) != 0) {
-            path_ = Path::User;
-            bscan_->capture(user_);
-        } else {
-            path_ = Path::Bypass;
-            bypass_stage_ = false;
+        case XilinxInstr::Idcode:
+            reg_ = ShiftRegister(32);
+            reg_.load(idcode());
+            break;
+        case XilinxInstr::Usercode: {
+            const LoadedDesign& d = engine_.design();
+            reg_ = ShiftRegister(32);
+            reg_.load(d.configured ? d.usercode : 0xFFFFFFFFu);
+            break;
         }
-        break;
+        case XilinxInstr::Sample:
+        case XilinxInstr::Extest:
+            // Pads driven by EXTEST read back what they drive.
+            reg_ = ShiftRegister(static_cast<size_t>(part_.bsr_len));
+            reg_.load(extest_active() ? update_latch_ : pin_inputs_);
+            break;
+        case XilinxInstr::IscEnable:
+        case XilinxInstr::IscNoop:
+            reg_ = ShiftRegister(kIscRegisterBits);
+            break;
+        case XilinxInstr::Dna:
+            // Outside ISC mode the identifier is not reachable; the register reads all zero.
+            reg_ = ShiftRegister(kDnaBits);
+            if (engine_.isc_enabled()) reg_.load(dna_cells(kDnaBits));
+            break;
+        case XilinxInstr::FuseDna:
+            reg_ = ShiftRegister(kFuseDnaBits);
+            reg_.load(dna_cells(kFuseDnaBits));
+            break;
+        case XilinxInstr::CfgIn:
+            path_ = Path::CfgIn;
+            engine_.dr_capture();
+            break;
+        case XilinxInstr::CfgOut:
+            path_ = Path::CfgOut;
+            engine_.dr_capture();
+            break;
+        default:
+            if ((user_ = user_number()) != 0) {
+                path_ = Path::User;
+                bscan_->capture(user_);
+            } else {
+                path_ = Path::Bypass;
+                bypass_stage_ = false;
+            }
+            break;
     }
 }
 
 void XilinxFpga::dr_shift(const uint8_t* tdi, uint8_t* tdo, size_t nbits) {
     switch (path_) {
-    case Path::Bypass: delay_one_bit(tdi, tdo, nbits, bypass_stage_); break;
-    case Path::Register: reg_.shift(tdi, tdo, nbits); break;
-    case Path::CfgIn:
-        // The configuration port takes the stream; TDO stays low meanwhile.
-        engine_.cfg_in(tdi, nbits);
-        std::memset(tdo, 0, bytes_for_bits(nbits));
-        break;
-    case Path::CfgOut: engine_.cfg_out(tdo, nbits); break;
-    case Path::User: bscan_->shift(user_, tdi, tdo, nbits); break;
+        case Path::Bypass:
+            delay_one_bit(tdi, tdo, nbits, bypass_stage_);
+            break;
+        case Path::Register:
+            reg_.shift(tdi, tdo, nbits);
+            break;
+        case Path::CfgIn:
+            // The configuration port takes the stream; TDO stays low meanwhile.
+            engine_.cfg_in(tdi, nbits);
+            std::memset(tdo, 0, bytes_for_bits(nbits));
+            break;
+        case Path::CfgOut:
+            engine_.cfg_out(tdo, nbits);
+            break;
+        case Path::User:
+            bscan_->shift(user_, tdi, tdo, nbits);
+            break;
     }
 }
 
 void XilinxFpga::dr_update() {
     switch (path_) {
-    case Path::Register:
-        if (instr_ == XilinxInstr::Sample || instr_ == XilinxInstr::Extest) update_latch_ = reg_.cells();
-        break;
-    case Path::CfgIn:
-    case Path::CfgOut: engine_.dr_capture(); break;
-    case Path::User: bscan_->update(user_); break;
-    case Path::Bypass: break;
+        case Path::Register:
+            if (instr_ == XilinxInstr::Sample || instr_ == XilinxInstr::Extest)
+                update_latch_ = reg_.cells();
+            break;
+        case Path::CfgIn:
+        case Path::CfgOut:
+            engine_.dr_capture();
+            break;
+        case Path::User:
+            bscan_->update(user_);
+            break;
+        case Path::Bypass:
+            break;
     }
 }
 
 void XilinxFpga::idle_clocks(uint64_t tcks) {
-    if (instr_ == XilinxInstr::Jstart) engine_.jtag_startup_clocks(tcks);
-    else if (instr_ == XilinxInstr::Jshutdown) engine_.jtag_shutdown_clocks(tcks);
+    if (instr_ == XilinxInstr::Jstart)
+        engine_.jtag_startup_clocks(tcks);
+    else if (instr_ == XilinxInstr::Jshutdown)
+        engine_.jtag_shutdown_clocks(tcks);
 }
 
 void XilinxFpga::advance(uint64_t now_ns) {

@@ -20,7 +20,7 @@ namespace vireo::sim {
 uint64_t board_dna(const XilinxPart& part, std::string_view board);
 
 class XilinxFpga final : public TapDevice {
-public:
+  public:
     static constexpr int kIrLength = 6;
     static constexpr int kDnaBits = 57;
     static constexpr int kFuseDnaBits = 64;
@@ -51,12 +51,12 @@ public:
     void set_bscan_user(std::shared_ptr<BscanUser> user) { bscan_ = std::move(user); }
 
     // Boundary scan. Cell j of the register is bit j (cell 0 leaves first on TDO).
-    void set_pin_inputs(std::vector<bool> cells);   // what the pins present to SAMPLE
+    void set_pin_inputs(std::vector<bool> cells);  // what the pins present to SAMPLE
     const std::vector<bool>& boundary_outputs() const { return update_latch_; }
     bool extest_active() const { return instr_ == XilinxInstr::Extest; }  // outputs driven
     bool outputs_tristated() const { return instr_ == XilinxInstr::Highz; }
 
-private:
+  private:
     enum class Path { Bypass, Register, CfgIn, CfgOut, User };
 
     int user_number() const;  // 1..2 while USER1/USER2 reach the bridge, else 0

@@ -21,13 +21,13 @@ constexpr uint64_t kS7MaxClearNs = 5'000'000;
 // Spartan-6 images carry 145 half-words around the FDRI burst, 7-series images 583 words.
 constexpr XilinxPart s6(const char* name, uint32_t idcode, int bsr, uint32_t image_halfwords,
                         const char* pkg) {
-    return {name, Family::Spartan6, idcode, bsr, image_halfwords, image_halfwords - 145, 65, pkg,
-            kS6ClearNs, kS6MaxClearNs};
+    return {name, Family::Spartan6, idcode,       bsr, image_halfwords, image_halfwords - 145, 65,
+            pkg,  kS6ClearNs,       kS6MaxClearNs};
 }
 constexpr XilinxPart s7(const char* name, uint32_t idcode, int bsr, uint32_t image_words,
                         const char* pkg) {
-    return {name, Family::Series7, idcode, bsr, image_words, image_words - 583, 101, pkg,
-            kS7ClearNs, kS7MaxClearNs};
+    return {name, Family::Series7, idcode,       bsr, image_words, image_words - 583, 101,
+            pkg,  kS7ClearNs,      kS7MaxClearNs};
 }
 
 std::string upper(std::string_view s) {

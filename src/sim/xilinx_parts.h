@@ -11,7 +11,7 @@ namespace vireo::sim {
 enum class Family { Spartan6, Series7 };
 
 struct XilinxPart {
-    const char* name;       // upper case, no package: "XC7A100T", "XC6SLX16", "XC7S50", "XC7Z020"
+    const char* name;  // upper case, no package: "XC7A100T", "XC6SLX16", "XC7S50", "XC7Z020"
     Family family;
     uint32_t idcode;        // revision nibble 0
     int bsr_len;            // boundary-scan register length in bits
@@ -25,7 +25,9 @@ struct XilinxPart {
 };
 
 // Ratio between a part's image and its words: 4 bytes per word on 7-series, 2 on Spartan-6.
-inline uint32_t bytes_per_word(const XilinxPart& p) { return p.family == Family::Series7 ? 4 : 2; }
+inline uint32_t bytes_per_word(const XilinxPart& p) {
+    return p.family == Family::Series7 ? 4 : 2;
+}
 
 // Every part the virtual board can hold.
 const std::vector<XilinxPart>& xilinx_parts();

@@ -21,7 +21,7 @@ namespace {
 namespace fs = std::filesystem;
 
 class QuietUi : public AppUi {
-public:
+  public:
     void append_log(const std::string& line) override { log += line + "\n"; }
     void show_progress(int, int) override {}
     void show_status(const std::string&) override {}
@@ -40,12 +40,13 @@ std::string image_for(const sim::XilinxPart& part) {
                           ("board_" + std::to_string(::getpid()) + "_" + part.name + ".bit");
     const auto bytes = sim::make_bit_file(part, {}, "2026/12/07", "12:00:00");
     std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
     return path.string();
 }
 
 class SupportedBoard : public ::testing::TestWithParam<const char*> {
-protected:
+  protected:
     void SetUp() override {
         paths_.exe_dir = fs::current_path().string() + "/";
         paths_.sys_dir = paths_.exe_dir + "sys/";

@@ -49,7 +49,7 @@ CableDriver fake_driver() {
 }
 
 class CableLayer : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         g_calls.clear();
         g_open_succeeds = true;
@@ -79,8 +79,8 @@ TEST_F(CableLayer, OpenInitAndFreeInOrderWithTextsCopied) {
     EXPECT_EQ(cable_option(cable, 42, nullptr, 0, nullptr, 0, nullptr), JTAG_UNSUPPORTED);
     cable->on_destroy = [](Cable*) { g_calls.push_back("on_destroy"); };
     cable_free(cable);
-    EXPECT_EQ(g_calls, (std::vector<std::string>{"open:speed=6", "init", "option:42",
-                                                 "on_destroy", "close"}));
+    EXPECT_EQ(g_calls, (std::vector<std::string>{"open:speed=6", "init", "option:42", "on_destroy",
+                                                 "close"}));
     EXPECT_EQ(cable_option(nullptr, 9, nullptr, 0, nullptr, 0, nullptr), JTAG_NULL);
 }
 
@@ -97,7 +97,7 @@ TEST_F(CableLayer, FailedOpenOrLostStateReleasesThroughClose) {
 
 // The slot contract, checked on the test rig every core test relies on.
 class SimCableContract : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         auto chain = std::make_unique<sim::TapChain>(30'000'000);
         chain->add(std::make_unique<sim::XilinxFpga>(*sim::find_xilinx_part("XC7A100T")));

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "jtag/msg.h"
 #include "devdb/part.h"
+#include "jtag/msg.h"
 #include "support/printed.h"
 
 namespace {

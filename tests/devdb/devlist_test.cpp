@@ -19,7 +19,7 @@ struct ListDeleter {
 using List = std::unique_ptr<DeviceList, ListDeleter>;
 
 class IndexFile : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         set_print_callback(vireo::test::collect_print);
         vireo::test::printed().clear();
@@ -102,7 +102,7 @@ TEST_F(IndexFile, HostileInputNeverCrashesOrSplitsLines) {
     content += "0362D093\t0FFFFFFF\tk\t" + std::string(3000, 'A') + "\n";
     content += std::string(2600, ' ') + "\n";
     content += "03631093\t0FFFFFFF\tk\tXC7A100T\n";
-    content += "03636093\n";                     // missing fields
+    content += "03636093\n";                      // missing fields
     content += "03636093\t\t\t\t\t\t\t\tmore\n";  // empty and surplus fields
     content += std::string("0362F093\t0FFFFFFF\tk\tXC7S\0junk\n", 27);
     List list = read(content, kDevIndexAll, nullptr);
@@ -148,10 +148,18 @@ TEST(PackageClass, MarkersInOrderAndPinCounts) {
         int side;
     };
     const Case cases[] = {
-        {"FFG1156", "BGA", 1156, 289}, {"TQG144", "QFP", 144, 36}, {"csg324", "BGA", 324, 81},
-        {"PC20", "DIP", 20, 5},        {"PC44", "PLCC", 44, 11},   {"VO20", "SOP", 20, 5},
-        {"SO8", "SOP", 8, 2},          {"FT256", "BGA", 256, 64},  {"XC7S50_CSGA324", "BGA", 324, 81},
-        {"ABC", "UNKNOWN", 0, 0},      {"ZZ99", "UNKNOWN", 99, 0}, {"12X34", "UNKNOWN", 34, 0},
+        {"FFG1156", "BGA", 1156, 289},
+        {"TQG144", "QFP", 144, 36},
+        {"csg324", "BGA", 324, 81},
+        {"PC20", "DIP", 20, 5},
+        {"PC44", "PLCC", 44, 11},
+        {"VO20", "SOP", 20, 5},
+        {"SO8", "SOP", 8, 2},
+        {"FT256", "BGA", 256, 64},
+        {"XC7S50_CSGA324", "BGA", 324, 81},
+        {"ABC", "UNKNOWN", 0, 0},
+        {"ZZ99", "UNKNOWN", 99, 0},
+        {"12X34", "UNKNOWN", 34, 0},
     };
     for (const Case& c : cases) {
         const PackageClass pc = package_classify(c.text);

@@ -29,7 +29,7 @@ struct ChainDelete {
 using ChainPtr = std::unique_ptr<Chain, ChainDelete>;
 
 class ChainTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         set_print_callback(collect_print);
         set_query_callback(database_query);

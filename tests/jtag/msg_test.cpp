@@ -20,9 +20,13 @@ int capture_print(const char* format, va_list args) {
     return n;
 }
 
-int other_print(const char*, va_list) { return -7; }
+int other_print(const char*, va_list) {
+    return -7;
+}
 
-std::string answer_query(const char* key) { return std::string("answer:") + key; }
+std::string answer_query(const char* key) {
+    return std::string("answer:") + key;
+}
 
 TEST(MessageSink, RoutesThroughTheRegisteredCallbackAndKeepsItOnNull) {
     EXPECT_EQ(set_print_callback(capture_print), capture_print);

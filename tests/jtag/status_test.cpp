@@ -14,11 +14,10 @@ TEST_F(StatusReport, PrintsEachFailedDeviceWithItsPositionAndText) {
     printed().clear();
     EXPECT_EQ(chain_report_errors(chain), 13);
     const std::string dap = device_description(chain_get_device(chain, 0));
-    EXPECT_EQ(printed(),
-              "ERROR: Error occured at device, positon 1 [" + dap +
-                  "]\n\n Reason:\n  JTAG operation was failed by unkwnon error code 17\n"
-                  "ERROR: Error occured at device, positon 2 [XC7Z020]\n\n Reason:\n  "
-                  "JTAG operation was failed by unkwnon error code 13\n");
+    EXPECT_EQ(printed(), "ERROR: Error occured at device, positon 1 [" + dap +
+                             "]\n\n Reason:\n  JTAG operation was failed by unkwnon error code 17\n"
+                             "ERROR: Error occured at device, positon 2 [XC7Z020]\n\n Reason:\n  "
+                             "JTAG operation was failed by unkwnon error code 13\n");
 
     printed().clear();
     device_devopt(chain_get_device(chain, 0))->status = JTAG_OK;

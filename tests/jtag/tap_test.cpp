@@ -21,9 +21,9 @@ std::vector<int> path(unsigned from, unsigned to) {
 
 // The IEEE 1149.1 state diagram, written out independently of the walking rule.
 unsigned ieee_next(unsigned s, int tms) {
-    static const unsigned next[16][2] = {
-        {1, 0},  {1, 2},  {3, 9},  {4, 5},   {4, 5},   {6, 8},   {6, 7},   {4, 8},
-        {1, 2},  {10, 0}, {11, 12}, {11, 12}, {13, 15}, {13, 14}, {11, 15}, {1, 2}};
+    static const unsigned next[16][2] = {{1, 0},   {1, 2},   {3, 9},   {4, 5},  {4, 5},   {6, 8},
+                                         {6, 7},   {4, 8},   {1, 2},   {10, 0}, {11, 12}, {11, 12},
+                                         {13, 15}, {13, 14}, {11, 15}, {1, 2}};
     return next[s][tms];
 }
 

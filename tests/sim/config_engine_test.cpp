@@ -9,7 +9,9 @@ namespace {
 using testing::Fpga;
 using testing::msb_first;
 
-const XilinxPart& part(const char* name) { return *find_xilinx_part(name); }
+const XilinxPart& part(const char* name) {
+    return *find_xilinx_part(name);
+}
 
 // STAT bits by family.
 struct StatBits {
@@ -54,7 +56,7 @@ INSTANTIATE_TEST_SUITE_P(Table, EveryPart, ::testing::ValuesIn(every_part_name()
                          [](const auto& info) { return info.param; });
 
 class BothFamilies : public ::testing::TestWithParam<const char*> {
-protected:
+  protected:
     const XilinxPart& p() const { return part(GetParam()); }
     Fpga configured_with(const BitgenOptions& opt) const {
         Fpga fpga(p());

@@ -14,8 +14,8 @@ using testing::words_msb_first;
 
 // Sync, read one register, CMD = 0xD0 (decodes as CRCC, so no DESYNC), NOOPs.
 std::vector<uint8_t> status_block(uint32_t read_header) {
-    return words_msb_first({0xFFFFFFFF, 0xAA995566, 0x20000000, read_header, 0x20000000,
-                            0x20000000, 0x30008001, 0x000000D0, 0x20000000, 0x20000000});
+    return words_msb_first({0xFFFFFFFF, 0xAA995566, 0x20000000, read_header, 0x20000000, 0x20000000,
+                            0x30008001, 0x000000D0, 0x20000000, 0x20000000});
 }
 constexpr uint32_t kReadBootsts = 0x2802C001;
 constexpr uint32_t kReadStat = 0x2800E001;
@@ -67,8 +67,8 @@ TEST(Series7StatusRead, FaultsReachTheVerdictBits) {
 TEST(Series7StatusRead, OtherRegistersReadBackThroughCfgOut) {
     Fpga fpga = series7_after({});
     // IDCODE (0x0C) reads the die's code; COR0 (0x09) what the image wrote.
-    fpga.shift_in(words_msb_first({0xFFFFFFFF, 0xAA995566, 0x20000000, 0x28018001, 0x28012001,
-                                   0x20000000, 0x20000000}));
+    fpga.shift_in(words_msb_first(
+        {0xFFFFFFFF, 0xAA995566, 0x20000000, 0x28018001, 0x28012001, 0x20000000, 0x20000000}));
     std::vector<uint8_t> out(8);
     fpga.engine.dr_capture();
     fpga.engine.cfg_out(out.data(), 64);
@@ -80,8 +80,8 @@ TEST(Series7StatusRead, OtherRegistersReadBackThroughCfgOut) {
 
 // Block A: FFFFFFFF AA995566 30008001 00000007 00000000 00000000 (32-bit words);
 // block B: 30008001 00000008 00000000 00000000, directly followed by the image in one scan.
-const std::vector<uint8_t> kBlockA = words_msb_first(
-    {0xFFFFFFFF, 0xAA995566, 0x30008001, 0x00000007, 0x00000000, 0x00000000});
+const std::vector<uint8_t> kBlockA =
+    words_msb_first({0xFFFFFFFF, 0xAA995566, 0x30008001, 0x00000007, 0x00000000, 0x00000000});
 const std::vector<uint8_t> kBlockB =
     words_msb_first({0x30008001, 0x00000008, 0x00000000, 0x00000000});
 

@@ -60,7 +60,8 @@ std::optional<BitFile> parse_bit(const std::vector<uint8_t>& d) {
 
 TEST(RealBitstreams, ConfigureTheMatchingVirtualParts) {
     if (!std::filesystem::is_directory(kDir))
-        GTEST_SKIP() << kDir << " is missing: install the openfpgaloader package (scripts/bootstrap)";
+        GTEST_SKIP() << kDir
+                     << " is missing: install the openfpgaloader package (scripts/bootstrap)";
     size_t configured = 0;
     for (const auto& entry : std::filesystem::directory_iterator(kDir)) {
         const std::string name = entry.path().filename().string();

@@ -60,7 +60,8 @@ TEST(FpgaConfig, JtagClockedStartupNeedsJstartClocks) {
 // STAT readback over CFG_IN / CFG_OUT, once in bulk and once clocked bit by bit.
 uint32_t read_stat(test::FpgaBench& bench, bool bitwise) {
     TapChain& chain = bench.chain;
-    const uint32_t words[] = {0xFFFFFFFF, 0xAA995566, 0x20000000, 0x2800E001, 0x20000000, 0x20000000};
+    const uint32_t words[] = {0xFFFFFFFF, 0xAA995566, 0x20000000,
+                              0x2800E001, 0x20000000, 0x20000000};
     std::vector<uint8_t> tdi(sizeof words, 0);
     for (size_t w = 0; w < 6; ++w)
         for (int b = 0; b < 32; ++b) put_bit(tdi.data(), w * 32 + b, (words[w] >> (31 - b)) & 1);
@@ -68,7 +69,8 @@ uint32_t read_stat(test::FpgaBench& bench, bool bitwise) {
     auto shift = [&](const uint8_t* in, uint8_t* o, size_t n) {
         chain.go_to(TapState::ShiftDr);
         if (!bitwise) chain.shift(in, o, n, true);
-        for (size_t i = 0; bitwise && i < n; ++i) put_bit(o, i, chain.clock(i + 1 == n, get_bit(in, i)));
+        for (size_t i = 0; bitwise && i < n; ++i)
+            put_bit(o, i, chain.clock(i + 1 == n, get_bit(in, i)));
         chain.go_to(TapState::RunTestIdle);
     };
     bench.load(XI::CfgIn);
@@ -91,7 +93,7 @@ TEST(FpgaConfig, StatReadbackSameBitwiseAndBulk) {
 
 // Records calls as (kind, user, bits) and inverts what it shifts.
 class RecordingBscan final : public BscanUser {
-public:
+  public:
     using Event = std::tuple<char, int, size_t>;
     void capture(int user) override { log.emplace_back('C', user, 0); }
     void shift(int user, const uint8_t* tdi, uint8_t* tdo, size_t nbits) override {
@@ -120,8 +122,8 @@ TEST(FpgaConfig, BridgeDesignGetsUser1AndUser2) {
         test::dr_scan(b.chain, 0, 3);
         b.load(XI::User3);
         EXPECT_EQ(test::dr_scan(b.chain, 0xF0, 8), 0xE0u);
-        const std::vector<RecordingBscan::Event> want = {
-            {'C', 1, 0}, {'S', 1, 8}, {'U', 1, 0}, {'C', 2, 0}, {'S', 2, 3}, {'U', 2, 0}};
+        const std::vector<RecordingBscan::Event> want = {{'C', 1, 0}, {'S', 1, 8}, {'U', 1, 0},
+                                                         {'C', 2, 0}, {'S', 2, 3}, {'U', 2, 0}};
         EXPECT_EQ(bridge->log, want) << name;
         b.load(XI::Usercode);
         EXPECT_EQ(test::dr_scan(b.chain, 0, 32), b.fpga->engine().design().usercode);

@@ -15,7 +15,7 @@ inline constexpr uint64_t kIscDone = 1 << 2, kIscEnabled = 1 << 3, kInit = 1 << 
 inline constexpr uint64_t kConfigured = 0b01 | kIscDone | kInit | kDone;
 
 class FpgaDriver {
-public:
+  public:
     FpgaDriver(TapChain& chain, size_t index) : chain_(chain) {
         for (size_t i = index + 1; i < chain.size(); ++i) ir_offset_ += chain.device(i).ir_length();
         bypass_before_ = index;
@@ -61,7 +61,7 @@ public:
 
     XilinxFpga& fpga() { return *fpga_; }
 
-private:
+  private:
     TapChain& chain_;
     XilinxFpga* fpga_ = nullptr;
     int ir_offset_ = 0;
@@ -74,7 +74,8 @@ struct ChainHolder {
 
 // A chain holding just one FPGA (the holder base is built first, so the chain exists in time).
 struct FpgaBench : ChainHolder, FpgaDriver {
-    explicit FpgaBench(const char* part_name) : FpgaDriver(add(part_name), 0), fpga(&FpgaDriver::fpga()) {}
+    explicit FpgaBench(const char* part_name)
+        : FpgaDriver(add(part_name), 0), fpga(&FpgaDriver::fpga()) {}
     TapChain& add(const char* part_name) {
         chain.add(std::make_unique<XilinxFpga>(*find_xilinx_part(part_name)));
         return chain;

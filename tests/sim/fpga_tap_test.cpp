@@ -32,14 +32,17 @@ TEST(FpgaTap, IdcodeAfterResetAndOnRequest) {
 // Register lengths behind per-family and reserved opcodes: what the families do not
 // implement answers as BYPASS.
 TEST(FpgaTap, OpcodeMapsDifferBetweenFamilies) {
-    struct Case { uint8_t code; size_t s6, s7; };
+    struct Case {
+        uint8_t code;
+        size_t s6, s7;
+    };
     const Case cases[] = {
-        {0x0F, 0, 1},  {0x26, 1, 0},     // EXTEST (0 = boundary length)
-        {0x30, 57, 1}, {0x17, 1, 57},    // ISC_DNA on Spartan-6, XSC_DNA on 7-series
-        {0x32, 1, 64},                   // FUSE_DNA
-        {0x10, 5, 5},  {0x14, 5, 5},     // ISC_ENABLE, ISC_NOOP
-        {0x00, 1, 1},  {0x07, 1, 1},  {0x11, 1, 1}, {0x15, 1, 1}, {0x37, 1, 1}, {0x3E, 1, 1},
-        {0x1A, 1, 1},  {0x22, 1, 1},     // USER3 in either family: empty BSCAN
+        {0x0F, 0, 1},  {0x26, 1, 0},   // EXTEST (0 = boundary length)
+        {0x30, 57, 1}, {0x17, 1, 57},  // ISC_DNA on Spartan-6, XSC_DNA on 7-series
+        {0x32, 1, 64},                 // FUSE_DNA
+        {0x10, 5, 5},  {0x14, 5, 5},   // ISC_ENABLE, ISC_NOOP
+        {0x00, 1, 1},  {0x07, 1, 1},  {0x11, 1, 1}, {0x15, 1, 1}, {0x37, 1, 1},
+        {0x3E, 1, 1},  {0x1A, 1, 1},  {0x22, 1, 1},  // USER3 in either family: empty BSCAN
     };
     for (const char* name : {"XC6SLX45", "XC7K160T"}) {
         FpgaBench b(name);
@@ -87,7 +90,8 @@ uint64_t read_dna(FpgaBench& b, XI instr, size_t len) {
     b.load(instr);
     const auto out = test::scan(b.chain, TapState::ShiftDr, test::pack(0, len), len);
     uint64_t dna = 0;
-    for (size_t i = len - XilinxFpga::kDnaBits; i < len; ++i) dna = (dna << 1) | get_bit(out.data(), i);
+    for (size_t i = len - XilinxFpga::kDnaBits; i < len; ++i)
+        dna = (dna << 1) | get_bit(out.data(), i);
     for (size_t i = 0; i < len - XilinxFpga::kDnaBits; ++i) EXPECT_FALSE(get_bit(out.data(), i));
     return dna;
 }

@@ -38,7 +38,8 @@ TEST(Preset, EveryPresetBuildsAChainOfKnownParts) {
         EXPECT_GT(chain->tck_hz(), 0u) << p.name;
     }
     // A package suffix in the chain list still names the die.
-    EXPECT_EQ(test::dr_scan(*build_chain(parse_ok("kb2205")), 0, 32), find_xilinx_part("XC7S50")->idcode);
+    EXPECT_EQ(test::dr_scan(*build_chain(parse_ok("kb2205")), 0, 32),
+              find_xilinx_part("XC7S50")->idcode);
 }
 
 // On the Zynq the DAP sits at TDI, so a DR scan after reset shows the PL IDCODE first.
@@ -50,8 +51,8 @@ TEST(Preset, ZynqChainPutsDapBeforePl) {
     const uint64_t ids = test::dr_scan(*chain, 0, 64);
     EXPECT_EQ(ids & 0xFFFFFFFF, 0x03727093u);
     EXPECT_EQ(ids >> 32, ArmDap::kIdcode);
-    EXPECT_EQ(test::ir_scan(*chain, 0x3FF, 10) & 0x3, 0x1u);        // PL capture first
-    EXPECT_EQ(test::ir_scan(*chain, 0x3FF, 10) >> 6, 0b0001u);      // then the DAP's
+    EXPECT_EQ(test::ir_scan(*chain, 0x3FF, 10) & 0x3, 0x1u);    // PL capture first
+    EXPECT_EQ(test::ir_scan(*chain, 0x3FF, 10) >> 6, 0b0001u);  // then the DAP's
 }
 
 TEST(SimConfig, OptionsOverridePresetDefaults) {
@@ -88,7 +89,8 @@ TEST(SimConfig, StateFolderFollowsXdgCache) {
 
 TEST(SimConfig, BadTextGivesOneClearError) {
     const std::string unknown = parse_error("kb9999");
-    EXPECT_EQ(unknown.rfind("VIREO_SIM: unknown preset 'kb9999' (known: kb2201, kb2201-45, ", 0), 0u)
+    EXPECT_EQ(unknown.rfind("VIREO_SIM: unknown preset 'kb9999' (known: kb2201, kb2201-45, ", 0),
+              0u)
         << unknown;
     EXPECT_NE(unknown.find("fx3-boot)"), std::string::npos);
     const std::pair<const char*, const char*> cases[] = {
@@ -114,7 +116,8 @@ TEST(SimConfig, BadTextGivesOneClearError) {
         {"kb2203,clear=18446744073709552us", "got '18446744073709552us'"},  // ns overflow 64 bits
         {"kb2203,clear=max,clear=typ", "option 'clear' given twice"},
     };
-    for (auto [text, fragment] : cases) EXPECT_NE(parse_error(text).find(fragment), std::string::npos) << text;
+    for (auto [text, fragment] : cases)
+        EXPECT_NE(parse_error(text).find(fragment), std::string::npos) << text;
 }
 
 // After JPROGRAM INIT stays low in the IR capture for the clear= time of modeled time, then

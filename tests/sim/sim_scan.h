@@ -17,13 +17,14 @@ inline std::vector<uint8_t> pack(uint64_t value, size_t nbits) {
 
 inline uint64_t unpack(const std::vector<uint8_t>& bytes, size_t nbits, size_t from = 0) {
     uint64_t v = 0;
-    for (size_t i = 0; i < nbits && i < 64; ++i) v |= uint64_t{get_bit(bytes.data(), from + i)} << i;
+    for (size_t i = 0; i < nbits && i < 64; ++i)
+        v |= uint64_t{get_bit(bytes.data(), from + i)} << i;
     return v;
 }
 
 // Shift-DR/IR of nbits, leaving through Exit1 and Update to Run-Test/Idle.
-inline std::vector<uint8_t> scan(TapChain& chain, TapState shift_state, const std::vector<uint8_t>& tdi,
-                                 size_t nbits) {
+inline std::vector<uint8_t> scan(TapChain& chain, TapState shift_state,
+                                 const std::vector<uint8_t>& tdi, size_t nbits) {
     chain.go_to(TapState::RunTestIdle);
     chain.go_to(shift_state);
     std::vector<uint8_t> tdo(bytes_for_bits(nbits) + 1, 0);

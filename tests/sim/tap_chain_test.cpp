@@ -67,11 +67,13 @@ TEST(TapChain, BulkShiftThroughBypassStagesDelaysStream) {
     chain.go_to(S::ShiftDr);
     chain.shift(tdi.data(), tdo.data(), nbits, false);
     for (size_t i = 0; i < 3; ++i) ASSERT_FALSE(get_bit(tdo.data(), i));
-    for (size_t i = 3; i < nbits; ++i) ASSERT_EQ(get_bit(tdo.data(), i), get_bit(tdi.data(), i - 3)) << i;
+    for (size_t i = 3; i < nbits; ++i)
+        ASSERT_EQ(get_bit(tdo.data(), i), get_bit(tdi.data(), i - 3)) << i;
     // Shifting on keeps the three bits that were still in flight.
     std::vector<uint8_t> zeros(1, 0), out(1, 0);
     chain.shift(zeros.data(), out.data(), 3, true);
-    for (size_t i = 0; i < 3; ++i) EXPECT_EQ(get_bit(out.data(), i), get_bit(tdi.data(), nbits - 3 + i));
+    for (size_t i = 0; i < 3; ++i)
+        EXPECT_EQ(get_bit(out.data(), i), get_bit(tdi.data(), nbits - 3 + i));
     EXPECT_EQ(chain.state(), S::Exit1Dr);
 }
 
@@ -94,11 +96,13 @@ TEST(TapChain, BitLevelAndBulkAgree) {
 
     for (auto* c : {bulk.get(), bits.get()}) {
         c->go_to(S::ShiftIr);
-        for (int i = 0; i < 13; ++i) c->clock(i == 12, i % 4 != 0);  // DAP at TDO: IDCODE; DAP at TDI: an unused code
+        for (int i = 0; i < 13; ++i)
+            c->clock(i == 12, i % 4 != 0);  // DAP at TDO: IDCODE; DAP at TDI: an unused code
         c->go_to(S::ShiftDr);
     }
     bulk->shift(tdi.data(), a.data(), n, true);
-    for (size_t i = 0; i < n; ++i) put_bit(b.data(), i, bits->clock(i + 1 == n, get_bit(tdi.data(), i)));
+    for (size_t i = 0; i < n; ++i)
+        put_bit(b.data(), i, bits->clock(i + 1 == n, get_bit(tdi.data(), i)));
     EXPECT_EQ(a, b);
     EXPECT_EQ(bulk->state(), bits->state());
     EXPECT_EQ(bulk->tck_count(), bits->tck_count());

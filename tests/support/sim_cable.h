@@ -14,11 +14,11 @@ namespace vireo::test {
 
 struct SimCableState {
     std::unique_ptr<sim::TapChain> chain;
-    unsigned tap_state = 16;     // recorded TAP state, UNKNOWN after init
-    int64_t unplug_after = -1;   // transfers until the board is pulled out; -1 never
+    unsigned tap_state = 16;    // recorded TAP state, UNKNOWN after init
+    int64_t unplug_after = -1;  // transfers until the board is pulled out; -1 never
     int64_t transfers = 0;
     bool gone = false;
-    std::vector<int> lock_requests;  // values of option 9, in order
+    std::vector<int> lock_requests;   // values of option 9, in order
     std::vector<std::string> labels;  // labels handed to shift_inout
     // With record_shifts set, every shift_inout: kind (1 IR, 2 DR), label, TDI and captured bits.
     struct Shift {

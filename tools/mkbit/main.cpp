@@ -74,7 +74,8 @@ int main(int argc, char** argv) {
             if (arg == "--name") opt.design_name = v;
             if (arg == "--date") date = v;
             if (arg == "--time") time = v;
-            if (arg == "--usercode") opt.usercode = static_cast<uint32_t>(std::strtoul(v, &end, 16));
+            if (arg == "--usercode")
+                opt.usercode = static_cast<uint32_t>(std::strtoul(v, &end, 16));
             if (arg == "--truncate") opt.truncate_bytes = std::strtoul(v, &end, 10);
             if (end && *end) return usage_error("bad number for " + arg + ": " + v);
         } else if (!arg.empty() && arg[0] == '-') {

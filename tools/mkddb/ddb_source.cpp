@@ -39,13 +39,13 @@ bool parse_int(const std::string& s, int low, int high, int& value) {
 }
 
 class FileReader {
-public:
+  public:
     FileReader(const std::string& path, Source& source, std::vector<std::string>& errors)
         : path_(path), src_(source), errors_(errors) {}
 
     bool run();
 
-private:
+  private:
     using Attributes = std::map<std::string, std::string>;
 
     void error(const std::string& message) {
@@ -126,14 +126,22 @@ bool FileReader::required(const Attributes& a, const std::vector<std::string>& n
 void FileReader::line(const std::vector<std::string>& words) {
     const std::string& what = words[0];
     if (open_set_ || set_failed_) {
-        if (what == "end") end_line();
-        else instruction_line(words);
-    } else if (what == "set") set_line(words);
-    else if (what == "manufacturer") manufacturer_line(words);
-    else if (what == "family") family_line(words);
-    else if (what == "part") part_line(words);
-    else if (what == "end") error("\"end\" without an instruction set");
-    else error("unknown line \"" + what + "\"");
+        if (what == "end")
+            end_line();
+        else
+            instruction_line(words);
+    } else if (what == "set")
+        set_line(words);
+    else if (what == "manufacturer")
+        manufacturer_line(words);
+    else if (what == "family")
+        family_line(words);
+    else if (what == "part")
+        part_line(words);
+    else if (what == "end")
+        error("\"end\" without an instruction set");
+    else
+        error("unknown line \"" + what + "\"");
 }
 
 void FileReader::set_line(const std::vector<std::string>& words) {
@@ -165,8 +173,8 @@ void FileReader::instruction_line(const std::vector<std::string>& words) {
     Instruction ins{upper(words[0]), upper(words[1])};
     if (!is_identifier(ins.name)) return error("bad instruction name \"" + words[0] + "\"");
     if (!is_pattern(ins.opcode) || static_cast<int>(ins.opcode.size()) != open_set_->ir_length)
-        return error("opcode of " + ins.name + " must be " +
-                     std::to_string(open_set_->ir_length) + " characters 0, 1 or X");
+        return error("opcode of " + ins.name + " must be " + std::to_string(open_set_->ir_length) +
+                     " characters 0, 1 or X");
     for (const Instruction& i : open_set_->instructions)
         if (i.name == ins.name) return error("instruction " + ins.name + " defined twice");
     open_set_->instructions.push_back(ins);
@@ -178,7 +186,8 @@ void FileReader::end_line() {
     set_failed_ = false;
     if (!set) return;
     const auto& ins = set->instructions;
-    if (std::none_of(ins.begin(), ins.end(), [](const Instruction& i) { return i.name == "BYPASS"; }))
+    if (std::none_of(ins.begin(), ins.end(),
+                     [](const Instruction& i) { return i.name == "BYPASS"; }))
         error("instruction set \"" + set->name + "\" has no BYPASS");
 }
 
@@ -191,7 +200,8 @@ void FileReader::manufacturer_line(const std::vector<std::string>& words) {
     for (size_t i = 0; i < src_.manufacturers.size(); ++i)
         if (src_.manufacturers[i].name == words[1]) {
             const Manufacturer& m = src_.manufacturers[i];
-            if ((a.count("code") && a["code"] != m.code) || (a.count("info") && a["info"] != m.info))
+            if ((a.count("code") && a["code"] != m.code) ||
+                (a.count("info") && a["info"] != m.info))
                 return error("manufacturer \"" + m.name + "\" was declared with other attributes");
             mfr_ = static_cast<int>(i) + 1;
             return;

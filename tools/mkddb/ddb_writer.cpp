@@ -11,7 +11,7 @@ namespace ddbgen {
 namespace {
 
 class Bytes {
-public:
+  public:
     explicit Bytes(std::vector<uint8_t>& out) : out_(out) {}
     void u8(unsigned v) { out_.push_back(static_cast<uint8_t>(v)); }
     void u16(unsigned v) {
@@ -28,7 +28,7 @@ public:
         u8(0);
     }
 
-private:
+  private:
     std::vector<uint8_t>& out_;
 };
 
@@ -120,7 +120,8 @@ std::filesystem::path temp_name(const std::filesystem::path& path) {
 
 bool write_file(const std::filesystem::path& path, const std::vector<uint8_t>& data) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+    out.write(reinterpret_cast<const char*>(data.data()),
+              static_cast<std::streamsize>(data.size()));
     out.close();
     return static_cast<bool>(out);
 }
@@ -139,20 +140,20 @@ std::vector<BsrCell> boundary_cells(int bsr_len) {
         char io[16];
         std::snprintf(io, sizeof io, "IO_%d", i / 3);
         switch (i % 3) {
-        case 0:
-            c.function = CellFunction::Control;
-            c.safe_value = '1';
-            break;
-        case 1:
-            c.port = io;
-            c.function = CellFunction::Output3;
-            c.control_cell = static_cast<int16_t>(control);
-            c.disable_value = '1';
-            break;
-        default:
-            c.port = io;
-            c.function = CellFunction::Input;
-            break;
+            case 0:
+                c.function = CellFunction::Control;
+                c.safe_value = '1';
+                break;
+            case 1:
+                c.port = io;
+                c.function = CellFunction::Output3;
+                c.control_cell = static_cast<int16_t>(control);
+                c.disable_value = '1';
+                break;
+            default:
+                c.port = io;
+                c.function = CellFunction::Input;
+                break;
         }
     }
     return cells;
@@ -176,10 +177,10 @@ bool write_database(const DatabaseImage& image, const std::filesystem::path& sys
     std::vector<std::pair<std::filesystem::path, const std::vector<uint8_t>*>> files;
     files.emplace_back(sys_dir / "system.bix", &image.index);
     for (const auto& [mf, data] : image.bb)
-        files.emplace_back(sys_dir / "bb" /
-                               ("sys_" + std::to_string(mf.first) + "_" +
-                                std::to_string(mf.second) + ".bb"),
-                           &data);
+        files.emplace_back(
+            sys_dir / "bb" /
+                ("sys_" + std::to_string(mf.first) + "_" + std::to_string(mf.second) + ".bb"),
+            &data);
     std::error_code ec;
     std::filesystem::create_directories(sys_dir / "bb", ec);
     if (ec) {

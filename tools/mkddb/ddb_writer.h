@@ -15,7 +15,7 @@
 namespace ddbgen {
 
 struct DatabaseImage {
-    std::vector<uint8_t> index;                                // system.bix
+    std::vector<uint8_t> index;                              // system.bix
     std::map<std::pair<int, int>, std::vector<uint8_t>> bb;  // (m, f) -> sys_<m>_<f>.bb
 };
 

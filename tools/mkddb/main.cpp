@@ -15,8 +15,10 @@ int main(int argc, char** argv) {
     std::string out_dir;
     std::vector<std::string> inputs;
     for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "-o") == 0 && i + 1 < argc) out_dir = argv[++i];
-        else inputs.push_back(argv[i]);
+        if (std::strcmp(argv[i], "-o") == 0 && i + 1 < argc)
+            out_dir = argv[++i];
+        else
+            inputs.push_back(argv[i]);
     }
     if (out_dir.empty() || inputs.empty()) {
         std::fprintf(stderr, "usage: mkddb -o <sys directory> <source.txt>...\n");
