@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cables/cable.h"
+#include "cables/usb_drivers.h"
 #include "jtag/tap.h"
 #include "sim/virtual_board.h"
 
@@ -23,6 +24,7 @@ double cpu_seconds() {
 }
 
 void BM_Kprbemb(benchmark::State& state, const char* preset, bool capture) {
+    cables_register_usb_drivers();
     vireo::sim::VirtualBoard* board = vireo::sim::reset_virtual_board(preset);
     Cable* cable = cable_new("", "kprbemb", "");
     if (!board || !cable) {

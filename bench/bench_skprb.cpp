@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "cables/cable.h"
+#include "cables/usb_drivers.h"
 #include "jtag/msg.h"
 #include "jtag/tap.h"
 #include "sim/virtual_board.h"
@@ -26,6 +27,7 @@ int quiet(const char*, va_list) {
 
 void BM_Skprb(benchmark::State& state, const char* preset, Stream kind) {
     set_print_callback(quiet);
+    cables_register_usb_drivers();
     VirtualBoard* board = vireo::sim::reset_virtual_board(preset);
     Cable* cable = board ? cable_new("", "skprb", "") : nullptr;
     if (!cable) {

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "cables/usb_drivers.h"
 #include "devalg/builtin_modules.h"
 #include "jtag/msg.h"
 
@@ -104,6 +105,7 @@ void install_host(AppUi* ui, const AppPaths& paths) {
     set_progress_callback(progress_sink);
     set_status_callback(status_sink);
     set_query_callback(query_sink);
+    cables_register_usb_drivers();
     devalg_register_builtin_modules();
 }
 

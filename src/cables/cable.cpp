@@ -3,28 +3,27 @@
 #include <strings.h>
 
 #include <memory>
+#include <string>
+#include <vector>
 
-#include "cables/kprbemb.h"
-#include "cables/skprb.h"
 #include "jtag/status.h"
 
 namespace {
 
 struct NamedDriver {
-    const char* name;
+    std::string name;
     const CableDriver* (*table)();
 };
 
-// Built-in drivers by name. The USB drivers register here as they arrive.
-constexpr NamedDriver kDrivers[] = {
-    {"skprb", skprb_driver},
-    {"kprbemb", kprbemb_driver},
-    {"", nullptr},
-};
+// Drivers by name, as they registered.
+std::vector<NamedDriver>& drivers() {
+    static std::vector<NamedDriver> registered;
+    return registered;
+}
 
 const CableDriver* find_driver(const char* name) {
-    for (const NamedDriver& d : kDrivers) {
-        if (d.table && strcasecmp(d.name, name) == 0) return d.table();
+    for (const NamedDriver& d : drivers()) {
+        if (strcasecmp(d.name.c_str(), name) == 0) return d.table();
     }
     return nullptr;
 }
@@ -34,6 +33,17 @@ const char* or_empty(const char* text) {
 }
 
 }  // namespace
+
+void cable_register_driver(const char* name, const CableDriver* (*table)()) {
+    if (!name || !*name || !table) return;
+    for (NamedDriver& d : drivers()) {
+        if (strcasecmp(d.name.c_str(), name) == 0) {
+            d.table = table;
+            return;
+        }
+    }
+    drivers().push_back({name, table});
+}
 
 Cable* cable_new_with_driver(const CableDriver& driver, const char* location, const char* name,
                              const char* param) {

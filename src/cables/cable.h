@@ -53,6 +53,9 @@ struct Cable {
     void (*on_destroy)(Cable*) = nullptr;
 };
 
+// Makes a driver table reachable by name for cable_new (replacing an earlier one of that name).
+// The cable layer knows no driver of its own: the application registers them at start-up.
+void cable_register_driver(const char* name, const CableDriver* (*table)());
 // Opens a cable by driver name ("kprbemb", "skprb", any letter case). Null when the name has no
 // driver or the driver finds no hardware.
 Cable* cable_new(const char* location, const char* name, const char* param);

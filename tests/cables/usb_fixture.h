@@ -13,6 +13,7 @@
 #include "cables/devobj_backend.h"
 #include "cables/fx3.h"
 #include "cables/fx3_backend.h"
+#include "cables/usb_drivers.h"
 #include "jtag/chain_fixture.h"
 #include "jtag/status.h"
 #include "jtag/tap.h"
@@ -43,6 +44,7 @@ inline Bytes concat(std::initializer_list<Bytes> parts) {
 class UsbTest : public ::testing::Test {
   protected:
     void SetUp() override {
+        cables_register_usb_drivers();
         set_print_callback(collect_print);
         set_query_callback(database_query);
         printed().clear();

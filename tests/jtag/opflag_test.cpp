@@ -1,5 +1,6 @@
 #include "jtag/opflag.h"
 
+#include "cables/usb_drivers.h"
 #include "chain_fixture.h"
 #include "jtag/status.h"
 #include "jtag/tap.h"
@@ -186,6 +187,7 @@ namespace vireo::test {
 namespace {
 
 TEST(OpenChain, ClosingAChainOpenedByCableNameReleasesItsCable) {
+    cables_register_usb_drivers();
     ASSERT_NE(sim::reset_virtual_board("kb2203"), nullptr);
     for (int round = 0; round < 2; ++round) {
         Chain* chain = jtag_open_chain("skprb", "");
