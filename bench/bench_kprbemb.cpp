@@ -33,20 +33,21 @@ void BM_Kprbemb(benchmark::State& state, const char* preset, bool capture) {
     }
     std::vector<uint8_t> tdi(kPiece), mask(kPiece, 1), tdo(kPiece);
     for (int i = 0; i < kPiece; ++i) tdi[i] = (i * 7 + i / 5) % 3 == 0;
-    cable_tap_goto(cable, TEST_LOGIC_RESET, 1);
+    if (cable_tap_goto(cable, TEST_LOGIC_RESET, 1) != 1) state.SkipWithError("TAP walk failed");
     board->reset_counters();
     const uint64_t model_start = board->chain().now_ns();
     const double cpu_start = cpu_seconds();
     for (auto _ : state) {
         for (int p = 0; p < kPieces; ++p) {
             const int ok =
-                capture ? (cable_tap_goto(cable, SHIFT_DR, 0),
-                           cable_shift_inout(cable, kPiece, tdi.data(), mask.data(), nullptr,
-                                             nullptr, tdo.data(), 2, 0, "", 1))
+                capture ? (cable_tap_goto(cable, SHIFT_DR, 0) == 1
+                               ? cable_shift_inout(cable, kPiece, tdi.data(), mask.data(), nullptr,
+                                                   nullptr, tdo.data(), 2, 0, "", 1)
+                               : 0)
                         : cable_runtest(cable, SHIFT_DR, 0, kPiece, "", 0, tdi.data(), nullptr);
             if (ok != 1) state.SkipWithError("transfer failed");
         }
-        cable_tap_goto(cable, RUNTEST_IDLE, 1);
+        if (cable_tap_goto(cable, RUNTEST_IDLE, 1) != 1) state.SkipWithError("TAP walk failed");
         benchmark::DoNotOptimize(tdo.data());
     }
     const double iterations = static_cast<double>(state.iterations());

@@ -34,8 +34,8 @@ void BM_Skprb(benchmark::State& state, const char* preset, Stream kind) {
         state.SkipWithError("no virtual board");
         return;
     }
-    cable_tap_goto(cable, TEST_LOGIC_RESET, 1);
-    cable_tap_goto(cable, SHIFT_DR, 1);
+    if (cable_tap_goto(cable, TEST_LOGIC_RESET, 1) != 1) state.SkipWithError("TAP walk failed");
+    if (cable_tap_goto(cable, SHIFT_DR, 1) != 1) state.SkipWithError("TAP walk failed");
     std::vector<uint8_t> tdi(kPieceBits), mask(kPieceBits, 1), capture(kPieceBits);
     for (int i = 0; i < kPieceBits; ++i) tdi[i] = (i * 7 + i / 3) % 5 < 2;
 
@@ -50,12 +50,12 @@ void BM_Skprb(benchmark::State& state, const char* preset, Stream kind) {
                     // Batched: each piece ends in Exit1-DR, the walk back to Shift-DR is queued.
                     rc = cable_shift_inout(cable, kPieceBits, tdi.data(), mask.data(), nullptr,
                                            nullptr, capture.data(), 2, 1, "", 0);
-                    cable_tap_goto(cable, SHIFT_DR, 0);
+                    if (rc == 1) rc = cable_tap_goto(cable, SHIFT_DR, 0);
                     break;
                 case Stream::CaptureShift:
                     rc = cable_shift_inout(cable, kPieceBits, tdi.data(), mask.data(), nullptr,
                                            nullptr, capture.data(), 2, 0, "", 1);
-                    cable_tap_goto(cable, SHIFT_DR, 0);
+                    if (rc == 1) rc = cable_tap_goto(cable, SHIFT_DR, 0);
                     break;
                 case Stream::TdiRuntest:
                     rc = cable_runtest(cable, UNKNOWN, 0, kPieceBits, "", 1, tdi.data(), nullptr);
@@ -65,7 +65,7 @@ void BM_Skprb(benchmark::State& state, const char* preset, Stream kind) {
         }
         bits += uint64_t{kPieceBits} * kPiecesPerIteration;
     }
-    cable_tap_goto(cable, RUNTEST_IDLE, 1);
+    if (cable_tap_goto(cable, RUNTEST_IDLE, 1) != 1) state.SkipWithError("TAP walk failed");
 
     const double mbit = static_cast<double>(bits) / 1e6;
     const auto& usb = board->counters();

@@ -172,9 +172,10 @@ ConnectResult Session::open_and_check(bool list_chain) {
         return refuse(ConnectResult::NoBoard);
     }
 
-    chain_detect(chain_);
+    // A scan the cable did not make leaves the chain empty: no devices, not noise.
+    const bool scanned = chain_detect(chain_) == JTAG_OK;
     if (list_chain) log_chain(chain_);
-    const int count = jtag_count(chain_);
+    const int count = scanned ? jtag_count(chain_) : 0;
     const bool own_rule = device_index_ == kDefaultDevice;
     if (count == 0 || (own_rule && count >= 3)) {
         log_message(count == 0 ? "Any device was not found on Spartan-6 or Artix-7 board."
@@ -264,7 +265,9 @@ int Session::device_dna() {
     // ISC_ENABLE shut the design down; ISC_DISABLE and a few clocks start it again, so reading
     // the DNA never leaves a configured FPGA stopped.
     shifted = load(kIscDisable) && shifted;
-    chain_runtest(chain_, RUNTEST_IDLE, 0, kIscDisableClocks, nullptr, nullptr);
+    shifted =
+        chain_runtest(chain_, RUNTEST_IDLE, 0, kIscDisableClocks, nullptr, nullptr) == JTAG_OK &&
+        shifted;
     jtag_select_all(chain_);
     const int bypass = jtag_bypass(chain_);
     if (shifted && bypass == JTAG_OK) {

@@ -64,9 +64,9 @@ void chain_lock(Chain* chain);
 void chain_unlock(Chain* chain);
 // A null or dead chain counts as locked.
 int chain_is_locked(const Chain* chain);
-int chain_detect(Chain* chain);
-int chain_shift(Chain* chain, int kind, int flags);
-int chain_runtest(Chain* chain, unsigned state, int64_t usec, int64_t clocks, const uint8_t* tdi,
+[[nodiscard]] int chain_detect(Chain* chain);
+[[nodiscard]] int chain_shift(Chain* chain, int kind, int flags);
+[[nodiscard]] int chain_runtest(Chain* chain, unsigned state, int64_t usec, int64_t clocks, const uint8_t* tdi,
                   uint8_t* tdo);
 
 // Holds the chain lock for one scope, so that no return path can leave the chain locked.

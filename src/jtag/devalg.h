@@ -75,7 +75,7 @@ DevAlgFunction devalg_find(const DevAlgModule* binding, uint32_t code);
 DevAlgFunction devalg_find_by_name(const DevAlgModule* binding, const char* name);
 // Calls an entry that takes only the binding (Write, Shutdown, Cancel, ...) under the chain
 // lock: 2 without binding or chain, 18 when locked, 17 without such an entry.
-int devalg_call(DevAlgModule* binding, uint32_t code);
+[[nodiscard]] int devalg_call(DevAlgModule* binding, uint32_t code);
 // Releases a binding, together with any module state still held. Null is ignored.
 void devalg_close(DevAlgModule* binding);
 

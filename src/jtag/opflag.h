@@ -30,16 +30,16 @@ void jtag_select_all(Chain* chain);
 void jtag_select_none(Chain* chain);
 void jtag_cable_lock(Chain* chain, int flag);
 
-int jtag_idcode(Chain* chain);
-int jtag_usercode(Chain* chain);
-int jtag_extest(Chain* chain);
-int jtag_intest(Chain* chain);
-int jtag_sample(Chain* chain);
-int jtag_clamp(Chain* chain);
-int jtag_highz(Chain* chain);
-int jtag_bypass(Chain* chain);
-int jtag_update_boundary(Chain* chain);
-int jtag_reset(Chain* chain);
-int jtag_check_devices(Chain* chain);
+[[nodiscard]] int jtag_idcode(Chain* chain);
+[[nodiscard]] int jtag_usercode(Chain* chain);
+[[nodiscard]] int jtag_extest(Chain* chain);
+[[nodiscard]] int jtag_intest(Chain* chain);
+[[nodiscard]] int jtag_sample(Chain* chain);
+[[nodiscard]] int jtag_clamp(Chain* chain);
+[[nodiscard]] int jtag_highz(Chain* chain);
+[[nodiscard]] int jtag_bypass(Chain* chain);
+[[nodiscard]] int jtag_update_boundary(Chain* chain);
+[[nodiscard]] int jtag_reset(Chain* chain);
+[[nodiscard]] int jtag_check_devices(Chain* chain);
 // The device-algorithm module of the device at index (devalg_bind_device).
 DevAlgModule* jtag_bind_algorithm(Chain* chain, int index);

@@ -127,8 +127,8 @@ TEST_F(SimCableContract, WalksAreExactAndAWalkToTheCurrentStateSendsNothing) {
 }
 
 TEST_F(SimCableContract, ShiftsEndInExit1AndMaskTdi) {
-    cable_tap_goto(cable_.get(), TEST_LOGIC_RESET, 1);
-    cable_tap_goto(cable_.get(), SHIFT_DR, 1);
+    ASSERT_EQ(cable_tap_goto(cable_.get(), TEST_LOGIC_RESET, 1), 1);
+    ASSERT_EQ(cable_tap_goto(cable_.get(), SHIFT_DR, 1), 1);
     // IDCODE is selected after reset; shift ones with a zero mask: TDI must be driven 0.
     std::vector<uint8_t> ones(64, 1), zeros(64, 0), capture(64, 9);
     ASSERT_EQ(shift(64, ones.data(), zeros.data(), capture.data(), 2), 1);
@@ -139,7 +139,7 @@ TEST_F(SimCableContract, ShiftsEndInExit1AndMaskTdi) {
     EXPECT_EQ(id & 0x0FFFFFFF, 0x03631093u);
     for (int i = 32; i < 64; ++i) EXPECT_EQ(capture[i], 0) << "masked TDI came back as 0";
 
-    cable_tap_goto(cable_.get(), SHIFT_IR, 1);
+    ASSERT_EQ(cable_tap_goto(cable_.get(), SHIFT_IR, 1), 1);
     std::vector<uint8_t> bypass(6, 1), all(6, 1), ir_capture(6, 9);
     ASSERT_EQ(shift(6, bypass.data(), all.data(), ir_capture.data(), 1, 1), 1);
     EXPECT_EQ(sim_cable_state(cable_.get()).tap_state, EXIT1_IR);

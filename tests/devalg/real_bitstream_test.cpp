@@ -33,7 +33,7 @@ TEST_F(RealBitstream, ConfigureTheirVirtualPartsThroughTheModules) {
         const std::string path = write_file(name.substr(0, name.size() - 3), gunzip(entry.path()));
         module_.reset();
         Chain* chain = open(board({part->name}));
-        chain_detect(chain);
+        ASSERT_EQ(chain_detect(chain), JTAG_OK);
         if (!bind(chain, 0, path) || !module_->state) continue;  // a part the modules skip
         SCOPED_TRACE(name);
         printed().clear();

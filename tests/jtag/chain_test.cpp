@@ -182,7 +182,7 @@ TEST_F(ChainTest, RuntestWaitsWithoutMovingOrWalksThenClocks) {
     EXPECT_EQ(chain_runtest(chain, RUNTEST_IDLE, 10000, 0, nullptr, nullptr), 1);
     EXPECT_EQ(board_->tck_count(), tck) << "a wait gives no clock";
     EXPECT_GE(board_->now_ns() - ns, 10'000'000u);
-    chain_runtest(chain, TEST_LOGIC_RESET, 0, 0, nullptr, nullptr);
+    ASSERT_EQ(chain_runtest(chain, TEST_LOGIC_RESET, 0, 0, nullptr, nullptr), JTAG_OK);
     EXPECT_EQ(board_->state(), sim::TapState::TestLogicReset);
     const uint64_t before = board_->tck_count();
     EXPECT_EQ(chain_runtest(chain, RUNTEST_IDLE, 0, 12, nullptr, nullptr), 1);

@@ -79,7 +79,7 @@ TEST_F(OpflagTest, SampleAndExtestMoveThePartsBoundaryRegister) {
 
 TEST_F(OpflagTest, ResetGivesOneZeroThenFiveOnesAndWorksWithoutDevices) {
     Chain* empty = open(board({"XC7A100T"}));
-    chain_runtest(empty, SHIFT_DR, 0, 0, nullptr, nullptr);
+    ASSERT_EQ(chain_runtest(empty, SHIFT_DR, 0, 0, nullptr, nullptr), JTAG_OK);
     const uint64_t before = board_->tck_count();
     EXPECT_EQ(jtag_reset(empty), JTAG_OK);
     EXPECT_EQ(board_->tck_count() - before, 6u) << "one TMS=0 clock, then five TMS=1";
@@ -164,7 +164,7 @@ TEST_F(OpflagTest, ChainChecksAndSelection) {
     EXPECT_EQ(jtag_check_chain(nullptr), 0);
     Chain* chain = open(board({"XC7A100T"}));
     EXPECT_EQ(jtag_check_chain(chain), 0);
-    chain_detect(chain);
+    ASSERT_EQ(chain_detect(chain), JTAG_OK);
     EXPECT_EQ(jtag_check_chain(chain), 1);
     EXPECT_EQ(printed(), "Critical error : Chain is NULL.\nAdd device before operation.\n");
     EXPECT_EQ(jtag_count(chain), 1);
