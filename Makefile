@@ -20,6 +20,10 @@ test: build
 	  echo "== tests ($$p) =="; \
 	  ctest --preset $$p -j $(JOBS); \
 	done
+	@echo "== tests with threads (tsan) =="
+	@cmake --preset tsan >/dev/null
+	@cmake --build --preset tsan -j $(JOBS) --target test_app
+	@ctest --preset tsan -j $(JOBS)
 
 # The main job on the virtual board, visible step by step.
 demo: bootstrap

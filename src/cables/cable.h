@@ -68,11 +68,12 @@ int cable_option(Cable* cable, int code, const void* in, int reserved, void* out
 
 // Forward to the driver's slots; 2 when the cable or the slot is missing.
 [[nodiscard]] int cable_tap_goto(Cable* cable, unsigned target, int flush);
-[[nodiscard]] int cable_shift_inout(Cable* cable, int count, const uint8_t* tdi, const uint8_t* tdimask,
-                      const uint8_t* tdo, const uint8_t* tdomask, uint8_t* capture, int kind,
-                      int nocap, const char* label, int flush);
-[[nodiscard]] int cable_runtest(Cable* cable, unsigned state, int64_t usec, int64_t clocks, const char* label,
-                  int flush, const uint8_t* tdi, uint8_t* tdo);
+[[nodiscard]] int cable_shift_inout(Cable* cable, int count, const uint8_t* tdi,
+                                    const uint8_t* tdimask, const uint8_t* tdo,
+                                    const uint8_t* tdomask, uint8_t* capture, int kind, int nocap,
+                                    const char* label, int flush);
+[[nodiscard]] int cable_runtest(Cable* cable, unsigned state, int64_t usec, int64_t clocks,
+                                const char* label, int flush, const uint8_t* tdi, uint8_t* tdo);
 
 const char* cable_location(const Cable* cable);
 void cable_set_location(Cable* cable, const char* location);

@@ -66,8 +66,8 @@ void chain_unlock(Chain* chain);
 int chain_is_locked(const Chain* chain);
 [[nodiscard]] int chain_detect(Chain* chain);
 [[nodiscard]] int chain_shift(Chain* chain, int kind, int flags);
-[[nodiscard]] int chain_runtest(Chain* chain, unsigned state, int64_t usec, int64_t clocks, const uint8_t* tdi,
-                  uint8_t* tdo);
+[[nodiscard]] int chain_runtest(Chain* chain, unsigned state, int64_t usec, int64_t clocks,
+                                const uint8_t* tdi, uint8_t* tdo);
 
 // Holds the chain lock for one scope, so that no return path can leave the chain locked.
 class ChainLockGuard {

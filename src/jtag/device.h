@@ -89,7 +89,8 @@ int device_set_package(Device* device, const char* package);
 // Replaces the device's operation record; the device takes ownership.
 int device_set_option(Device* device, Devopt* devopt);
 int device_set_instruction(Device* device, const char* instruction);
-[[nodiscard]] int device_shift_instruction(Device* device, const char* instruction, int flags, const char* label);
+[[nodiscard]] int device_shift_instruction(Device* device, const char* instruction, int flags,
+                                           const char* label);
 
 const char* device_name(const Device* device);
 const char* device_description(const Device* device);

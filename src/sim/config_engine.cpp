@@ -183,9 +183,9 @@ struct ConfigEngine::Impl : EngineState {
             bootsts = ((bootsts & 0x3F) << 6) | record;
     }
 
-    void fail(bool crc, const std::string& why) {
-        (crc ? crc_error : id_error) = true;
-        record_boot(BOOT_VALID | (crc ? BOOT_CRC_ERROR : BOOT_ID_ERROR));
+    void fail(bool crc_mismatch, const std::string& why) {
+        (crc_mismatch ? crc_error : id_error) = true;
+        record_boot(BOOT_VALID | (crc_mismatch ? BOOT_CRC_ERROR : BOOT_ID_ERROR));
         say(why + "; INIT_B low, packet processor desynchronised");
         desync();
     }

@@ -6,8 +6,6 @@ namespace vireo::sim {
 namespace {
 
 constexpr uint64_t kDnaMask = (uint64_t{1} << XilinxFpga::kDnaBits) - 1;
-// FUSE_DNA leads with these padding cells before the 57 identifier bits.
-constexpr int kFuseDnaPad = XilinxFpga::kFuseDnaBits - XilinxFpga::kDnaBits;
 constexpr int kIscRegisterBits = 5;  // ISC_CONFIG / ISC_DEFAULT
 
 }  // namespace
