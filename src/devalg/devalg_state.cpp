@@ -2,7 +2,6 @@
 
 #include <cstdio>
 #include <memory>
-#include <new>
 
 #include "jtag/chain.h"
 #include "jtag/msg.h"
@@ -34,16 +33,12 @@ void* devalg_open_state(DevAlgModule* module, const DevAlgFamilyInfo& family) {
     for (size_t i = 0; i < family.part_count; ++i) {
         const DevAlgPart& part = family.parts[i];
         if (part.idcode != (idcode & 0x0FFFFFFF)) continue;
-        try {
-            auto state = std::make_unique<DevAlgState>();
-            state->capacity = part.capacity;
-            state->image_bytes = family.capacity_in_bits ? part.capacity / 8 : part.capacity;
-            state->bridge_name = part.bridge;
-            state->family = family.family;
-            return state.release();
-        } catch (const std::bad_alloc&) {
-            return nullptr;
-        }
+        auto state = std::make_unique<DevAlgState>();
+        state->capacity = part.capacity;
+        state->image_bytes = family.capacity_in_bits ? part.capacity / 8 : part.capacity;
+        state->bridge_name = part.bridge;
+        state->family = family.family;
+        return state.release();
     }
     msg_print("不明なデバイス\n");
     return nullptr;

@@ -1,4 +1,5 @@
-// The ten-entry table both modules publish, from their own open, Write and SpiTxrx.
+// The ten-entry table both modules publish, from their own open, Write and SpiTxrx. Every entry
+// goes through the exception barrier: its caller holds a plain function pointer.
 #pragma once
 
 #include <array>
@@ -6,25 +7,31 @@
 #include "devalg/devalg_state.h"
 #include "devalg/sequence.h"
 #include "devalg/spi_bridge.h"
+#include "jtag/c_boundary.h"
 
 template <class Fn>
 DevAlgFunction as_entry(Fn function) {
     return reinterpret_cast<DevAlgFunction>(function);
 }
 
-inline std::array<DevAlgEntry, 11> make_entry_table(DevAlgOpenFn open, DevAlgStatusFn write,
-                                                    DevAlgTxrxFn txrx) {
+template <auto Fn>
+DevAlgFunction guarded() {
+    return as_entry(&CBoundary<Fn>::call);
+}
+
+template <auto Open, auto Write, auto Txrx>
+std::array<DevAlgEntry, 11> make_entry_table() {
     return {{
-        {"", as_entry(&devalg_version), DEVALG_VERSION},
-        {"", as_entry(&devalg_close_state), DEVALG_CLOSE},
-        {"", as_entry(open), DEVALG_OPEN},
-        {"Write", as_entry(write), DEVALG_WRITE},
-        {"Shutdown", as_entry(&devalg_shutdown), DEVALG_SHUTDOWN},
-        {"Cancel", as_entry(&devalg_cancel), DEVALG_CANCEL},
-        {"GetSpiFileName", as_entry(&devalg_spi_file_name), DEVALG_SPI_FILE_NAME},
-        {"SpiSetup", as_entry(&spi_setup), DEVALG_SPI_SETUP},
-        {"SpiTxrx", as_entry(txrx), DEVALG_SPI_TXRX},
-        {"SpiGetDescr", as_entry(&spi_get_descr), DEVALG_SPI_DESCR},
+        {"", guarded<&devalg_version>(), DEVALG_VERSION},
+        {"", guarded<&devalg_close_state>(), DEVALG_CLOSE},
+        {"", guarded<Open>(), DEVALG_OPEN},
+        {"Write", guarded<Write>(), DEVALG_WRITE},
+        {"Shutdown", guarded<&devalg_shutdown>(), DEVALG_SHUTDOWN},
+        {"Cancel", guarded<&devalg_cancel>(), DEVALG_CANCEL},
+        {"GetSpiFileName", guarded<&devalg_spi_file_name>(), DEVALG_SPI_FILE_NAME},
+        {"SpiSetup", guarded<&spi_setup>(), DEVALG_SPI_SETUP},
+        {"SpiTxrx", guarded<Txrx>(), DEVALG_SPI_TXRX},
+        {"SpiGetDescr", guarded<&spi_get_descr>(), DEVALG_SPI_DESCR},
         {nullptr, nullptr, 0},
     }};
 }

@@ -65,6 +65,21 @@ int check_chain(Chain* chain) {
 SequenceSteps::SequenceSteps(DevAlgModule* module, int failure)
     : module_(module), failure_(failure) {}
 
+SequenceSteps::~SequenceSteps() {
+    unlock_cable();
+}
+
+void SequenceSteps::lock_cable() {
+    jtag_cable_lock(module_->chain, 1);
+    cable_locked_ = true;
+}
+
+void SequenceSteps::unlock_cable() {
+    if (!cable_locked_) return;
+    cable_locked_ = false;
+    jtag_cable_lock(module_->chain, 0);
+}
+
 bool SequenceSteps::check(int result) {
     if (!ok()) return false;
     if (result == JTAG_OK) return true;
@@ -184,7 +199,7 @@ int prepare_write(DevAlgModule* module, SequenceSteps& steps, DevAlgState** stat
         return devalg_store(module, JTAG_FILE_OPEN);
     }
     *state_out = state;
-    jtag_cable_lock(module->chain, 1);
+    steps.lock_cable();
     state->running = 1;
     report_status("Write start");
     steps.instruction(kJprogram);
@@ -217,7 +232,7 @@ void return_to_bypass(SequenceSteps& steps, DevAlgModule* module) {
     BsReg* dr = data_register(module);
     bsreg_resize(dr, 1);
     bsreg_set(dr, BSREG_TDO, 0, 0, 1);
-    jtag_cable_lock(module->chain, 0);
+    steps.unlock_cable();
 }
 
 }  // namespace
@@ -239,7 +254,7 @@ int devalg_shutdown(DevAlgModule* module) {
         return devalg_store(module, checked);
     }
     SequenceSteps steps(module, JTAG_PROGRAMMING);
-    jtag_cable_lock(module->chain, 1);
+    steps.lock_cable();
     state->running = 1;
     report_status("Shutdown start");
     steps.instruction(kJprogram);

@@ -36,6 +36,10 @@ void print_done_low(uint32_t status);
 class SequenceSteps {
   public:
     SequenceSteps(DevAlgModule* module, int failure);
+    // Releases the cable lock if the sequence still holds it (an early return, an exception).
+    ~SequenceSteps();
+    SequenceSteps(const SequenceSteps&) = delete;
+    SequenceSteps& operator=(const SequenceSteps&) = delete;
 
     bool ok() const { return status_ == 1; }
     [[nodiscard]] int status() const { return status_; }
@@ -50,11 +54,15 @@ class SequenceSteps {
     bool check(int result);
     // Ends the sequence with a status of its own (a verdict, a time-out).
     void fail(int status);
+    // Cable lock (option 9) for the sequence's JTAG work.
+    void lock_cable();
+    void unlock_cable();
 
   private:
     DevAlgModule* module_;
     int failure_;
     int status_ = 1;
+    bool cable_locked_ = false;
 };
 
 // Zero bits that bring the bypass bits of the other n - 1 devices to a multiple of 32.

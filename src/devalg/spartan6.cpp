@@ -145,7 +145,7 @@ int txrx(DevAlgModule* module, const uint8_t* send, uint8_t* receive, int write_
     return spi_txrx(module, send, receive, write_count, read_count, write_only, 0);
 }
 
-const auto kEntries = make_entry_table(&open, &write, &txrx);
+const auto kEntries = make_entry_table<&open, &write, &txrx>();
 
 }  // namespace
 

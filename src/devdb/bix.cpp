@@ -333,7 +333,7 @@ DbManufacturer* bix_add_manufacturer(DeviceDatabase* db, const char* text1, cons
     if (!db) return nullptr;
     if (db->manufacturers.size() >= db->mfr_cnt) {
         std::puts("mfr_cnt overflow");
-        std::exit(1);
+        return nullptr;
     }
     DbManufacturer& mfr = db->manufacturers.emplace_back();
     mfr.text1 = or_empty(text1);
@@ -349,7 +349,7 @@ DbFamily* bix_add_family(DbManufacturer* manufacturer, const char* name) {
     if (!manufacturer) return nullptr;
     if (manufacturer->families.size() >= manufacturer->fam_cnt) {
         std::puts("fam_cnt overflow");
-        std::exit(1);
+        return nullptr;
     }
     DbFamily& fam = manufacturer->families.emplace_back();
     fam.name = or_empty(name);

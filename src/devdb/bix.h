@@ -67,8 +67,9 @@ void bix_database_free(DeviceDatabase* db);
 int bix_load(DeviceDatabase* db, const char* path);
 void bix_clear(DeviceDatabase* db);
 
-// Table growth used by the loader. Adding beyond the declared count is fatal: the message goes
-// to standard output and the process exits with status 1.
+// Table growth used by the loader. Adding beyond the declared count prints "mfr_cnt overflow" /
+// "fam_cnt overflow" on standard output and answers null: a library never ends the process, and
+// the loader's own counts never go beyond.
 DbManufacturer* bix_add_manufacturer(DeviceDatabase* db, const char* text1, const char* name,
                                      const char* text3, uint8_t fam_cnt);
 DbFamily* bix_add_family(DbManufacturer* manufacturer, const char* name);

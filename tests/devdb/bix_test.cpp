@@ -174,6 +174,12 @@ TEST_F(Bix, SkipsBadManufacturerAndFamilyNumbersAndAShortTail) {
     Db db = load(b);
     List all(bix_find_idcode(db.get(), 0, 0, nullptr));
     EXPECT_EQ(names(all.get()), Names{"OK"});
+
+    // Growing a table beyond its declared count is refused, and the process lives on.
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(bix_add_manufacturer(db.get(), "", "More", "", 1), nullptr);
+    EXPECT_EQ(bix_add_family(&db->manufacturers[0], "More"), nullptr);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "mfr_cnt overflow\nfam_cnt overflow\n");
 }
 
 TEST_F(Bix, DamagedIndexFilesAreRefusedOrReadSafely) {

@@ -1,11 +1,32 @@
 #include "jtag/status.h"
 
+#include <new>
+#include <stdexcept>
+
 #include "chain_fixture.h"
+#include "jtag/c_boundary.h"
 
 namespace vireo::test {
 namespace {
 
 using StatusReport = ChainTest;
+
+int out_of_memory(int) {
+    throw std::bad_alloc();
+}
+const char* broken(const char*) {
+    throw std::runtime_error("broken");
+}
+int fine(int value) {
+    return value + 1;
+}
+
+TEST(CBoundary, NoExceptionLeavesAnEntryPoint) {
+    EXPECT_EQ(CBoundary<&out_of_memory>::call(1), JTAG_NO_MEMORY);
+    EXPECT_EQ(CBoundary<&broken>::call("x"), nullptr);
+    EXPECT_EQ(CBoundary<&fine>::call(1), 2);
+    static_assert(noexcept(CBoundary<&out_of_memory>::call(1)));
+}
 
 TEST_F(StatusReport, PrintsEachFailedDeviceWithItsPositionAndText) {
     Chain* chain = detected({"ARM_DAP", "XC7Z020"});
