@@ -10,7 +10,7 @@
 #include "cables/cable.h"
 #include "cables/usb_drivers.h"
 #include "jtag/tap.h"
-#include "sim/virtual_board.h"
+#include "support/use_virtual_board.h"
 
 namespace {
 
@@ -25,7 +25,7 @@ double cpu_seconds() {
 
 void BM_Kprbemb(benchmark::State& state, const char* preset, bool capture) {
     cables_register_usb_drivers();
-    vireo::sim::VirtualBoard* board = vireo::sim::reset_virtual_board(preset);
+    const std::shared_ptr<vireo::sim::VirtualBoard> board = vireo::test::use_virtual_board(preset);
     Cable* cable = cable_new("", "kprbemb", "");
     if (!board || !cable) {
         state.SkipWithError("no cable");
@@ -62,7 +62,7 @@ void BM_Kprbemb(benchmark::State& state, const char* preset, bool capture) {
     state.counters["Mbit"] =
         benchmark::Counter(kPiece * kPieces / 1e6, benchmark::Counter::kIsIterationInvariantRate);
     cable_free(cable);
-    vireo::sim::reset_virtual_board("");
+    vireo::test::use_virtual_board("");
 }
 
 BENCHMARK_CAPTURE(BM_Kprbemb, shift_capture_protocol1, "keenprobe", true)

@@ -10,8 +10,8 @@
 #include "app/session.h"
 #include "jtag/status.h"
 #include "sim/bitgen.h"
-#include "sim/virtual_board.h"
 #include "sim/xilinx_parts.h"
+#include "support/use_virtual_board.h"
 
 namespace {
 
@@ -45,7 +45,8 @@ void BM_ProgramXc7a100t(benchmark::State& state) {
     uint64_t transfers = 0, bytes_out = 0, bytes_in = 0, model_ns = 0;
     for (auto _ : state) {
         state.PauseTiming();
-        vireo::sim::VirtualBoard* board = vireo::sim::reset_virtual_board("kb2203");
+        const std::shared_ptr<vireo::sim::VirtualBoard> board =
+            vireo::test::use_virtual_board("kb2203");
         vireo::app::Session session(ui, paths);
         state.ResumeTiming();
         if (session.program_fpga(file.string()) != JTAG_OK) state.SkipWithError("program failed");

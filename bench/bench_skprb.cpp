@@ -10,7 +10,7 @@
 #include "cables/usb_drivers.h"
 #include "jtag/msg.h"
 #include "jtag/tap.h"
-#include "sim/virtual_board.h"
+#include "support/use_virtual_board.h"
 
 namespace {
 
@@ -28,7 +28,7 @@ int quiet(const char*, va_list) {
 void BM_Skprb(benchmark::State& state, const char* preset, Stream kind) {
     set_print_callback(quiet);
     cables_register_usb_drivers();
-    VirtualBoard* board = vireo::sim::reset_virtual_board(preset);
+    const std::shared_ptr<VirtualBoard> board = vireo::test::use_virtual_board(preset);
     Cable* cable = board ? cable_new("", "skprb", "") : nullptr;
     if (!cable) {
         state.SkipWithError("no virtual board");
@@ -77,7 +77,7 @@ void BM_Skprb(benchmark::State& state, const char* preset, Stream kind) {
     state.counters["model_ms_per_Mbit"] =
         static_cast<double>(board->chain().now_ns() - model_start) / 1e6 / mbit;
     cable_free(cable);
-    vireo::sim::reset_virtual_board("");
+    vireo::test::use_virtual_board("");
 }
 
 BENCHMARK_CAPTURE(BM_Skprb, kb2203_write_only_shift, "kb2203", Stream::WriteOnlyShift)

@@ -5,8 +5,6 @@
 #include <mutex>
 
 #include "cables/devobj_backend.h"
-#include "jtag/msg.h"
-#include "sim/virtual_board.h"
 
 namespace {
 
@@ -14,24 +12,12 @@ struct HandleTable {
     std::mutex mutex;
     std::map<DevobjHandle, std::shared_ptr<DevobjDevice>> open;
     DevobjHandle next = 1;
-    DevobjOpener override_opener;
-    std::string reported_error;  // the VIREO_SIM error already printed
+    DevobjOpener opener;  // empty: libusb
 };
 
 HandleTable& table() {
     static HandleTable t;
     return t;
-}
-
-std::unique_ptr<DevobjDevice> default_open(const std::string& name, HandleTable& t) {
-    std::string error;
-    if (vireo::sim::virtual_board(&error)) return devobj_virtual_open(name);
-    if (!error.empty()) {
-        if (error != t.reported_error) msg_print("%s\n", error.c_str());
-        t.reported_error = error;
-        return nullptr;
-    }
-    return devobj_libusb_open(name);
 }
 
 std::shared_ptr<DevobjDevice> find(DevobjHandle handle) {
@@ -46,7 +32,7 @@ std::shared_ptr<DevobjDevice> find(DevobjHandle handle) {
 void devobj_set_backend(DevobjOpener opener) {
     HandleTable& t = table();
     std::lock_guard lock(t.mutex);
-    t.override_opener = std::move(opener);
+    t.opener = std::move(opener);
 }
 
 int devobj_name_index(const std::string& name, int* family) {
@@ -66,8 +52,7 @@ DevobjHandle devobj_open(const char* name) {
     if (!name) return DEVOBJ_INVALID;
     HandleTable& t = table();
     std::lock_guard lock(t.mutex);
-    std::unique_ptr<DevobjDevice> device =
-        t.override_opener ? t.override_opener(name) : default_open(name, t);
+    std::unique_ptr<DevobjDevice> device = t.opener ? t.opener(name) : devobj_libusb_open(name);
     if (!device) return DEVOBJ_INVALID;
     const DevobjHandle handle = t.next++;
     t.open.emplace(handle, std::move(device));

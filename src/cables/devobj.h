@@ -1,12 +1,13 @@
 // Device objects of the USB 2.0 cables: open by name, bulk transfers and the product string
 // through control codes, close. The names, codes and pipes are those the cable's kernel driver
-// offers on Windows; here they are served by libusb-1.0 or, when VIREO_SIM selects a USB 2.0
-// board or cable, by the virtual board.
+// offers on Windows; here they are served by libusb-1.0 or, once a front end has installed a
+// virtual board (cables/usb_virtual.h), by that board alone.
 //
 // Names: "\\.\XrCam-%d" and "\\.\nvsp6-%d", n = 0..9.
 //   libusb:  the maker's USB 2.0 cables and boards (is_usb2_cable, usb_ids.h), in the order the
 //            bus lists them; the n-th name of either family is the n-th device.
-//   virtual: "\\.\XrCam-0" is the board; every other name finds no device.
+//   virtual: "\\.\XrCam-0" is the board when it is a USB 2.0 board or cable; every other name
+//            finds no device.
 // Pipes and the bulk endpoints that carry them:
 //   0 command stream  -> EP 0x02 OUT      2 TDO stream   <- EP 0x86 IN
 //   4 control request -> EP 0x04 OUT      5 control reply <- EP 0x88 IN
@@ -31,8 +32,7 @@ enum DevobjPipe : uint32_t {
     DEVOBJ_PIPE_CONTROL_IN = 5,
 };
 
-// A handle, or DEVOBJ_INVALID when the name has no device (or VIREO_SIM is invalid: its error is
-// printed once through the message sink).
+// A handle, or DEVOBJ_INVALID when the name has no device.
 DevobjHandle devobj_open(const char* name);
 // 1 on success with *returned = bytes moved (written, read, or descriptor bytes); 0 on failure
 // (unknown handle or code, short input, USB error or time-out, cable gone).

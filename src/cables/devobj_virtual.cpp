@@ -1,12 +1,12 @@
-// Device objects served by the process's virtual board: its USB 2.0 firmware model behind the
-// four pipes. Every call is one USB transfer of the board (counted, latency added, refused once
-// the board is unplugged) and holds the board's lock.
+// Device objects served by a virtual board: its USB 2.0 firmware model behind the four pipes.
+// Every call is one USB transfer of the board (counted, latency added, refused once the board is
+// unplugged or replaced by another) and holds the board's lock. The device shares the board, so
+// it never outlives it.
 #include <algorithm>
 #include <cstring>
 #include <mutex>
 
-#include "cables/devobj_backend.h"
-#include "sim/virtual_board.h"
+#include "cables/usb_virtual.h"
 
 namespace {
 
@@ -16,26 +16,24 @@ using vireo::sim::VirtualBoard;
 
 class VirtualDevice : public DevobjDevice {
   public:
-    VirtualDevice(const VirtualBoard& board, Usb2Identity identity)
-        : serial_(board.serial()), firmware_(std::move(identity)) {}
+    VirtualDevice(std::shared_ptr<VirtualBoard> board, Usb2Identity identity, VirtualPlug plug)
+        : board_(std::move(board)), plug_(std::move(plug)), firmware_(std::move(identity)) {}
 
     bool write(uint32_t pipe, const uint8_t* data, uint32_t size, uint32_t* returned) override {
-        VirtualBoard* board = plugged();
-        if (!board) return false;
-        std::lock_guard lock(board->mutex());
-        if (!board->transfer(size, 0)) return false;
-        if (!firmware_.receive(static_cast<int>(pipe), data, size, board->chain())) return false;
+        if (!plugged()) return false;
+        std::lock_guard lock(board_->mutex());
+        if (!board_->transfer(size, 0)) return false;
+        if (!firmware_.receive(static_cast<int>(pipe), data, size, board_->chain())) return false;
         *returned = size;
         return true;
     }
 
     // Nothing waiting on the pipe is what a time-out looks like on the bus: a failure.
     bool read(uint32_t pipe, uint8_t* data, uint32_t size, uint32_t* returned) override {
-        VirtualBoard* board = plugged();
-        if (!board) return false;
-        std::lock_guard lock(board->mutex());
+        if (!plugged()) return false;
+        std::lock_guard lock(board_->mutex());
         const size_t waiting = firmware_.pending(static_cast<int>(pipe));
-        if (!board->transfer(0, std::min<size_t>(waiting, size))) return false;
+        if (!board_->transfer(0, std::min<size_t>(waiting, size))) return false;
         if (waiting == 0) return false;
         *returned = static_cast<uint32_t>(firmware_.reply(static_cast<int>(pipe), data, size));
         return true;
@@ -43,38 +41,35 @@ class VirtualDevice : public DevobjDevice {
 
     bool string_descriptor(uint8_t index, uint16_t, uint8_t* data, uint32_t size,
                            uint32_t* returned) override {
-        VirtualBoard* board = plugged();
-        if (!board) return false;
-        std::lock_guard lock(board->mutex());
+        if (!plugged()) return false;
+        std::lock_guard lock(board_->mutex());
         const std::vector<uint8_t> d = firmware_.string_descriptor(index);
         const uint32_t n = std::min<uint32_t>(size, static_cast<uint32_t>(d.size()));
-        if (!board->transfer(0, n)) return false;
+        if (!board_->transfer(0, n)) return false;
         std::memcpy(data, d.data(), n);
         *returned = n;
         return true;
     }
 
   private:
-    // The board this handle was opened on, while it is still the process's board: a board
-    // replaced by reset_virtual_board is a cable pulled out.
-    VirtualBoard* plugged() const {
-        VirtualBoard* board = vireo::sim::virtual_board();
-        return board && board->serial() == serial_ ? board : nullptr;
-    }
+    // A board replaced by another is a cable pulled out.
+    bool plugged() const { return !plug_ || plug_->load(); }
 
-    uint64_t serial_;
+    std::shared_ptr<VirtualBoard> board_;
+    VirtualPlug plug_;
     Usb2Firmware firmware_;
 };
 
 }  // namespace
 
-std::unique_ptr<DevobjDevice> devobj_virtual_open(const std::string& name,
-                                                  const Usb2Identity* pose_as) {
+std::unique_ptr<DevobjDevice> devobj_virtual_open(std::shared_ptr<VirtualBoard> board,
+                                                  const std::string& name,
+                                                  const Usb2Identity* pose_as, VirtualPlug plug) {
     int family = -1;
-    if (devobj_name_index(name, &family) != 0 || family != 0) return nullptr;
-    VirtualBoard* board = vireo::sim::virtual_board();
-    if (!board || board->unplugged()) return nullptr;
+    if (!board || devobj_name_index(name, &family) != 0 || family != 0) return nullptr;
+    if ((plug && !plug->load()) || board->unplugged()) return nullptr;
     std::optional<Usb2Identity> identity = vireo::sim::usb2_identity(board->config());
     if (!identity) return nullptr;
-    return std::make_unique<VirtualDevice>(*board, pose_as ? *pose_as : *identity);
+    return std::make_unique<VirtualDevice>(std::move(board), pose_as ? *pose_as : *identity,
+                                           std::move(plug));
 }

@@ -1,6 +1,7 @@
 #include "cables/fx3.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -8,15 +9,15 @@
 
 #include "cables/fx3_backend.h"
 #include "cables/fx3_image.h"
-#include "jtag/msg.h"
-#include "sim/virtual_board.h"
 
 namespace {
 
 struct Fx3Device {
     std::mutex mutex;
     std::unique_ptr<Fx3Backend> backend;
-    Fx3BackendFactory factory;
+    int generation = 0;  // of the open that opened backend; 0 while none is open
+    int last_generation = 0;
+    Fx3BackendFactory factory;  // empty: libusb
 };
 
 Fx3Device& device() {
@@ -32,18 +33,9 @@ void copy_out(const std::string& text, char* buffer, int size) {
     buffer[n] = '\0';
 }
 
-// The back-end for this open: the test seam's, the virtual board's, or libusb's. Null when
-// VIREO_SIM is set but invalid (its reason is printed).
-std::unique_ptr<Fx3Backend> choose_backend(Fx3Device& d) {
-    if (d.factory) return d.factory();
-    std::string error;
-    if (vireo::sim::VirtualBoard* board = vireo::sim::virtual_board(&error))
-        return fx3_virtual_backend(*board);
-    if (!error.empty()) {
-        msg_print("%s\n", error.c_str());
-        return nullptr;
-    }
-    return fx3_libusb_backend();
+void close_device(Fx3Device& d) {
+    d.backend.reset();
+    d.generation = 0;
 }
 
 bool read_file(const char* path, std::vector<uint8_t>* bytes, std::string* error) {
@@ -68,12 +60,18 @@ void fx3_set_backend_factory(Fx3BackendFactory factory) {
 }
 
 int fx3_open(int index, uint16_t* vid, uint16_t* pid, char* text, int size) {
+    return fx3_open_tracked(index, vid, pid, text, size, nullptr);
+}
+
+int fx3_open_tracked(int index, uint16_t* vid, uint16_t* pid, char* text, int size,
+                     int* generation) {
     Fx3Device& d = device();
     std::lock_guard lock(d.mutex);
-    d.backend.reset();
+    close_device(d);
+    if (generation) *generation = 0;
     copy_out("", text, size);
     if (index < 0) return 0;
-    std::unique_ptr<Fx3Backend> backend = choose_backend(d);
+    std::unique_ptr<Fx3Backend> backend = d.factory ? d.factory() : fx3_libusb_backend();
     uint16_t v = 0, p = 0;
     std::string description;
     if (!backend || !backend->open(index, &v, &p, &description)) return 0;
@@ -81,14 +79,31 @@ int fx3_open(int index, uint16_t* vid, uint16_t* pid, char* text, int size) {
     if (pid) *pid = p;
     copy_out(description, text, size);
     d.backend = std::move(backend);
+    d.last_generation = d.last_generation == INT_MAX ? 1 : d.last_generation + 1;
+    d.generation = d.last_generation;
+    if (generation) *generation = d.generation;
     return 1;
 }
 
 int fx3_close() {
     Fx3Device& d = device();
     std::lock_guard lock(d.mutex);
-    d.backend.reset();
+    close_device(d);
     return 1;
+}
+
+int fx3_release(int generation) {
+    Fx3Device& d = device();
+    std::lock_guard lock(d.mutex);
+    if (generation <= 0 || generation != d.generation) return 0;
+    close_device(d);
+    return 1;
+}
+
+int fx3_holds(int generation) {
+    Fx3Device& d = device();
+    std::lock_guard lock(d.mutex);
+    return generation > 0 && generation == d.generation;
 }
 
 int fx3_download(const char* path, char* error, int size) {

@@ -1,5 +1,6 @@
-// Inside the FX3 component: the back-ends behind fx3.h and the seam through which tests put a
-// recording or scripted back-end in their place.
+// Inside the FX3 component: what a back-end provides, the built-in libusb one, and the seam
+// through which another is put in its place (the virtual board's, cables/usb_virtual.h; a
+// recording or scripted one in tests).
 #pragma once
 
 #include <cstdint>
@@ -7,10 +8,6 @@
 #include <memory>
 #include <string>
 #include <vector>
-
-namespace vireo::sim {
-class VirtualBoard;
-}
 
 constexpr int kFx3OutEndpoint = 0x02;
 constexpr int kFx3InEndpoint = 0x82;
@@ -28,8 +25,8 @@ class Fx3Backend {
 };
 
 std::unique_ptr<Fx3Backend> fx3_libusb_backend();
-std::unique_ptr<Fx3Backend> fx3_virtual_backend(vireo::sim::VirtualBoard& board);
 
-// Replaces the choice made at open (virtual board or libusb); an empty factory restores it.
+// The back-end every later open uses; an empty factory restores libusb. Devices opened before
+// keep theirs.
 using Fx3BackendFactory = std::function<std::unique_ptr<Fx3Backend>()>;
 void fx3_set_backend_factory(Fx3BackendFactory factory);

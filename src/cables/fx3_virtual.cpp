@@ -1,12 +1,13 @@
-// The FX3 component over the virtual board: its JTAG firmware model on a board preset, its boot
+// The FX3 component over a virtual board: its JTAG firmware model on a board preset, its boot
 // loader model on a boot-loader preset. Every call is one USB transfer of the board, taken under
-// the board's lock; a transfer the board refuses (unplugged) fails as on a pulled cable.
+// the board's lock; a transfer the board refuses (unplugged), or one after the board was replaced
+// by another, fails as on a pulled cable. The device shares the board, so it never outlives it.
 #include <algorithm>
 #include <cstring>
 #include <mutex>
 
-#include "cables/fx3_backend.h"
 #include "cables/fx3_image.h"
+#include "cables/usb_virtual.h"
 #include "sim/fx3_bootloader.h"
 #include "sim/fx3_firmware.h"
 #include "sim/virtual_board.h"
@@ -20,12 +21,13 @@ constexpr size_t kBootChunk = 4096;
 
 class VirtualFx3 : public Fx3Backend {
   public:
-    explicit VirtualFx3(vireo::sim::VirtualBoard& board) : board_(board) {}
+    VirtualFx3(std::shared_ptr<vireo::sim::VirtualBoard> board, VirtualPlug plug)
+        : owner_(std::move(board)), board_(*owner_), plug_(std::move(plug)) {}
 
     bool open(int index, uint16_t* vid, uint16_t* pid, std::string* description) override {
         std::lock_guard lock(board_.mutex());
         const vireo::sim::Transport& t = board_.preset().transport;
-        if (index != 0 || board_.unplugged()) return false;
+        if (index != 0 || !plugged()) return false;
         if (t.kind == TransportKind::Fx3Board) {
             firmware_ = std::make_unique<vireo::sim::Fx3Firmware>(board_.chain(), t.superspeed);
             *description = "Norvale " + board_.preset().name + " (virtual)";
@@ -42,7 +44,8 @@ class VirtualFx3 : public Fx3Backend {
 
     int write(const uint8_t* data, int length) override {
         std::lock_guard lock(board_.mutex());
-        if (!firmware_ || !board_.transfer(static_cast<uint64_t>(length), 0)) return -1;
+        if (!firmware_ || !plugged() || !board_.transfer(static_cast<uint64_t>(length), 0))
+            return -1;
         firmware_->receive(data, static_cast<size_t>(length));
         return length;
     }
@@ -50,7 +53,7 @@ class VirtualFx3 : public Fx3Backend {
     int read(uint8_t* data, int max) override {
         std::lock_guard lock(board_.mutex());
         std::vector<uint8_t> reply;
-        if (!firmware_ || board_.unplugged() || !firmware_->take_reply(&reply)) return -1;
+        if (!firmware_ || !plugged() || !firmware_->take_reply(&reply)) return -1;
         // A reply longer than the request overflows the host's buffer: the transfer fails.
         if (reply.size() > static_cast<size_t>(max)) return -1;
         if (!board_.transfer(0, reply.size())) return -1;
@@ -64,6 +67,7 @@ class VirtualFx3 : public Fx3Backend {
             *error = "the open FX3 device is not in its boot loader";
             return false;
         }
+        if (!plugged()) return fail(error, "USB transfer to the boot loader failed");
         Fx3Image image;
         // The virtual board runs only its stand-in, so the stand-in is welcome here.
         *error = fx3_image_parse(bytes.data(), bytes.size(), &image);
@@ -87,18 +91,25 @@ class VirtualFx3 : public Fx3Backend {
     }
 
   private:
+    // Neither unplugged nor replaced by another board.
+    bool plugged() const { return !board_.unplugged() && (!plug_ || plug_->load()); }
+
     static bool fail(std::string* error, const char* text) {
         *error = text;
         return false;
     }
 
-    vireo::sim::VirtualBoard& board_;
+    std::shared_ptr<vireo::sim::VirtualBoard> owner_;
+    vireo::sim::VirtualBoard& board_;  // *owner_
+    VirtualPlug plug_;
     std::unique_ptr<vireo::sim::Fx3Firmware> firmware_;
     std::unique_ptr<vireo::sim::Fx3BootLoader> loader_;
 };
 
 }  // namespace
 
-std::unique_ptr<Fx3Backend> fx3_virtual_backend(vireo::sim::VirtualBoard& board) {
-    return std::make_unique<VirtualFx3>(board);
+std::unique_ptr<Fx3Backend> fx3_virtual_backend(std::shared_ptr<vireo::sim::VirtualBoard> board,
+                                                VirtualPlug plug) {
+    if (!board) return nullptr;
+    return std::make_unique<VirtualFx3>(std::move(board), std::move(plug));
 }

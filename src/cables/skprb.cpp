@@ -31,9 +31,11 @@ int capture_max(const SkprbState& s) {
     return s.superspeed ? kCaptureMaxSuperSpeed : kCaptureMaxHighSpeed;
 }
 
-bool send_packet(std::span<const uint8_t> packet) {
+// A device another cable's open has taken over is gone for this cable: nothing more of its
+// goes out, nothing of the other's comes back to it.
+bool send_packet(int generation, std::span<const uint8_t> packet) {
     const int length = static_cast<int>(packet.size());
-    return fx3_write(kOutEndpoint, packet.data(), length) == length;
+    return fx3_holds(generation) && fx3_write(kOutEndpoint, packet.data(), length) == length;
 }
 
 // Appends the end byte, sends the batch and reads its reply of at least `need` bytes into
@@ -81,7 +83,9 @@ int runtest_chunk(SkprbState& s, int m, const uint8_t* tdi, uint8_t* tdo,
 }  // namespace
 
 SkprbState::SkprbState(Cable& cable)
-    : packets(cable, kSkprbPacketSize, kPacketPrefix, send_packet) {}
+    : packets(cable, kSkprbPacketSize, kPacketPrefix,
+              [this](std::span<const uint8_t> packet) { return send_packet(generation, packet); }) {
+}
 
 extern "C" {
 
@@ -100,7 +104,7 @@ void* skprb_open(Cable* cable, const char* parameter) {
         s->description.reserve(kDescriptionMax);
         uint16_t vid = 0, pid = 0;
         char text[100] = {};
-        if (!fx3_open(0, &vid, &pid, text, sizeof text)) return nullptr;
+        if (!fx3_open_tracked(0, &vid, &pid, text, sizeof text, &s->generation)) return nullptr;
         if (vid == usb_ids::kMakerVendor && pid == usb_ids::kKb2203Product) {
             msg_print("KB2203(ノーヴェルArtix-7ボード)を発見しました\n");
             s->description = "Norvale Artix-7 Board";
@@ -108,7 +112,7 @@ void* skprb_open(Cable* cable, const char* parameter) {
             msg_print("KB2204(ノーヴェルFX3ボード)を発見しました\n");
             s->description = "Norvale FX-3 Board";
         } else {
-            fx3_close();
+            fx3_release(s->generation);
             return nullptr;
         }
         s->opened = true;
@@ -150,7 +154,7 @@ int skprb_close(Cable* cable) {
     if (!s) return JTAG_NULL;
     std::unique_ptr<SkprbState> owned(s);
     s->packets.append({'E'}, true);
-    if (s->opened) fx3_close();
+    fx3_release(s->generation);
     return JTAG_OK;
 }
 
@@ -240,7 +244,9 @@ int skprb_runtest(Cable* cable, unsigned state, int64_t usec, int64_t clocks, in
 
 int skprb_read(SkprbState& s, int max) {
     const int n =
-        fx3_read(kInEndpoint, s.reply.data(), std::min(max, static_cast<int>(s.reply.size())));
+        fx3_holds(s.generation)
+            ? fx3_read(kInEndpoint, s.reply.data(), std::min(max, static_cast<int>(s.reply.size())))
+            : -1;
     if (n > 0) return n;
     s.packets.lose();
     return -1;

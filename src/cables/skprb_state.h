@@ -18,6 +18,7 @@ struct SkprbState {
     explicit SkprbState(Cable& cable);
 
     bool opened = false;
+    int generation = 0;  // of the FX3 open this cable made (fx3_open_tracked)
     bool superspeed = false;
     unsigned tap_state = UNKNOWN;
     std::string parameter;

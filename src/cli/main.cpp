@@ -10,6 +10,7 @@
 #include "app/host.h"
 #include "app/paths.h"
 #include "app/session.h"
+#include "cables/usb_virtual.h"
 #include "cli/terminal_ui.h"
 #include "jtag/status.h"
 #include "sim/virtual_board.h"
@@ -47,9 +48,9 @@ int exit_code(int status, ConnectResult connect) {
     return kExitFailure;
 }
 
-// Installs the virtual board named by --sim or VIREO_SIM before anything opens a cable. False
-// (after saying why) for a text that names no board: a bad or empty value must never fall back
-// to the USB boards.
+// Builds the virtual board named by --sim or VIREO_SIM and puts it behind the USB layers before
+// anything opens a cable; without either, the USB boards are used. False (after saying why) for a
+// text that names no board: a bad or empty value must never fall back to the USB boards.
 bool choose_board(bool sim_given, const std::string& sim) {
     const char* env = std::getenv("VIREO_SIM");
     if (!sim_given && !env) return true;
@@ -60,9 +61,12 @@ bool choose_board(bool sim_given, const std::string& sim) {
                   << (sim_given ? "leave --sim out" : "unset VIREO_SIM") << "\n";
         return false;
     }
-    setenv("VIREO_SIM", text.c_str(), 1);
     std::string error;
-    if (vireo::sim::reset_virtual_board(text, &error)) return true;
+    if (std::shared_ptr<vireo::sim::VirtualBoard> board =
+            vireo::sim::make_virtual_board(text, &error)) {
+        usb_use_virtual_board(std::move(board));
+        return true;
+    }
     const std::string prefix = "VIREO_SIM: ";
     if (sim_given && error.rfind(prefix, 0) == 0) error = "--sim: " + error.substr(prefix.size());
     std::cerr << (error.empty() ? source + ": no virtual board" : error) << "\n";

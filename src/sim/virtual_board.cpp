@@ -1,8 +1,5 @@
 #include "sim/virtual_board.h"
 
-#include <atomic>
-#include <cstdlib>
-
 #include "sim/board_chain.h"
 
 namespace vireo::sim {
@@ -12,43 +9,10 @@ namespace {
 constexpr uint64_t kHighSpeedLatencyNs = 125'000;
 constexpr uint64_t kSuperSpeedLatencyNs = 20'000;
 
-std::atomic<uint64_t> next_serial{1};
-
-struct BoardSlot {
-    std::unique_ptr<VirtualBoard> board;
-    std::string error;
-    bool parsed = false;
-};
-
-BoardSlot& slot() {
-    static BoardSlot s;
-    return s;
-}
-
-VirtualBoard* install(std::string_view text, std::string* error) {
-    BoardSlot& s = slot();
-    s.parsed = true;
-    s.board.reset();
-    s.error.clear();
-    if (!text.empty()) {
-        SimConfigResult parsed = parse_sim_config(text);
-        if (parsed.config) {
-            s.board = std::make_unique<VirtualBoard>(std::move(*parsed.config));
-        } else {
-            s.error = parsed.error;
-        }
-    }
-    if (error) *error = s.error;
-    return s.board.get();
-}
-
 }  // namespace
 
 VirtualBoard::VirtualBoard(SimConfig config)
-    : config_(std::move(config)),
-      serial_(next_serial++),
-      preset_(config_.preset),
-      chain_(build_chain(config_)) {}
+    : config_(std::move(config)), preset_(config_.preset), chain_(build_chain(config_)) {}
 
 bool VirtualBoard::transfer(uint64_t bytes_out, uint64_t bytes_in) {
     if (config_.unplug_after && counters_.transfers >= *config_.unplug_after) unplugged_ = true;
@@ -67,18 +31,15 @@ void VirtualBoard::become_board() {
     if (const BoardPreset* board = find_board_preset(preset_->transport.becomes)) preset_ = board;
 }
 
-VirtualBoard* virtual_board(std::string* error) {
-    BoardSlot& s = slot();
-    if (!s.parsed) {
-        const char* text = std::getenv("VIREO_SIM");
-        install(text ? text : "", nullptr);
-    }
-    if (error) *error = s.error;
-    return s.board.get();
+std::shared_ptr<VirtualBoard> make_virtual_board(SimConfig config) {
+    return std::make_shared<VirtualBoard>(std::move(config));
 }
 
-VirtualBoard* reset_virtual_board(std::string_view text, std::string* error) {
-    return install(text, error);
+std::shared_ptr<VirtualBoard> make_virtual_board(std::string_view text, std::string* error) {
+    SimConfigResult parsed = parse_sim_config(text);
+    if (error) *error = parsed.error;
+    if (!parsed.config) return nullptr;
+    return make_virtual_board(std::move(*parsed.config));
 }
 
 }  // namespace vireo::sim

@@ -1,6 +1,8 @@
-// The board a process talks to when VIREO_SIM is set. Created on first use and kept until the
-// process ends, so the FPGA keeps its configuration between cable opens as it does on hardware.
-// The USB back-ends (FX3 component, device-object layer) reach the models only through it.
+// A virtual board: the chain of models behind one board preset, its USB link (transfer counting,
+// latency, unplug) and the boot-loader download. A front end builds one from its --sim text and
+// hands it to the USB back-ends (cables/usb_virtual.h), which share it with every device they
+// open; it lives as long as any of them, so the FPGA keeps its configuration between cable opens
+// as it does on hardware.
 #pragma once
 
 #include <cstdint>
@@ -26,9 +28,6 @@ class VirtualBoard {
     explicit VirtualBoard(SimConfig config);
 
     const SimConfig& config() const { return config_; }
-    // Differs between every two boards a process creates, so a handle opened on a board that
-    // reset_virtual_board replaced can tell it is gone.
-    uint64_t serial() const { return serial_; }
     // The preset the board currently poses as (a boot loader becomes its board after download).
     const BoardPreset& preset() const { return *preset_; }
     TapChain& chain() { return *chain_; }
@@ -49,7 +48,6 @@ class VirtualBoard {
 
   private:
     SimConfig config_;
-    uint64_t serial_;
     const BoardPreset* preset_;
     std::unique_ptr<TapChain> chain_;
     UsbCounters counters_;
@@ -57,12 +55,12 @@ class VirtualBoard {
     std::mutex mutex_;
 };
 
-// The process's board from VIREO_SIM; null when the variable is unset or invalid (then *error,
-// when given, holds the one-line reason). Parsed once.
-VirtualBoard* virtual_board(std::string* error = nullptr);
+std::shared_ptr<VirtualBoard> make_virtual_board(SimConfig config);
 
-// Replaces the process's board by one built from `text` (the VIREO_SIM syntax), as if the
-// variable had held it; an empty text removes the board. For tests and the --sim option.
-VirtualBoard* reset_virtual_board(std::string_view text, std::string* error = nullptr);
+// A board from `text` in the VIREO_SIM syntax; null when the text names none (an empty text
+// too), with the one-line reason in *error when given ("VIREO_SIM: ..."). Nothing here reads
+// the environment variable itself: the front end decides where the text comes from.
+std::shared_ptr<VirtualBoard> make_virtual_board(std::string_view text,
+                                                 std::string* error = nullptr);
 
 }  // namespace vireo::sim

@@ -14,8 +14,8 @@
 #include "app/app_ui.h"
 #include "app/host.h"
 #include "app/paths.h"
-#include "sim/virtual_board.h"
 #include "sim/xilinx_fpga.h"
+#include "support/use_virtual_board.h"
 
 namespace vireo::app {
 
@@ -80,7 +80,8 @@ class AppTest : public ::testing::Test {
   protected:
     void use(const std::string& preset) {
         std::string error;
-        ASSERT_NE(sim::reset_virtual_board(preset, &error), nullptr) << error;
+        board_ = test::use_virtual_board(preset, &error);
+        ASSERT_NE(board_, nullptr) << error;
     }
     void SetUp() override {
         cwd_ = std::filesystem::current_path();
@@ -90,13 +91,14 @@ class AppTest : public ::testing::Test {
     }
     // The firmware download moves into the system folder; the next test starts where this did.
     void TearDown() override {
-        sim::reset_virtual_board("");
+        test::use_virtual_board("");
         std::filesystem::current_path(cwd_);
     }
 
     // The board's FPGA (the first one on the chain).
-    sim::XilinxFpga* fpga() { return sim::virtual_board()->chain().find<sim::XilinxFpga>(); }
+    sim::XilinxFpga* fpga() { return board_->chain().find<sim::XilinxFpga>(); }
 
+    std::shared_ptr<sim::VirtualBoard> board_;  // the board use() installed
     RecordingUi ui_;
     AppPaths paths_;
     std::filesystem::path cwd_;

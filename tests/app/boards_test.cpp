@@ -12,8 +12,8 @@
 #include "jtag/opflag.h"
 #include "jtag/status.h"
 #include "sim/bitgen.h"
-#include "sim/virtual_board.h"
 #include "sim/xilinx_fpga.h"
+#include "support/use_virtual_board.h"
 
 namespace vireo::app {
 namespace {
@@ -52,14 +52,14 @@ class SupportedBoard : public ::testing::TestWithParam<const char*> {
         paths_.sys_dir = paths_.exe_dir + "sys/";
         install_host(&ui_, paths_);
     }
-    void TearDown() override { sim::reset_virtual_board(""); }
+    void TearDown() override { test::use_virtual_board(""); }
     QuietUi ui_;
     AppPaths paths_;
 };
 
 TEST_P(SupportedBoard, ProgramsItsFpgaThroughItsUsbDriver) {
     std::string error;
-    sim::VirtualBoard* board = sim::reset_virtual_board(GetParam(), &error);
+    const std::shared_ptr<sim::VirtualBoard> board = test::use_virtual_board(GetParam(), &error);
     ASSERT_NE(board, nullptr) << error;
     sim::XilinxFpga* fpga = board->chain().find<sim::XilinxFpga>();
     ASSERT_NE(fpga, nullptr);
@@ -87,7 +87,7 @@ INSTANTIATE_TEST_SUITE_P(Presets, SupportedBoard,
 // The Zynq PL sits behind the ARM DAP: the application refuses that board, but the library
 // configures the PL at index 1 through the USB 3.0 driver.
 TEST_F(SupportedBoard, ZynqPlBehindTheArmDap) {
-    sim::VirtualBoard* board = sim::reset_virtual_board("zynq");
+    const std::shared_ptr<sim::VirtualBoard> board = test::use_virtual_board("zynq");
     ASSERT_NE(board, nullptr);
     sim::XilinxFpga* pl = board->chain().find<sim::XilinxFpga>();
     const std::string file = image_for(pl->part());

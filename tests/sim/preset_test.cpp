@@ -6,6 +6,7 @@
 #include "fpga_helpers.h"
 #include "sim/arm_dap.h"
 #include "sim/board_chain.h"
+#include "sim/virtual_board.h"
 #include "sim/xilinx_fpga.h"
 
 namespace vireo::sim {
@@ -118,6 +119,27 @@ TEST(SimConfig, BadTextGivesOneClearError) {
     };
     for (auto [text, fragment] : cases)
         EXPECT_NE(parse_error(text).find(fragment), std::string::npos) << text;
+}
+
+// A board from the text, or none with the parser's reason; every board is one of its own.
+TEST(SimConfig, BoardsAreBuiltFromTheTextOrNotAtAll) {
+    std::string error = "stale";
+    EXPECT_EQ(make_virtual_board("kb2203,bogus=1", &error), nullptr);
+    EXPECT_EQ(error, parse_error("kb2203,bogus=1"));
+    EXPECT_EQ(make_virtual_board("", &error), nullptr);
+    EXPECT_EQ(error.rfind("VIREO_SIM: no preset given", 0), 0u) << error;
+
+    const std::shared_ptr<VirtualBoard> a = make_virtual_board("fx3-boot,unplug=1", &error);
+    ASSERT_NE(a, nullptr);
+    EXPECT_EQ(error, "");
+    const std::shared_ptr<VirtualBoard> b = make_virtual_board("fx3-boot");
+    ASSERT_NE(b, nullptr);
+    a->become_board();
+    EXPECT_EQ(a->preset().name, "kb2203");
+    EXPECT_EQ(b->preset().name, "fx3-boot");
+    EXPECT_TRUE(a->transfer(1, 0));
+    EXPECT_FALSE(a->transfer(1, 0));
+    EXPECT_TRUE(b->transfer(1, 0));
 }
 
 // After JPROGRAM INIT stays low in the IR capture for the clear= time of modeled time, then
