@@ -132,13 +132,16 @@ ConnectResult Session::refuse(ConnectResult result) {
 ConnectResult Session::open_and_check(bool list_chain) {
     disconnect();
 
+    // The look for a boot loader closes only the FX3 open it made itself.
     uint16_t vid = 0, pid = 0;
     char text[256] = {};
-    if (fx3_open(0, &vid, &pid, text, sizeof text) && is_fx3_boot_loader(vid, pid)) {
+    int generation = 0;
+    if (fx3_open_tracked(0, &vid, &pid, text, sizeof text, &generation) &&
+        is_fx3_boot_loader(vid, pid)) {
         if (!ui_.ask_yes_no(
                 "ファームウェア書き込みの確認",
                 "Cypress EZ-USB FX3が検出されました。\nファームウェアを書き換えますか？")) {
-            fx3_close();
+            fx3_release(generation);
             return ConnectResult::FirmwareDeclined;
         }
         log_message("ファームウェアを書き込みます");
@@ -149,7 +152,7 @@ ConnectResult Session::open_and_check(bool list_chain) {
             // The image path is absolute; the current folder only matters to the download.
         }
         const int ok = fx3_download(image.c_str(), error, sizeof error);
-        fx3_close();
+        fx3_release(generation);
         if (!ok) {
             log_message("ファームウェア書き込み失敗 %s \n", error);
             return ConnectResult::FirmwareFailed;
@@ -159,7 +162,7 @@ ConnectResult Session::open_and_check(bool list_chain) {
             "ファームウェアを書き込みました。USBを抜き差ししてボードを再起動してください。");
         return ConnectResult::FirmwareLoaded;
     }
-    fx3_close();
+    fx3_release(generation);
 
     if (!connected_) {
         log_blank_line();

@@ -2,14 +2,7 @@
 
 #include <algorithm>
 
-#include "sim/fx3_bootloader.h"
-
 namespace {
-
-using vireo::sim::kFx3ItcmBase;
-using vireo::sim::kFx3ItcmSize;
-using vireo::sim::kFx3RamBase;
-using vireo::sim::kFx3RamSize;
 
 uint32_t u32(const uint8_t* p) {
     return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
@@ -25,7 +18,7 @@ bool loadable(uint64_t address, uint64_t length) {
 }
 
 bool carries_marker(const Fx3Section& s) {
-    const auto& m = vireo::sim::kFx3StandInMarker;
+    const auto& m = kFx3StandInText;
     return std::search(s.data.begin(), s.data.end(), m.begin(), m.end()) != s.data.end();
 }
 
