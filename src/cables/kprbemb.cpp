@@ -9,6 +9,7 @@
 #include "cables/bit_pack.h"
 #include "cables/driver_record.h"
 #include "cables/kprbemb_link.h"
+#include "jtag/c_boundary.h"
 #include "jtag/status.h"
 
 namespace {
@@ -78,13 +79,13 @@ int clock_bits(KprbembState& s, int64_t count, const uint8_t* tdi, const uint8_t
 const CableDriver* kprbemb_driver() {
     static const CableDriver driver = [] {
         CableDriver d;
-        d.open = kprbemb_open;
-        d.init = kprbemb_init;
-        d.close = kprbemb_close;
-        d.tap_goto = kprbemb_tap_goto;
-        d.shift_inout = kprbemb_shift_inout;
-        d.runtest = kprbemb_runtest;
-        d.option = kprbemb_option;
+        d.open = CBoundary<&kprbemb_open>::call;
+        d.init = CBoundary<&kprbemb_init>::call;
+        d.close = CBoundary<&kprbemb_close>::call;
+        d.tap_goto = CBoundary<&kprbemb_tap_goto>::call;
+        d.shift_inout = CBoundary<&kprbemb_shift_inout>::call;
+        d.runtest = CBoundary<&kprbemb_runtest>::call;
+        d.option = CBoundary<&kprbemb_option>::call;
         return d;
     }();
     return &driver;
@@ -92,29 +93,25 @@ const CableDriver* kprbemb_driver() {
 
 void* kprbemb_open(Cable* cable, const char* param) {
     if (!cable) return nullptr;
-    try {
-        OpeningRecord<KprbembState> record(*cable);
-        KprbembState& s = *record;
-        s.param = param ? param : "";
-        bool found = false;
-        for (const char* family : {"\\\\.\\XrCam-%d", "\\\\.\\nvsp6-%d"}) {
-            for (int n = 0; n < 10 && !found; ++n) {
-                char name[32];
-                std::snprintf(name, sizeof name, family, n);
-                s.handle = devobj_open(name);
-                if (s.handle == DEVOBJ_INVALID) continue;
-                found = kprb_identify(s) && s.handle != DEVOBJ_INVALID;
-                if (found)
-                    s.device_name = name;
-                else
-                    kprb_drop_handle(s);  // a device we do not drive is left alone
-            }
+    OpeningRecord<KprbembState> record(*cable);
+    KprbembState& s = *record;
+    s.param = param ? param : "";
+    bool found = false;
+    for (const char* family : {"\\\\.\\XrCam-%d", "\\\\.\\nvsp6-%d"}) {
+        for (int n = 0; n < 10 && !found; ++n) {
+            char name[32];
+            std::snprintf(name, sizeof name, family, n);
+            s.handle = devobj_open(name);
+            if (s.handle == DEVOBJ_INVALID) continue;
+            found = kprb_identify(s) && s.handle != DEVOBJ_INVALID;
+            if (found)
+                s.device_name = name;
+            else
+                kprb_drop_handle(s);  // a device we do not drive is left alone
         }
-        if (!found || !kprb_identify(s)) return nullptr;
-        return record.keep();
-    } catch (const std::bad_alloc&) {
-        return nullptr;
     }
+    if (!found || !kprb_identify(s)) return nullptr;
+    return record.keep();
 }
 
 int kprbemb_init(Cable* cable) {
@@ -170,14 +167,10 @@ int kprbemb_shift_inout(Cable* cable, int count, const uint8_t* tdi, const uint8
     if (count <= 0) return JTAG_OK;
     if (!tdi || !tdimask) return JTAG_FAIL;
     const bool read = !(nocap & 3) && capture;
-    try {
-        const int status =
-            clock_bits(*s, count, tdi, tdimask, read ? capture : nullptr, true, flush != 0);
-        if (!read && capture) std::memset(capture, 0, static_cast<size_t>(count));
-        if (status != JTAG_OK) return status;
-    } catch (const std::bad_alloc&) {
-        return JTAG_FAIL;
-    }
+    const int status =
+        clock_bits(*s, count, tdi, tdimask, read ? capture : nullptr, true, flush != 0);
+    if (!read && capture) std::memset(capture, 0, static_cast<size_t>(count));
+    if (status != JTAG_OK) return status;
     s->tap_state = kind == 1 ? EXIT1_IR : EXIT1_DR;
     return JTAG_OK;
 }
@@ -200,9 +193,5 @@ int kprbemb_runtest(Cable* cable, unsigned state, int64_t usec, int64_t clocks, 
         if (moved != JTAG_OK) return moved;
     }
     if (clocks <= 0) return JTAG_OK;
-    try {
-        return clock_bits(*s, clocks, tdi, nullptr, tdo, false, flush != 0);
-    } catch (const std::bad_alloc&) {
-        return JTAG_FAIL;
-    }
+    return clock_bits(*s, clocks, tdi, nullptr, tdo, false, flush != 0);
 }

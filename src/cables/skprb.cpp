@@ -11,6 +11,7 @@
 #include "cables/fx3.h"
 #include "cables/skprb_state.h"
 #include "cables/usb_ids.h"
+#include "jtag/c_boundary.h"
 #include "jtag/msg.h"
 #include "jtag/status.h"
 
@@ -87,42 +88,31 @@ SkprbState::SkprbState(Cable& cable)
               [this](std::span<const uint8_t> packet) { return send_packet(generation, packet); }) {
 }
 
-extern "C" {
+namespace {
 
-const SkprbCableInfo* skprb_get_cableinfo(void) {
-    static const SkprbCableInfo info = {
-        0xC199,           0x0110,           "Norvale SuperKeenProbe",
-        "SuperKeenProbe", "no description", {0, 0, 1, 1, 1200000, 0}};
-    return &info;
-}
-
-void* skprb_open(Cable* cable, const char* parameter) {
+void* open_body(Cable* cable, const char* parameter) {
     if (!cable) return nullptr;
-    try {
-        OpeningRecord<SkprbState> s(*cable);
-        s->parameter = parameter ? parameter : "";
-        s->description.reserve(kDescriptionMax);
-        uint16_t vid = 0, pid = 0;
-        char text[100] = {};
-        if (!fx3_open_tracked(0, &vid, &pid, text, sizeof text, &s->generation)) return nullptr;
-        if (vid == usb_ids::kMakerVendor && pid == usb_ids::kKb2203Product) {
-            msg_print("KB2203(ノーヴェルArtix-7ボード)を発見しました\n");
-            s->description = "Norvale Artix-7 Board";
-        } else if (vid == usb_ids::kMakerVendor && pid == usb_ids::kKb2204Product) {
-            msg_print("KB2204(ノーヴェルFX3ボード)を発見しました\n");
-            s->description = "Norvale FX-3 Board";
-        } else {
-            fx3_release(s->generation);
-            return nullptr;
-        }
-        s->opened = true;
-        return s.keep();
-    } catch (const std::bad_alloc&) {
+    OpeningRecord<SkprbState> s(*cable);
+    s->parameter = parameter ? parameter : "";
+    s->description.reserve(kDescriptionMax);
+    uint16_t vid = 0, pid = 0;
+    char text[100] = {};
+    if (!fx3_open_tracked(0, &vid, &pid, text, sizeof text, &s->generation)) return nullptr;
+    if (vid == usb_ids::kMakerVendor && pid == usb_ids::kKb2203Product) {
+        msg_print("KB2203(ノーヴェルArtix-7ボード)を発見しました\n");
+        s->description = "Norvale Artix-7 Board";
+    } else if (vid == usb_ids::kMakerVendor && pid == usb_ids::kKb2204Product) {
+        msg_print("KB2204(ノーヴェルFX3ボード)を発見しました\n");
+        s->description = "Norvale FX-3 Board";
+    } else {
+        fx3_release(s->generation);
         return nullptr;
     }
+    s->opened = true;
+    return s.keep();
 }
 
-int skprb_init(Cable* cable) {
+int init_body(Cable* cable) {
     SkprbState* s = skprb_record(cable);
     if (!s) return JTAG_NULL;
     s->tap_state = UNKNOWN;
@@ -149,7 +139,7 @@ int skprb_init(Cable* cable) {
     return JTAG_OK;
 }
 
-int skprb_close(Cable* cable) {
+int close_body(Cable* cable) {
     SkprbState* s = skprb_record(cable);
     if (!s) return JTAG_NULL;
     std::unique_ptr<SkprbState> owned(s);
@@ -158,7 +148,7 @@ int skprb_close(Cable* cable) {
     return JTAG_OK;
 }
 
-int skprb_tap_goto(Cable* cable, unsigned target, int flush) {
+int tap_goto_body(Cable* cable, unsigned target, int flush) {
     SkprbState* s = skprb_record(cable);
     if (!s) return JTAG_NULL;
     // Walked on a copy: a target the walk cannot reach leaves the recorded state as it was.
@@ -173,9 +163,9 @@ int skprb_tap_goto(Cable* cable, unsigned target, int flush) {
     return s->packets.append({kCmdEnd}, flush != 0);
 }
 
-int skprb_shift_inout(Cable* cable, int count, const uint8_t* tdi, const uint8_t* tdimask,
-                      const uint8_t*, const uint8_t*, uint8_t* capture, int kind, int nocap, int,
-                      const char*, int flush) {
+int shift_inout_body(Cable* cable, int count, const uint8_t* tdi, const uint8_t* tdimask,
+                     const uint8_t*, const uint8_t*, uint8_t* capture, int kind, int nocap, int,
+                     const char*, int flush) {
     SkprbState* s = skprb_record(cable);
     if (!s || count < 0) return JTAG_FAIL;
     if (!cable->alive) return JTAG_DISCONNECTED;
@@ -184,12 +174,7 @@ int skprb_shift_inout(Cable* cable, int count, const uint8_t* tdi, const uint8_t
     if (read && !capture) return JTAG_FAIL;
     if (read) flush = 1;
 
-    std::vector<uint8_t> packed;
-    try {
-        packed.assign((count + 7) / 8, 0);
-    } catch (const std::bad_alloc&) {
-        return JTAG_FAIL;
-    }
+    std::vector<uint8_t> packed((count + 7) / 8, 0);
     // Without a mask nothing is driven.
     pack_bits(tdimask ? tdi : nullptr, tdimask, 0, count, packed.data());
     for (int start = 0; start < count; start += kShiftChunk) {
@@ -212,8 +197,8 @@ int skprb_shift_inout(Cable* cable, int count, const uint8_t* tdi, const uint8_t
     return s->packets.status();
 }
 
-int skprb_runtest(Cable* cable, unsigned state, int64_t usec, int64_t clocks, int, const char*,
-                  int flush, const uint8_t* tdi, uint8_t* tdo) {
+int runtest_body(Cable* cable, unsigned state, int64_t usec, int64_t clocks, int, const char*,
+                 int flush, const uint8_t* tdi, uint8_t* tdo) {
     SkprbState* s = skprb_record(cable);
     if (!s) return JTAG_FAIL;
     if (!cable->alive) return JTAG_DISCONNECTED;
@@ -225,11 +210,7 @@ int skprb_runtest(Cable* cable, unsigned state, int64_t usec, int64_t clocks, in
     }
     const int64_t chunk = s->superspeed ? 1000 : 480;
     std::vector<uint8_t> scratch;  // one chunk's TDI: taken whole now, so no chunk allocates
-    try {
-        scratch.reserve(chunk);
-    } catch (const std::bad_alloc&) {
-        return JTAG_FAIL;
-    }
+    scratch.reserve(chunk);
     for (int64_t done = 0; done < clocks;) {
         const int m = static_cast<int>(std::min(chunk, clocks - done));
         const int rc =
@@ -238,6 +219,42 @@ int skprb_runtest(Cable* cable, unsigned state, int64_t usec, int64_t clocks, in
         done += m;
     }
     return JTAG_OK;
+}
+
+}  // namespace
+
+// The exported entry points: each body behind the exception barrier, as other hosts call them.
+extern "C" {
+
+const SkprbCableInfo* skprb_get_cableinfo(void) {
+    static const SkprbCableInfo info = {
+        0xC199,           0x0110,           "Norvale SuperKeenProbe",
+        "SuperKeenProbe", "no description", {0, 0, 1, 1, 1200000, 0}};
+    return &info;
+}
+
+void* skprb_open(Cable* cable, const char* parameter) {
+    return CBoundary<&open_body>::call(cable, parameter);
+}
+int skprb_init(Cable* cable) {
+    return CBoundary<&init_body>::call(cable);
+}
+int skprb_close(Cable* cable) {
+    return CBoundary<&close_body>::call(cable);
+}
+int skprb_tap_goto(Cable* cable, unsigned target, int flush) {
+    return CBoundary<&tap_goto_body>::call(cable, target, flush);
+}
+int skprb_shift_inout(Cable* cable, int count, const uint8_t* tdi, const uint8_t* tdimask,
+                      const uint8_t* tdo, const uint8_t* tdomask, uint8_t* capture, int kind,
+                      int nocap, int reserved, const char* label, int flush) {
+    return CBoundary<&shift_inout_body>::call(cable, count, tdi, tdimask, tdo, tdomask, capture,
+                                              kind, nocap, reserved, label, flush);
+}
+int skprb_runtest(Cable* cable, unsigned state, int64_t usec, int64_t clocks, int reserved,
+                  const char* label, int flush, const uint8_t* tdi, uint8_t* tdo) {
+    return CBoundary<&runtest_body>::call(cable, state, usec, clocks, reserved, label, flush, tdi,
+                                          tdo);
 }
 
 }  // extern "C"

@@ -4,9 +4,12 @@
 #include "cables/connector.h"
 #include "cables/skprb.h"
 #include "cables/skprb_state.h"
+#include "jtag/c_boundary.h"
 #include "jtag/status.h"
 
-extern "C" int skprb_option(Cable* cable, int code, const void* in, int, void* out, int, int*) {
+namespace {
+
+int option_body(Cable* cable, int code, const void* in, int, void* out, int, int*) {
     SkprbState* s = skprb_record(cable);
     if (!s) return JTAG_FAIL;
     if (!s->opened) return cable_lost(*cable);
@@ -29,6 +32,13 @@ extern "C" int skprb_option(Cable* cable, int code, const void* in, int, void* o
         default:
             return JTAG_UNSUPPORTED;
     }
+}
+
+}  // namespace
+
+extern "C" int skprb_option(Cable* cable, int code, const void* in, int reserved, void* out,
+                            int count, int* outcount) {
+    return CBoundary<&option_body>::call(cable, code, in, reserved, out, count, outcount);
 }
 
 const CableDriver* skprb_driver() {
