@@ -150,6 +150,35 @@ TEST_F(ProgramTest, LostCableIsReportedAsSuch) {
     EXPECT_TRUE(ui_.logged("JTAG cable was disconnected forcibly")) << ui_.joined();
 }
 
+TEST_F(ProgramTest, ACableLostAtAnyStepOfProgramIsNeverASuccess) {
+    // One FX3 board and one USB 2.0 board: during the identity check and JPROGRAM, in the image
+    // stream, and during the status read-back at the end.
+    for (const auto& [preset, file] :
+         {std::pair{"kb2203", kGood}, {"kb2201", "examples/example_xc6slx16.bit"}}) {
+        const auto transfers_on = [&](auto command) {
+            use(preset);
+            Session session(ui_, paths_);
+            command(session);
+            return board_->counters().transfers;
+        };
+        const uint64_t connect = transfers_on([](Session& s) { s.connect(); });
+        const uint64_t program = transfers_on([&](Session& s) { s.program_fpga(file); });
+        ASSERT_GT(program, connect + 40);
+        for (uint64_t cut : {connect + 2, connect + 8, connect + (program - connect) / 3,
+                             connect + (program - connect) * 2 / 3, program - 14, program - 6}) {
+            SCOPED_TRACE(std::string(preset) + ", unplugged after transfer " + std::to_string(cut));
+            use(std::string(preset) + ",unplug=" + std::to_string(cut));
+            Session session(ui_, paths_);
+            ui_.log.clear();
+            const int result = session.program_fpga(file);
+            EXPECT_EQ(result, JTAG_DISCONNECTED);
+            EXPECT_EQ(ui_.results.back(), "Program Failed!!");
+            EXPECT_TRUE(ui_.logged("JTAG cable was disconnected forcibly")) << ui_.joined();
+            EXPECT_FALSE(ui_.logged("FPGAへファイル")) << "no success line";
+        }
+    }
+}
+
 TEST_F(ProgramTest, StatusExplainsTheConfigurationWithoutChangingIt) {
     use("kb2203");
     Session session(ui_, paths_);
