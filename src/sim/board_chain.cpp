@@ -1,6 +1,7 @@
 #include "sim/board_chain.h"
 
 #include "sim/arm_dap.h"
+#include "sim/spi_flash.h"
 #include "sim/xilinx_fpga.h"
 
 namespace vireo::sim {
@@ -28,6 +29,8 @@ std::unique_ptr<TapChain> build_chain(const SimConfig& config, ConfigEngine::Log
     if (!preset) return nullptr;
 
     auto chain = std::make_unique<TapChain>(preset->tck_hz);
+    const FlashPart* flash_part =
+        find_flash_part(config.flash.empty() ? preset->flash : config.flash);
     for (const std::string& entry : preset->chain) {
         if (entry == kArmDap) {
             chain->add(std::make_unique<ArmDap>());
@@ -38,7 +41,7 @@ std::unique_ptr<TapChain> build_chain(const SimConfig& config, ConfigEngine::Log
         auto fpga = std::make_unique<XilinxFpga>(*part, log);
         fpga->set_dna(board_dna(*part, preset->name));
         fpga->engine().set_clear_time_ns(clear_time_ns(config, *part));
-        fpga->set_bscan_user(std::make_shared<EmptyBscan>());
+        if (flash_part) fpga->set_flash(make_spi_flash(*flash_part));
         chain->add(std::move(fpga));
     }
     chain->set_tdo_fault(config.tdo);

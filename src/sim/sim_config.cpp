@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <set>
 
+#include "sim/spi_flash.h"
+
 namespace vireo::sim {
 namespace {
 
@@ -65,6 +67,7 @@ std::string apply_option(SimConfig& cfg, std::string_view key, std::string_view 
     const std::string v(value);
     if (key == "flash") {
         if (!is_part_name(value)) return "malformed flash part '" + v + "'";
+        if (!find_flash_part(value)) return "unknown flash part '" + v + "'";
         cfg.flash = v;
     } else if (key == "state") {
         if (value.empty()) return "empty state folder";

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "sim/spi_bridge.h"
+
 namespace vireo::sim {
 namespace {
 
@@ -39,7 +41,7 @@ void XilinxFpga::set_pin_inputs(std::vector<bool> cells) {
 
 void XilinxFpga::reset() {
     instr_ = XilinxInstr::Idcode;
-    if (bscan_) bscan_->reset();
+    if (BscanUser* user = user_logic()) user->reset();
 }
 
 uint64_t XilinxFpga::ir_capture() {
@@ -52,6 +54,7 @@ void XilinxFpga::ir_update(uint64_t instruction) {
     switch (instr_) {
         case XilinxInstr::Jprogram:
             engine_.program(now_ns_);
+            bridge_.reset();
             break;
         case XilinxInstr::IscEnable:
             engine_.isc_enable();
@@ -64,9 +67,19 @@ void XilinxFpga::ir_update(uint64_t instruction) {
     }
 }
 
-int XilinxFpga::user_number() const {
+BscanUser* XilinxFpga::user_logic() {
     const LoadedDesign& d = engine_.design();
-    if (!bscan_ || !d.configured || !d.spi_bridge) return 0;
+    if (!d.configured || !d.spi_bridge) {
+        bridge_.reset();  // the design is gone (IPROG, a failed load)
+        return nullptr;
+    }
+    if (bscan_) return bscan_.get();
+    if (!bridge_ && flash_) bridge_ = std::make_unique<SpiBridge>(flash_);
+    return bridge_.get();
+}
+
+int XilinxFpga::user_number() {
+    if (!user_logic()) return 0;
     if (instr_ == XilinxInstr::User1) return 1;
     if (instr_ == XilinxInstr::User2) return 2;
     return 0;
@@ -123,7 +136,7 @@ void XilinxFpga::dr_capture() {
         default:
             if ((user_ = user_number()) != 0) {
                 path_ = Path::User;
-                bscan_->capture(user_);
+                user_logic()->capture(user_);
             } else {
                 path_ = Path::Bypass;
                 bypass_stage_ = false;
@@ -149,7 +162,10 @@ void XilinxFpga::dr_shift(const uint8_t* tdi, uint8_t* tdo, size_t nbits) {
             engine_.cfg_out(tdo, nbits);
             break;
         case Path::User:
-            bscan_->shift(user_, tdi, tdo, nbits);
+            if (BscanUser* user = user_logic())
+                user->shift(user_, tdi, tdo, nbits);
+            else
+                delay_one_bit(tdi, tdo, nbits, bypass_stage_);
             break;
     }
 }
@@ -165,7 +181,7 @@ void XilinxFpga::dr_update() {
             engine_.dr_capture();
             break;
         case Path::User:
-            bscan_->update(user_);
+            if (BscanUser* user = user_logic()) user->update(user_);
             break;
         case Path::Bypass:
             break;
@@ -183,6 +199,7 @@ void XilinxFpga::advance(uint64_t now_ns) {
     now_ns_ = now_ns;
     engine_.advance(now_ns);
     if (bscan_) bscan_->advance(now_ns);
+    if (flash_) flash_->advance(now_ns);
 }
 
 }  // namespace vireo::sim

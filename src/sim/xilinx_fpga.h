@@ -10,6 +10,7 @@
 #include "sim/bits.h"
 #include "sim/bscan.h"
 #include "sim/config_engine.h"
+#include "sim/spi_flash.h"
 #include "sim/tap_device.h"
 #include "sim/xilinx_instructions.h"
 #include "sim/xilinx_parts.h"
@@ -47,8 +48,13 @@ class XilinxFpga final : public TapDevice {
     void set_revision(unsigned rev) { revision_ = rev & 0xF; }
     uint64_t dna() const { return dna_; }
     void set_dna(uint64_t dna);
-    // User logic behind USER1/USER2 while a bridge design is loaded; null means none.
+    // User logic behind USER1/USER2 while a bridge design is loaded; null means none. It takes
+    // the place of the bridge to the configuration flash.
     void set_bscan_user(std::shared_ptr<BscanUser> user) { bscan_ = std::move(user); }
+    // The SPI flash on the configuration pins. A bridge design that configures gets a fresh
+    // bridge to it; JPROGRAM removes the bridge with the design.
+    void set_flash(std::shared_ptr<SpiFlash> flash) { flash_ = std::move(flash); }
+    SpiFlash* flash() const { return flash_.get(); }
 
     // Boundary scan. Cell j of the register is bit j (cell 0 leaves first on TDO).
     void set_pin_inputs(std::vector<bool> cells);  // what the pins present to SAMPLE
@@ -59,12 +65,15 @@ class XilinxFpga final : public TapDevice {
   private:
     enum class Path { Bypass, Register, CfgIn, CfgOut, User };
 
-    int user_number() const;  // 1..2 while USER1/USER2 reach the bridge, else 0
+    BscanUser* user_logic();  // what USER1/USER2 reach now, or null
+    int user_number();        // 1..2 while USER1/USER2 reach the bridge, else 0
     std::vector<bool> dna_cells(int length) const;
 
     const XilinxPart& part_;
     ConfigEngine engine_;
     std::shared_ptr<BscanUser> bscan_;
+    std::shared_ptr<SpiFlash> flash_;
+    std::unique_ptr<BscanUser> bridge_;  // the loaded bridge design's logic
     XilinxInstr instr_ = XilinxInstr::Idcode;
     Path path_ = Path::Register;
     ShiftRegister reg_;
