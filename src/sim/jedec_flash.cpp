@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "sim/dataflash.h"
+
 namespace vireo::sim {
 namespace {
 
@@ -318,6 +320,7 @@ void JedecFlash::aai_word() {
 }
 
 std::unique_ptr<SpiFlash> make_spi_flash(const FlashPart& part) {
+    if (part.family == FlashFamily::At45) return std::make_unique<DataFlash>(part);
     return std::make_unique<JedecFlash>(part);
 }
 
