@@ -22,7 +22,7 @@ test: build
 	done
 	@echo "== tests with threads (tsan) =="
 	@cmake --preset tsan >/dev/null
-	@cmake --build --preset tsan -j $(JOBS) --target test_app
+	@cmake --build --preset tsan -j $(JOBS) --target test_app test_xvc
 	@ctest --preset tsan -j $(JOBS)
 
 # The main job on the virtual board, visible step by step.

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <ctime>
 #include <iostream>
 #include <thread>
 
@@ -14,6 +15,7 @@
 #include "cli/terminal_ui.h"
 #include "jtag/status.h"
 #include "sim/virtual_board.h"
+#include "xvc/Xvcserver.h"
 
 namespace {
 
@@ -95,6 +97,35 @@ void show_timestamp(const std::string& path) {
     }
 }
 
+// A status line of the XVC server, after the local time it was reported at.
+void print_xvc_status(const std::string& line) {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char stamp[32];
+    std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
+    std::string text = line;
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+    std::cout << stamp << "  " << text << '\n' << std::flush;
+}
+
+// Lends the FX3 board to XVC clients until Ctrl-C. Success when Ctrl-C ended the server; a
+// failure when it could not listen or stopped by itself.
+int serve_xvc(const std::string& address, uint16_t port) {
+    vireo::xvc::XvcOptions options;
+    options.address = address;
+    options.port = port;
+    vireo::xvc::TXvc server(options, print_xvc_status);
+    TerminalUi::catch_interrupt();
+    if (!server.start()) return kExitFailure;
+    while (server.running() && !TerminalUi::interrupted()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    const bool interrupted = TerminalUi::interrupted();
+    server.stop();
+    return interrupted ? kExitSuccess : kExitFailure;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -138,18 +169,32 @@ int main(int argc, char** argv) {
     program->add_flag("-w,--wait", wait,
                       "Wait until the file is rewritten (e.g. by a synthesis run) and has "
                       "stopped changing, then program");
+    auto* xvc = cli.add_subcommand(
+        "xvc",
+        "Lend the FX3 board's JTAG port to network tools (Xilinx Virtual Cable 1.0 server) "
+        "until Ctrl-C");
+    uint16_t xvc_port = vireo::xvc::kXvcDefaultPort;
+    std::string xvc_address = "0.0.0.0";
+    xvc->add_option("--port", xvc_port, "TCP port to listen on (0: any free port)")
+        ->type_name("N")
+        ->capture_default_str();
+    xvc->add_option("--listen", xvc_address,
+                    "IPv4 address to listen on; 127.0.0.1 keeps the server on this machine")
+        ->type_name("ADDR")
+        ->capture_default_str();
     cli.footer(std::string("Examples:\n"
                            "  vireo detect\n"
                            "  vireo program top.bit\n"
                            "  vireo program --wait build/top.bit\n"
                            "  vireo status\n"
                            "  vireo --sim kb2203 program examples/example_xc7a100t.bit\n"
-                           "  vireo --sim zynq --device 1 program design_7z020.bit\n\n") +
+                           "  vireo --sim zynq --device 1 program design_7z020.bit\n"
+                           "  vireo --sim kb2203 xvc --listen 127.0.0.1\n\n") +
                kExitCodes);
     try {
         cli.parse(argc, argv);
         if (cli.get_subcommands().empty()) {
-            throw CLI::RequiredError("A command (detect, idcode, dna, status, program)");
+            throw CLI::RequiredError("A command (detect, idcode, dna, status, program, xvc)");
         }
     } catch (const CLI::ExtrasError& e) {
         // Without a command the first extra word is the command the user meant.
@@ -164,6 +209,8 @@ int main(int argc, char** argv) {
         return usage_error(cli, e);
     }
     if (!choose_board(sim_option->count() > 0, sim)) return kExitUsage;
+    // The server opens the FX3 board itself for each client; nothing else may hold it meanwhile.
+    if (*xvc) return serve_xvc(xvc_address, xvc_port);
 
     TerminalUi ui(yes);
     const vireo::app::AppPaths paths = vireo::app::find_app_paths(argv[0]);
