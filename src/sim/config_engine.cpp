@@ -707,6 +707,10 @@ const LoadedDesign& ConfigEngine::design() const {
 const XilinxPart& ConfigEngine::part() const {
     return impl_->part;
 }
+uint64_t ConfigEngine::clear_time_ns() const {
+    return impl_->clear_ns;
+}
+
 void ConfigEngine::set_clear_time_ns(uint64_t ns) {
     impl_->clear_ns = ns;
 }

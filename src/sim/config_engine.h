@@ -67,6 +67,7 @@ class ConfigEngine {
 
     // Time JPROGRAM keeps INIT low; the part's clear_ns unless changed here.
     void set_clear_time_ns(uint64_t ns);
+    uint64_t clear_time_ns() const;
     // Frames written since the last JPROGRAM (FDRI words / frame size, plus one per MFWR write).
     uint64_t frames_written() const;
     // Whether the packet processor is synchronised.

@@ -1,6 +1,7 @@
 #include "sim/virtual_board.h"
 
 #include "sim/board_chain.h"
+#include "sim/xilinx_fpga.h"
 
 namespace vireo::sim {
 namespace {
@@ -12,7 +13,11 @@ constexpr uint64_t kSuperSpeedLatencyNs = 20'000;
 }  // namespace
 
 VirtualBoard::VirtualBoard(SimConfig config)
-    : config_(std::move(config)), preset_(config_.preset), chain_(build_chain(config_)) {}
+    : config_(std::move(config)), preset_(config_.preset), chain_(build_chain(config_)) {
+    // Power-up: the FPGA, its mode pins at master SPI, loads what the flash holds.
+    if (chain_)
+        if (XilinxFpga* fpga = chain_->find<XilinxFpga>()) fpga->power_up();
+}
 
 bool VirtualBoard::transfer(uint64_t bytes_out, uint64_t bytes_in) {
     if (config_.unplug_after && counters_.transfers >= *config_.unplug_after) unplugged_ = true;

@@ -1,5 +1,6 @@
 #include "sim/xilinx_fpga.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "sim/spi_bridge.h"
@@ -9,6 +10,17 @@ namespace {
 
 constexpr uint64_t kDnaMask = (uint64_t{1} << XilinxFpga::kDnaBits) - 1;
 constexpr int kIscRegisterBits = 5;  // ISC_CONFIG / ISC_DEFAULT
+constexpr uint64_t kBootByteNs = 8 * 1'000'000'000ull / XilinxFpga::kBootCclkHz;
+constexpr size_t kBootChunk = 4096;
+constexpr uint8_t kFastRead[5] = {0x0B, 0, 0, 0, 0};  // opcode, address 0, one dummy byte
+
+// The configuration logic takes bits in arrival order, packed LSB first; flash bytes arrive
+// most significant bit first.
+uint8_t arrival_order(uint8_t b) {
+    b = static_cast<uint8_t>((b & 0xF0) >> 4 | (b & 0x0F) << 4);
+    b = static_cast<uint8_t>((b & 0xCC) >> 2 | (b & 0x33) << 2);
+    return static_cast<uint8_t>((b & 0xAA) >> 1 | (b & 0x55) << 1);
+}
 
 }  // namespace
 
@@ -53,10 +65,17 @@ void XilinxFpga::ir_update(uint64_t instruction) {
     instr_ = decode_instruction(part_.family, static_cast<uint8_t>(instruction));
     switch (instr_) {
         case XilinxInstr::Jprogram:
+            stop_boot();
             engine_.program(now_ns_);
             bridge_.reset();
+            boot_ = Boot::Waiting;
+            boot_at_ns_ = now_ns_ + engine_.clear_time_ns();
+            break;
+        case XilinxInstr::CfgIn:
+            stop_boot();
             break;
         case XilinxInstr::IscEnable:
+            stop_boot();
             engine_.isc_enable();
             break;
         case XilinxInstr::IscDisable:
@@ -195,11 +214,61 @@ void XilinxFpga::idle_clocks(uint64_t tcks) {
         engine_.jtag_shutdown_clocks(tcks);
 }
 
+void XilinxFpga::power_up() {
+    stop_boot();
+    boot_ = Boot::Waiting;
+    boot_at_ns_ = now_ns_;
+}
+
+void XilinxFpga::stop_boot() {
+    if (boot_ == Boot::Reading) flash_->deselect(true);
+    boot_ = Boot::Off;
+}
+
+// Reads the flash bytes due by now_ns in pieces, moving the configuration logic's clock along
+// so that startup begins where the image ends. While the logic searches for the sync word, runs
+// of 0xFF past the first four leave it as it was and are not handed over.
+void XilinxFpga::run_boot(uint64_t now_ns) {
+    if (boot_ == Boot::Off || !flash_) return;
+    if (boot_ == Boot::Waiting) {
+        if (now_ns < boot_at_ns_) return;
+        engine_.advance(boot_at_ns_);
+        flash_->select();
+        for (uint8_t b : kFastRead) flash_->output(), flash_->input(b);
+        boot_ = Boot::Reading;
+        boot_at_ns_ += sizeof kFastRead * kBootByteNs;
+        boot_bytes_ = 0;
+        ones_run_ = 0;
+    }
+    const uint64_t size = flash_->array().size();
+    const uint64_t due =
+        now_ns < boot_at_ns_ ? 0 : std::min(size, (now_ns - boot_at_ns_) / kBootByteNs);
+    std::vector<uint8_t> piece;
+    piece.reserve(kBootChunk);
+    while (boot_bytes_ < due) {
+        engine_.advance(boot_at_ns_ + boot_bytes_ * kBootByteNs);
+        if (engine_.done() || !engine_.init()) break;
+        bool skipping = !engine_.synced();
+        piece.clear();
+        for (size_t n = 0; n < kBootChunk && boot_bytes_ < due; ++n, ++boot_bytes_) {
+            const uint8_t b = flash_->output();
+            flash_->input(0);
+            ones_run_ = b == 0xFF ? ones_run_ + 1 : 0;
+            if (skipping && ones_run_ > 4) continue;
+            if (b != 0xFF) skipping = false;
+            piece.push_back(arrival_order(b));
+        }
+        engine_.cfg_in(piece.data(), piece.size() * 8);
+    }
+    if (engine_.done() || !engine_.init() || boot_bytes_ >= size) stop_boot();
+}
+
 void XilinxFpga::advance(uint64_t now_ns) {
     now_ns_ = now_ns;
+    if (flash_) flash_->advance(now_ns);
+    run_boot(now_ns);
     engine_.advance(now_ns);
     if (bscan_) bscan_->advance(now_ns);
-    if (flash_) flash_->advance(now_ns);
 }
 
 }  // namespace vireo::sim

@@ -56,6 +56,14 @@ class XilinxFpga final : public TapDevice {
     void set_flash(std::shared_ptr<SpiFlash> flash) { flash_ = std::move(flash); }
     SpiFlash* flash() const { return flash_.get(); }
 
+    // Mode pins say master SPI: after JPROGRAM, once the memory is cleared, the FPGA reads the
+    // flash from address 0 at the configuration clock and hands it to its configuration logic,
+    // until DONE, an error, or the end of the flash. Loading CFG_IN (JTAG configuration) or
+    // ISC_ENABLE stops it. power_up() starts the same read at once, on a cleared FPGA.
+    void power_up();
+    bool booting() const { return boot_ != Boot::Off; }
+    static constexpr uint64_t kBootCclkHz = 2'500'000;  // one CCLK period is 400 ns
+
     // Boundary scan. Cell j of the register is bit j (cell 0 leaves first on TDO).
     void set_pin_inputs(std::vector<bool> cells);  // what the pins present to SAMPLE
     const std::vector<bool>& boundary_outputs() const { return update_latch_; }
@@ -64,6 +72,10 @@ class XilinxFpga final : public TapDevice {
 
   private:
     enum class Path { Bypass, Register, CfgIn, CfgOut, User };
+
+    enum class Boot { Off, Waiting, Reading };
+    void run_boot(uint64_t now_ns);
+    void stop_boot();
 
     BscanUser* user_logic();  // what USER1/USER2 reach now, or null
     int user_number();        // 1..2 while USER1/USER2 reach the bridge, else 0
@@ -74,6 +86,10 @@ class XilinxFpga final : public TapDevice {
     std::shared_ptr<BscanUser> bscan_;
     std::shared_ptr<SpiFlash> flash_;
     std::unique_ptr<BscanUser> bridge_;  // the loaded bridge design's logic
+    Boot boot_ = Boot::Off;
+    uint64_t boot_at_ns_ = 0;  // Waiting: when the read command starts; Reading: first data byte
+    uint64_t boot_bytes_ = 0;  // data bytes read so far
+    uint32_t ones_run_ = 0;    // 0xFF bytes in a row just read
     XilinxInstr instr_ = XilinxInstr::Idcode;
     Path path_ = Path::Register;
     ShiftRegister reg_;

@@ -1,0 +1,105 @@
+#include <gtest/gtest.h>
+
+#include "sim/bitgen.h"
+#include "sim/bits.h"
+#include "sim/spi_flash.h"
+#include "sim/xilinx_fpga.h"
+#include "sim_scan.h"
+
+namespace vireo::sim {
+namespace {
+
+constexpr uint64_t kInit = 1 << 4, kDone = 1 << 5;
+constexpr uint64_t kByteNs = 8'000'000'000ull / XilinxFpga::kBootCclkHz;
+
+// One FPGA with a W25Q64BV on its configuration pins, mode pins at master SPI.
+class FlashBoot : public ::testing::Test {
+  protected:
+    void board(const char* part_name) {
+        part_ = find_xilinx_part(part_name);
+        chain_ = std::make_unique<TapChain>(30'000'000);
+        auto fpga = std::make_unique<XilinxFpga>(*part_);
+        fpga_ = fpga.get();
+        std::shared_ptr<SpiFlash> flash = make_spi_flash(*find_flash_part("W25Q64BV"));
+        flash_ = flash.get();
+        fpga_->set_flash(std::move(flash));
+        chain_->add(std::move(fpga));
+        chain_->go_to(TapState::RunTestIdle);
+    }
+    // Writes an image into the flash as a programmer would have left it; returns its size.
+    size_t store(const BitgenOptions& options = {}) {
+        const std::vector<uint8_t> image = make_config_image(*part_, options);
+        std::copy(image.begin(), image.end(), flash_->array().begin());
+        return image.size();
+    }
+    uint64_t instruction(XilinxInstr instr) {
+        return test::ir_scan(*chain_, instruction_code(part_->family, instr), 6);
+    }
+    uint64_t status() { return instruction(XilinxInstr::Bypass); }
+    void wait(uint64_t ns) { chain_->wait_ns(ns); }
+
+    const XilinxPart* part_ = nullptr;
+    std::unique_ptr<TapChain> chain_;
+    XilinxFpga* fpga_ = nullptr;
+    SpiFlash* flash_ = nullptr;
+};
+
+TEST_F(FlashBoot, OnlyAValidImageOfThisPartRaisesDone) {
+    board("XC6SLX9");
+    instruction(XilinxInstr::Jprogram);
+    wait(2'000'000'000);
+    EXPECT_EQ(status() & (kInit | kDone), kInit) << "blank flash: INIT high, DONE low";
+    EXPECT_TRUE(fpga_->booting()) << "still reading the blank flash";
+
+    BitgenOptions wrong;
+    wrong.wrong_idcode = true;
+    const size_t bytes = store(wrong);
+    instruction(XilinxInstr::Jprogram);
+    wait(part_->clear_ns + (bytes + 100) * kByteNs);
+    EXPECT_EQ(status() & (kInit | kDone), 0u) << "ID error: INIT low";
+    EXPECT_FALSE(fpga_->booting());
+
+    BitgenOptions bad_crc;
+    bad_crc.bad_crc = true;
+    store(bad_crc);
+    instruction(XilinxInstr::Jprogram);
+    wait(part_->clear_ns + (bytes + 100) * kByteNs);
+    EXPECT_EQ(status() & (kInit | kDone), 0u) << "CRC error";
+}
+
+TEST_F(FlashBoot, JprogramLoadsTheImageInModeledTime) {
+    board("XC7S25");
+    BitgenOptions options;
+    options.spi_bridge = true;
+    const size_t bytes = store(options);
+    instruction(XilinxInstr::Jprogram);
+    const uint64_t read_ns = part_->clear_ns + (5 + bytes) * kByteNs;
+    wait(read_ns * 9 / 10);
+    EXPECT_EQ(status() & kDone, 0u) << "the frames are still coming";
+    wait(read_ns / 10);
+    EXPECT_EQ(status() & kDone, kDone);
+    EXPECT_FALSE(fpga_->booting());
+    EXPECT_TRUE(fpga_->engine().design().spi_bridge);
+
+    // The bridge design came from the flash: USER2 answers with the descriptor.
+    instruction(XilinxInstr::User2);
+    const std::vector<uint8_t> descriptor =
+        test::scan(*chain_, TapState::ShiftDr, std::vector<uint8_t>(17, 0), 128);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(descriptor.data()), 15), "NORVALE JSPI1.0");
+}
+
+TEST_F(FlashBoot, JtagConfigurationTakesOverAndPowerUpBoots) {
+    board("XC6SLX9");
+    const size_t bytes = store();
+    instruction(XilinxInstr::Jprogram);
+    instruction(XilinxInstr::CfgIn);  // a JTAG programmer waiting for INIT
+    wait(part_->clear_ns + (bytes + 100) * kByteNs);
+    EXPECT_EQ(status() & (kInit | kDone), kInit) << "the flash was not read";
+
+    fpga_->power_up();
+    wait((bytes + 100) * kByteNs);
+    EXPECT_EQ(status() & kDone, kDone);
+}
+
+}  // namespace
+}  // namespace vireo::sim
