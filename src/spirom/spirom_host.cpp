@@ -1,0 +1,42 @@
+#include "spirom/spirom_host.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <vector>
+
+#include "jtag/msg.h"
+
+namespace {
+
+SpiRomHost g_host;
+
+}  // namespace
+
+void spirom_set_host(const SpiRomHost& host) {
+    g_host = host;
+}
+
+void spirom_log(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    va_list copy;
+    va_copy(copy, args);
+    const int n = std::vsnprintf(nullptr, 0, format, copy);
+    va_end(copy);
+    std::vector<char> text(n > 0 ? n + 1 : 1, '\0');
+    if (n > 0) std::vsnprintf(text.data(), text.size(), format, args);
+    va_end(args);
+    if (g_host.log) {
+        g_host.log(text.data());
+    } else {
+        msg_print("%s\n", text.data());
+    }
+}
+
+void spirom_progress(int current, int total, const std::string& text) {
+    if (g_host.progress) g_host.progress(current, total, text);
+}
+
+bool spirom_running() {
+    return !g_host.running || g_host.running();
+}

@@ -1,0 +1,19 @@
+// What the SPI flash code needs from the application: a log line, a progress report and the
+// operation-running flag that Cancel clears. The application installs its functions at start-up;
+// without them lines go to the message sink, progress nowhere, and operations always run.
+#pragma once
+
+#include <string>
+
+struct SpiRomHost {
+    void (*log)(const std::string& line) = nullptr;
+    void (*progress)(int current, int total, const std::string& text) = nullptr;
+    bool (*running)() = nullptr;
+};
+
+void spirom_set_host(const SpiRomHost& host);
+
+// One log line, printf-style.
+void spirom_log(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void spirom_progress(int current, int total, const std::string& text);
+bool spirom_running();
