@@ -229,7 +229,10 @@ TEST_F(XvcServer, GetinfoAndSettckAreAnsweredByteForByte) {
     const auto period = c->receive(4);
     ASSERT_TRUE(period);
     EXPECT_EQ(*period, (std::vector<uint8_t>{0xE8, 0x03, 0x00, 0x00}));
-    EXPECT_EQ(board_->chain().tck_hz(), board_->preset().tck_hz) << "the period is not applied";
+    {
+        std::lock_guard lock(board_->mutex());
+        EXPECT_EQ(board_->chain().tck_hz(), board_->preset().tck_hz) << "the period is not applied";
+    }
     EXPECT_EQ(s.out.count("xvcServer_v1.0:1024\n\n"), 1u);
     EXPECT_EQ(s.out.count(std::string("settck '\xE8\x03\x00\x00'\n\n", 13)), 1u);
     EXPECT_EQ(s.out.count("Super Speed\n"), 1u);
