@@ -707,6 +707,16 @@ const LoadedDesign& ConfigEngine::design() const {
 const XilinxPart& ConfigEngine::part() const {
     return impl_->part;
 }
+void ConfigEngine::restore(const LoadedDesign& design, uint32_t bootsts, uint64_t now_ns) {
+    Impl& e = *impl_;
+    e.reset(now_ns);
+    e.clearing = false;
+    e.bootsts = bootsts;
+    e.ghigh_released = e.done = e.gts = e.gwe = e.eos = design.configured;
+    e.steps = design.configured ? kStartupSteps : 0;
+    e.design = design;
+}
+
 uint64_t ConfigEngine::clear_time_ns() const {
     return impl_->clear_ns;
 }

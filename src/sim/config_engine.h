@@ -34,6 +34,9 @@ class ConfigEngine {
     // the design and the checked IDCODE, and starts clearing the configuration memory for the
     // clear time. BOOTSTS, the boot history, survives.
     void program(uint64_t now_ns);
+    // A board that stayed powered between two processes: the engine as it is after startup
+    // completed with `design` loaded, with the given boot history. Time restarts at now_ns.
+    void restore(const LoadedDesign& design, uint32_t bootsts, uint64_t now_ns);
     // Advances modeled time: ends clearing (INIT high) and runs the CCLK startup sequencer.
     void advance(uint64_t now_ns);
 

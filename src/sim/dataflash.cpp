@@ -159,7 +159,7 @@ void DataFlash::execute() {
             break;
         case 0x3D:
             if (count_ != 4) return;
-            if (is(header_, 0x3D, 0x2A, 0x80, 0xA6)) binary_stored_ = true;
+            if (is(header_, 0x3D, 0x2A, 0x80, 0xA6)) binary_stored_ = true, ++changes_;
             if (is(header_, 0x3D, 0x2A, 0x7F, 0xA9)) protect_ = true;
             if (is(header_, 0x3D, 0x2A, 0x7F, 0x9A)) protect_ = false;
             break;

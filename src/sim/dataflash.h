@@ -24,8 +24,9 @@ class DataFlash final : public SpiFlash {
     bool busy() const override { return now_ns_ < busy_until_; }
 
     uint8_t status() const;
-    bool power_of_two() const { return binary_; }                // page size in use
-    bool power_of_two_stored() const { return binary_stored_; }  // from the next power-up
+    bool power_of_two() const { return binary_; }                         // page size in use
+    bool power_of_two_stored() const override { return binary_stored_; }  // from next power-up
+    uint64_t changes() const override { return changes_; }
     uint32_t page_size() const { return binary_ ? binary_page() : part_.at45_page; }
 
   private:
@@ -36,7 +37,7 @@ class DataFlash final : public SpiFlash {
     uint32_t page_of(uint32_t a) const;
     uint32_t byte_of(uint32_t a) const;
     void execute();
-    void start(uint64_t ns) { busy_until_ = now_ns_ + ns; }
+    void start(uint64_t ns) { busy_until_ = now_ns_ + ns, ++changes_; }
     void erase_pages(uint32_t first, uint32_t count, uint64_t ns);
 
     const FlashPart& part_;
@@ -47,6 +48,7 @@ class DataFlash final : public SpiFlash {
     bool binary_ = false, binary_stored_ = false;
     bool protect_ = false;  // software sector protection (off at power-up)
     uint64_t now_ns_ = 0, busy_until_ = 0;
+    uint64_t changes_ = 0;
 };
 
 }  // namespace vireo::sim

@@ -32,6 +32,7 @@ void JedecFlash::settle() {
 }
 
 void JedecFlash::start_cycle(uint64_t ns) {
+    ++changes_;
     cycle_ = true;
     busy_until_ = now_ns_ + ns;
     settle();
@@ -319,8 +320,8 @@ void JedecFlash::aai_word() {
     start_cycle(part_.page_ns);
 }
 
-std::unique_ptr<SpiFlash> make_spi_flash(const FlashPart& part) {
-    if (part.family == FlashFamily::At45) return std::make_unique<DataFlash>(part);
+std::unique_ptr<SpiFlash> make_spi_flash(const FlashPart& part, bool power_of_two) {
+    if (part.family == FlashFamily::At45) return std::make_unique<DataFlash>(part, power_of_two);
     return std::make_unique<JedecFlash>(part);
 }
 

@@ -19,6 +19,7 @@ class JedecFlash final : public SpiFlash {
     void advance(uint64_t now_ns) override;
     std::vector<uint8_t>& array() override { return array_; }
     bool busy() const override { return now_ns_ < busy_until_; }
+    uint64_t changes() const override { return changes_; }
 
     uint8_t status() const;
     bool address_mode_4byte() const { return addr4_; }
@@ -54,6 +55,7 @@ class JedecFlash final : public SpiFlash {
     std::vector<bool> sector_locked_;  // AT25DQ: per 64 KB sector
     bool cycle_ = false;               // a program/erase/status cycle has been started
     uint64_t now_ns_ = 0, busy_until_ = 0;
+    uint64_t changes_ = 0;
 };
 
 }  // namespace vireo::sim

@@ -28,6 +28,11 @@ class SpiFlash {
     // The memory array as the part holds it (state that outlives the process, tests).
     virtual std::vector<uint8_t>& array() = 0;
     virtual bool busy() const = 0;
+    // Counts the cycles that may have changed the array or a stored setting, so that a saved
+    // copy is rewritten only when needed.
+    virtual uint64_t changes() const = 0;
+    // AT45: the stored "power of two" page-size configuration.
+    virtual bool power_of_two_stored() const { return false; }
 };
 
 enum class FlashFamily {
@@ -66,7 +71,8 @@ struct FlashPart {
 const std::vector<FlashPart>& flash_parts();
 const FlashPart* find_flash_part(std::string_view name);
 
-// A part as it comes from the factory: blank array, protection as after power-up.
-std::unique_ptr<SpiFlash> make_spi_flash(const FlashPart& part);
+// A part as it comes from the factory: blank array, protection as after power-up. An AT45 with
+// power_of_two set powers up with binary pages.
+std::unique_ptr<SpiFlash> make_spi_flash(const FlashPart& part, bool power_of_two = false);
 
 }  // namespace vireo::sim

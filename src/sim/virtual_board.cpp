@@ -1,6 +1,7 @@
 #include "sim/virtual_board.h"
 
 #include "sim/board_chain.h"
+#include "sim/board_state.h"
 #include "sim/xilinx_fpga.h"
 
 namespace vireo::sim {
@@ -10,6 +11,13 @@ namespace {
 constexpr uint64_t kHighSpeedLatencyNs = 125'000;
 constexpr uint64_t kSuperSpeedLatencyNs = 20'000;
 
+// The flash on the board: flash=, else the preset's (for a boot loader, its board's).
+const FlashPart* board_flash(const SimConfig& config) {
+    if (!config.flash.empty()) return find_flash_part(config.flash);
+    const BoardPreset* board = find_board_preset(config.preset->transport.becomes);
+    return board ? find_flash_part(board->flash) : nullptr;
+}
+
 }  // namespace
 
 VirtualBoard::VirtualBoard(SimConfig config)
@@ -17,6 +25,59 @@ VirtualBoard::VirtualBoard(SimConfig config)
     // Power-up: the FPGA, its mode pins at master SPI, loads what the flash holds.
     if (chain_)
         if (XilinxFpga* fpga = chain_->find<XilinxFpga>()) fpga->power_up();
+}
+
+VirtualBoard::~VirtualBoard() {
+    if (state_attached_) save_state();
+}
+
+bool VirtualBoard::attach_state(std::string* error) {
+    if (error) error->clear();
+    if (config_.state_dir.empty()) {
+        if (error) *error = "VIREO_SIM: no state folder";
+        return false;
+    }
+    XilinxFpga* fpga = chain_ ? chain_->find<XilinxFpga>() : nullptr;
+    std::string why;
+    const std::optional<SavedBoard> saved = StateFolder(config_.state_dir).load(&why);
+    if (!why.empty()) {
+        if (error) *error = "VIREO_SIM: " + why;
+        return false;
+    }
+    state_attached_ = true;
+    if (!saved || !fpga || !fpga->flash()) return true;
+    const FlashPart* part = find_flash_part(saved->flash_part);
+    if (part && part == board_flash(config_) && saved->flash.size() == part->size) {
+        std::shared_ptr<SpiFlash> flash = make_spi_flash(*part, saved->power_of_two);
+        flash->array() = saved->flash;
+        flash_changes_saved_ = flash->changes();
+        fpga->set_flash(std::move(flash));
+    } else if (!saved->flash.empty()) {
+        flash_changes_saved_ = UINT64_MAX;  // another part's contents: replace them
+    }
+    if (!saved->powered) return true;  // unplugged since: this start is a power-up
+    if (!saved->became.empty()) become_board();
+    fpga->restore_design(saved->design, saved->bootsts);
+    return true;
+}
+
+bool VirtualBoard::save_state(std::string* error) {
+    XilinxFpga* fpga = chain_ ? chain_->find<XilinxFpga>() : nullptr;
+    SavedBoard b;
+    // Unplugging powers the board off: the FX3 forgets its firmware, the FPGA its design.
+    b.powered = !unplugged_;
+    if (b.powered && preset_ != config_.preset) b.became = preset_->name;
+    if (fpga && fpga->flash()) {
+        SpiFlash& flash = *fpga->flash();
+        if (const FlashPart* part = board_flash(config_)) b.flash_part = part->name;
+        b.power_of_two = flash.power_of_two_stored();
+        if (flash.changes() != flash_changes_saved_) b.flash = flash.array();
+        if (b.powered) b.design = fpga->engine().design();
+        b.bootsts = fpga->engine().bootsts();
+    }
+    const bool ok = StateFolder(config_.state_dir).save(b, error);
+    if (ok && fpga && fpga->flash()) flash_changes_saved_ = fpga->flash()->changes();
+    return ok;
 }
 
 bool VirtualBoard::transfer(uint64_t bytes_out, uint64_t bytes_in) {

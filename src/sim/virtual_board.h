@@ -26,6 +26,17 @@ struct UsbCounters {
 class VirtualBoard {
   public:
     explicit VirtualBoard(SimConfig config);
+    ~VirtualBoard();
+    VirtualBoard(const VirtualBoard&) = delete;
+    VirtualBoard& operator=(const VirtualBoard&) = delete;
+
+    // Makes this board the one kept in the state folder (config().state_dir): what a previous
+    // process left there replaces the fresh board (flash contents, the running design while the
+    // board stayed powered, the FX3 firmware), and save_state() (also run when the board is
+    // destroyed) writes it back. A folder with nothing saved is a fresh board, just powered up.
+    // False, with the reason in *error, when the folder cannot be used.
+    bool attach_state(std::string* error = nullptr);
+    bool save_state(std::string* error = nullptr);
 
     const SimConfig& config() const { return config_; }
     // The preset the board currently poses as (a boot loader becomes its board after download).
@@ -52,6 +63,8 @@ class VirtualBoard {
     std::unique_ptr<TapChain> chain_;
     UsbCounters counters_;
     bool unplugged_ = false;
+    bool state_attached_ = false;
+    uint64_t flash_changes_saved_ = 0;  // the flash's changes() when last saved or loaded
     std::mutex mutex_;
 };
 

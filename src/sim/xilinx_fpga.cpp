@@ -220,6 +220,12 @@ void XilinxFpga::power_up() {
     boot_at_ns_ = now_ns_;
 }
 
+void XilinxFpga::restore_design(const LoadedDesign& design, uint32_t bootsts) {
+    stop_boot();
+    bridge_.reset();
+    engine_.restore(design, bootsts, now_ns_);
+}
+
 void XilinxFpga::stop_boot() {
     if (boot_ == Boot::Reading) flash_->deselect(true);
     boot_ = Boot::Off;

@@ -61,6 +61,8 @@ class XilinxFpga final : public TapDevice {
     // until DONE, an error, or the end of the flash. Loading CFG_IN (JTAG configuration) or
     // ISC_ENABLE stops it. power_up() starts the same read at once, on a cleared FPGA.
     void power_up();
+    // The FPGA as another process left it on a board that stayed powered: no boot from flash.
+    void restore_design(const LoadedDesign& design, uint32_t bootsts);
     bool booting() const { return boot_ != Boot::Off; }
     static constexpr uint64_t kBootCclkHz = 2'500'000;  // one CCLK period is 400 ns
 

@@ -1,0 +1,44 @@
+// The state folder of a virtual board: what a real board keeps between two programs run one
+// after the other (flash contents, the FPGA's running design, the FX3 firmware while powered).
+// Every load and save holds an exclusive lock on DIR/lock, and every file is replaced with a
+// rename, so a reader sees the old or the new board, never a mix.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "sim/config_engine.h"
+
+namespace vireo::sim {
+
+struct SavedBoard {
+    bool powered = false;  // false: the next start is a power-up
+    std::string became;    // FX3 boot loader: the board its downloaded firmware made it
+    std::string flash_part;
+    bool power_of_two = false;   // AT45 stored page-size configuration
+    std::vector<uint8_t> flash;  // empty: not saved (blank, or unchanged when saving)
+    LoadedDesign design;
+    uint32_t bootsts = 0;
+};
+
+class StateFolder {
+  public:
+    explicit StateFolder(std::string dir, int lock_wait_ms = kLockWaitMs)
+        : dir_(std::move(dir)), lock_wait_ms_(lock_wait_ms) {}
+
+    // Nothing saved yet gives an empty optional and no error.
+    std::optional<SavedBoard> load(std::string* error = nullptr) const;
+    // An empty board.flash keeps the flash file as it is.
+    bool save(const SavedBoard& board, std::string* error = nullptr) const;
+
+    // How long load and save wait for another process's lock before giving up.
+    static constexpr int kLockWaitMs = 10'000;
+
+  private:
+    std::string dir_;
+    int lock_wait_ms_;
+};
+
+}  // namespace vireo::sim
