@@ -40,3 +40,7 @@ void spirom_progress(int current, int total, const std::string& text) {
 bool spirom_running() {
     return !g_host.running || g_host.running();
 }
+
+bool spirom_confirm(const std::string& question) {
+    return g_host.confirm && g_host.confirm(question);
+}

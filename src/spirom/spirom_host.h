@@ -1,6 +1,7 @@
 // What the SPI flash code needs from the application: a log line, a progress report and the
 // operation-running flag that Cancel clears. The application installs its functions at start-up;
-// without them lines go to the message sink, progress nowhere, and operations always run.
+// without them lines go to the message sink, progress nowhere, operations always run and every
+// question is answered no.
 #pragma once
 
 #include <string>
@@ -9,6 +10,8 @@ struct SpiRomHost {
     void (*log)(const std::string& line) = nullptr;
     void (*progress)(int current, int total, const std::string& text) = nullptr;
     bool (*running)() = nullptr;
+    // A yes/no question (overwrite a file ...): true only for an explicit yes.
+    bool (*confirm)(const std::string& question) = nullptr;
 };
 
 void spirom_set_host(const SpiRomHost& host);
@@ -17,3 +20,5 @@ void spirom_set_host(const SpiRomHost& host);
 void spirom_log(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void spirom_progress(int current, int total, const std::string& text);
 bool spirom_running();
+// The host's answer to a yes/no question; no when the host asks nobody.
+bool spirom_confirm(const std::string& question);

@@ -3,49 +3,10 @@
 // table, refusals, and the inspection dumps.
 #include "spirom/spirom.h"
 
-#include <unistd.h>
-
-#include "devalg/devalg_fixture.h"
-#include "sim/spi_flash.h"
-#include "spirom/spirom_host.h"
+#include "spirom/spirom_fixture.h"
 
 namespace vireo::test {
 namespace {
-
-std::vector<std::string> g_lines;
-
-struct ContextClose {
-    void operator()(SpiRomContext* c) const { spirom_close(c); }
-};
-using Context = std::unique_ptr<SpiRomContext, ContextClose>;
-
-class SpiRomTest : public DevalgTest {
-  protected:
-    void SetUp() override {
-        DevalgTest::SetUp();
-        g_lines.clear();
-        SpiRomHost host;
-        host.log = [](const std::string& line) { g_lines.push_back(line); };
-        spirom_set_host(host);
-    }
-    void TearDown() override {
-        spirom_set_host({});
-        DevalgTest::TearDown();
-    }
-    // An FPGA of `part` (behind an ARM DAP for the Zynq) with `flash` on its configuration pins.
-    DevAlgModule* board_with(const char* part, const char* flash) {
-        const bool zynq = std::string(part) == "XC7Z020";
-        DevAlgModule* m = zynq ? bind({"ARM_DAP", part}, 1, "") : bind({part}, 0, "");
-        if (flash) fpga()->set_flash(sim::make_spi_flash(*sim::find_flash_part(flash)));
-        return m;
-    }
-    std::string bridge_file(const char* part) {
-        sim::BitgenOptions options;
-        options.spi_bridge = true;
-        return bit_file(part, options);
-    }
-    int jprograms() { return static_cast<int>(std::ranges::count(cable().labels, "jprogram")); }
-};
 
 TEST_F(SpiRomTest, RefusalsLeaveNoContext) {
     // No bridge file where it should be: named, nothing configured.

@@ -1,0 +1,188 @@
+#include "spirom/spirom_io.h"
+
+#include <algorithm>
+#include <bit>
+
+#include "formats/hexfile.h"
+#include "jtag/chain.h"
+#include "jtag/status.h"
+#include "jtag/tap.h"
+#include "spirom/spirom_file.h"
+#include "spirom/spirom_host.h"
+#include "spirom/spirom_parts.h"
+
+namespace spirom_io {
+namespace {
+
+constexpr uint32_t kM25p128 = 0x202018;  // 256 KB sectors
+constexpr int64_t kMs = 1000, kS = 1000 * kMs;
+constexpr int64_t k16MB = int64_t{1} << 24;
+
+Group group_of(uint32_t jedec) {
+    switch (jedec >> 16) {
+        case 0x1F:
+            return jedec == kAt25dq321 ? Group::Series25 : Group::At45;
+        case 0x20:
+            return Group::Series25;
+        case 0xBF:
+            return Group::Sst;
+        case 0xEF:
+            return Group::Winbond;
+        default:
+            return Group::None;
+    }
+}
+
+// Data-sheet maximum chip-erase time of a part of this size, from the 16 MB figure.
+int64_t scaled(int64_t max_16mb, int64_t bytes) {
+    return std::max(max_16mb, max_16mb * bytes / k16MB);
+}
+
+}  // namespace
+
+FlashIo::FlashIo(const SpiRomContext* c) : c_(c) {
+    if (!c) return;
+    group_ = group_of(c->jedec);
+    page_size_ = c->page_size;
+    page_count_ = c->page_count;
+    shift_ = c->address_shift;
+    // In the binary page size an AT45 address is linear: the page starts at page × size.
+    if (group_ == Group::At45 && (c->status & 1) && std::has_single_bit(unsigned(page_size_)))
+        shift_ = std::countr_zero(unsigned(page_size_));
+    four_byte_ = flash_bytes() > k16MB;
+    switch (group_) {
+        case Group::At45:
+            page_ = {1 * kMs, 40 * kMs};
+            chip_ = {1 * kS, 100 * kS};
+            break;
+        case Group::Series25:
+            sector_pages_ = c->jedec == kM25p128 ? 1024 : 256;
+            page_ = {100, 5 * kMs};
+            sector_ = {10 * kMs, 3 * kS};
+            chip_ = {1 * kS, at25dq() ? 64 * kS : scaled(250 * kS, flash_bytes())};
+            break;
+        case Group::Sst:
+            sector_pages_ = 128;
+            page_ = {10, 1 * kMs};
+            sector_ = {1 * kMs, 25 * kMs};
+            chip_ = {10 * kMs, 50 * kMs};
+            break;
+        case Group::Winbond:
+            sector_pages_ = 256;
+            page_ = {100, 3 * kMs};
+            sector_ = {10 * kMs, 2 * kS};
+            chip_ = {1 * kS, scaled(200 * kS, flash_bytes())};
+            break;
+        case Group::None:
+            break;
+    }
+}
+
+FlashIo::~FlashIo() {
+    if (four_byte_ && segment_ > 0) [[maybe_unused]]
+        const int restored = select_segment(0);
+}
+
+bool FlashIo::at25dq() const {
+    return c_ && c_->jedec == kAt25dq321;
+}
+
+int FlashIo::command(std::initializer_list<uint8_t> bytes) {
+    std::vector<uint8_t> send(bytes);
+    if (!c_ || !c_->txrx) return JTAG_NULL;
+    return c_->txrx(c_->module, send.data(), nullptr, static_cast<int>(send.size()), 0, 1);
+}
+
+int FlashIo::select_segment(uint32_t address) {
+    if (!four_byte_) return JTAG_OK;
+    const int segment = static_cast<int>(address >> 24);
+    if (segment == segment_) return JTAG_OK;
+    int status = command({0x06});
+    if (status == JTAG_OK) status = command({0xC5, static_cast<uint8_t>(segment)});
+    segment_ = status == JTAG_OK ? segment : -1;
+    return status;
+}
+
+int FlashIo::addressed(uint8_t op, uint32_t address, const uint8_t* data, int count) {
+    if (!c_ || !c_->txrx) return JTAG_NULL;
+    if (const int status = select_segment(address); status != JTAG_OK) return status;
+    std::vector<uint8_t> send = {op, static_cast<uint8_t>(address >> 16),
+                                 static_cast<uint8_t>(address >> 8), static_cast<uint8_t>(address)};
+    if (data) send.insert(send.end(), data, data + count);
+    std::vector<uint8_t> unused(data ? count : 0);
+    return c_->txrx(c_->module, send.data(), unused.data(), 4, data ? count : 0, 1);
+}
+
+int FlashIo::read(uint32_t address, uint8_t* out, int count) {
+    if (const int status = select_segment(address); status != JTAG_OK) return status;
+    const uint8_t send[5] = {0x0B, static_cast<uint8_t>(address >> 16),
+                             static_cast<uint8_t>(address >> 8), static_cast<uint8_t>(address), 0};
+    return spirom_txrx(c_, send, 5, out, count);
+}
+
+int FlashIo::read_status(uint8_t* status) {
+    const uint8_t op = group_ == Group::At45 ? 0xD7 : 0x05;
+    return spirom_txrx(c_, &op, 1, status, 1);
+}
+
+int FlashIo::idle(int64_t usec) {
+    if (!c_ || !c_->module) return JTAG_NULL;
+    return chain_runtest(c_->module->chain, RUNTEST_IDLE, usec, 0, nullptr, nullptr);
+}
+
+int FlashIo::wait_ready(BusyLimit limit, bool cancel, bool progress) {
+    for (int64_t waited = 0;; waited += limit.poll_us) {
+        if (progress)
+            spirom_progress(static_cast<int>(std::min<int64_t>(waited * 100 / limit.max_us, 100)),
+                            100, "");
+        uint8_t status = 0;
+        if (const int io = read_status(&status); io != JTAG_OK) return io;
+        const bool ready = group_ == Group::At45 ? (status & 0x80) != 0 : (status & 1) == 0;
+        if (ready) return JTAG_OK;
+        if (cancel && !spirom_running()) return JTAG_CANCELLED;
+        if (waited >= limit.max_us) return kTimedOut;
+        if (const int io = idle(limit.poll_us); io != JTAG_OK) return io;
+    }
+}
+
+}  // namespace spirom_io
+
+namespace spirom_io {
+
+int load_image(const FlashIo& io, const SpiRomContext* c, const char* path, uint32_t offset,
+               std::vector<uint8_t>* image, int64_t* length) {
+    if (!path || !*path) {
+        spirom_log("ファイルが指定されていません");
+        return JTAG_FILE_OPEN;
+    }
+    if (!io.page_aligned(offset)) {
+        spirom_log("オフセット 0x%X はページの先頭ではありません (ページ %dバイト)", offset,
+                   io.page_size());
+        return JTAG_ADDRESS_OVERFLOW;
+    }
+    if (io.page_of(offset) >= io.page_count()) {
+        spirom_log("オフセット 0x%X はROMの範囲外です", offset);
+        return JTAG_ADDRESS_OVERFLOW;
+    }
+    const int64_t space = io.flash_bytes() - int64_t{io.page_of(offset)} * io.page_size();
+    image->assign(static_cast<size_t>(space), 0xFF);
+    switch (spirom_load_file(path, image->data(), space, length)) {
+        case JTAG_OK:
+            break;
+        case JTAG_ADDRESS_OVERFLOW:
+            spirom_log("ファイル%sはオフセット 0x%X からのROMの容量 (%lldバイト) を超えています",
+                       path, offset, static_cast<long long>(space));
+            return JTAG_ADDRESS_OVERFLOW;
+        case kHexFormatError:
+            spirom_log("ファイル%sに誤りがあるため使用しません", path);
+            return kHexFormatError;
+        default:
+            spirom_log("ファイル%sが読み込めません", path);
+            return JTAG_FILE_OPEN;
+    }
+    if (c->trim_header && spirom_has_extension(path, ".bit"))
+        spirom_trim_bit_header(image->data(), length);
+    return JTAG_OK;
+}
+
+}  // namespace spirom_io

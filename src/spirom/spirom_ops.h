@@ -1,0 +1,22 @@
+// The flash operations on an open context: program a file from an offset, verify against a
+// file, erase the chip, blank check, read back into a file, dump to the log. Results are
+// JtagStatus values: 1 done; 0 no context or a flash that did not finish an erase or a page in
+// its data-sheet time; 12 no file or an unreadable one; 13 a HEX / S-record file with errors;
+// 15 verify difference or not blank; 16 an image beyond the flash or a bad offset; 17 a flash
+// of no known command group; 21 the cable is gone; 24 cancelled through the running flag.
+#pragma once
+
+#include <cstdint>
+
+#include "spirom/spirom.h"
+
+// Erases only the sectors the image touches and keeps every byte outside the image's range.
+int spirom_program(SpiRomContext* context, const char* path, uint32_t offset);
+int spirom_verify(SpiRomContext* context, const char* path, uint32_t offset);
+int spirom_erase(SpiRomContext* context);
+int spirom_blank_check(SpiRomContext* context);
+// Reads from offset to the end of the flash. An existing file is replaced only when the host
+// answers yes.
+int spirom_read_back(SpiRomContext* context, const char* path, uint32_t offset);
+// The 256 bytes from address, to the log.
+int spirom_dump(SpiRomContext* context, uint32_t address);
