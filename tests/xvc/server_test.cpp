@@ -73,22 +73,24 @@ TEST_F(XvcServer, MalformedInputClosesThatConnectionOnly) {
         EXPECT_TRUE(c->closed_by_server());
         EXPECT_TRUE(s.err.wait_for("invalid cmd 'xx'\n"));
     }
-    // A client that goes away after every byte position of a session: getinfo, settck, shift.
-    std::vector<uint8_t> session = {'g', 'e', 't', 'i', 'n', 'f', 'o', ':'};
-    for (uint8_t b : std::string("settck:\x10\x27\0\0", 11)) session.push_back(b);
-    const BitVector walk = idcode_walk(1);
-    const std::vector<uint8_t> shift = walk.command();
-    session.insert(session.end(), shift.begin(), shift.end());
-    for (size_t cut = 0; cut < session.size(); ++cut) {
-        auto c = connect(2 + cut);
-        ASSERT_TRUE(c->send(std::vector<uint8_t>(session.begin(), session.begin() + cut)));
-        c->close();
-        ASSERT_TRUE(s.status.wait_for("connection closed\n", 2 + cut)) << cut;
+    // A client that goes away after every byte position of each command.
+    const std::vector<std::vector<uint8_t>> commands = {
+        {'g', 'e', 't', 'i', 'n', 'f', 'o', ':'},
+        {'s', 'e', 't', 't', 'c', 'k', ':', 0x10, 0x27, 0, 0},
+        idcode_walk(1).command()};
+    size_t closed = 1;
+    for (const auto& command : commands) {
+        for (size_t cut = 0; cut < command.size(); ++cut) {
+            auto c = connect(++closed);
+            ASSERT_TRUE(c->send(std::vector<uint8_t>(command.begin(), command.begin() + cut)));
+            c->close();
+            ASSERT_TRUE(s.status.wait_for("connection closed\n", closed)) << cut;
+        }
     }
     EXPECT_GE(s.err.count("reading length failed\n"), 1u);
     EXPECT_GE(s.err.count("reading data failed\n"), 1u);
     // The server still serves, and the TAP still answers.
-    auto c = connect(2 + session.size());
+    auto c = connect(closed + 1);
     EXPECT_EQ(read_idcodes(*c, 1)[0] & 0x0FFFFFFF, part_idcode("XC7A100T"));
 }
 
