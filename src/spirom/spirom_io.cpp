@@ -79,8 +79,9 @@ FlashIo::FlashIo(const SpiRomContext* c) : c_(c) {
 }
 
 FlashIo::~FlashIo() {
-    if (four_byte_ && segment_ > 0) [[maybe_unused]]
-        const int restored = select_segment(0);
+    if (four_byte_ && segment_ > 0) {
+        [[maybe_unused]] const int restored = select_segment(0);
+    }
 }
 
 bool FlashIo::at25dq() const {

@@ -82,6 +82,11 @@ int erase_sector(FlashIo& io, int page) {
     if (status == JTAG_OK) status = io.command({0x06});
     if (status == JTAG_OK) status = io.addressed(0xD8, address);
     if (status == JTAG_OK) status = io.wait_ready(io.sector_limit(), true);
+    // A cancel still lets the erase finish, so that the sector's kept bytes can go back.
+    if (status == JTAG_CANCELLED) {
+        status = io.wait_ready(io.sector_limit(), false);
+        if (status == JTAG_OK) return JTAG_CANCELLED;
+    }
     if (status == kTimedOut) {
         spirom_log(winbond ? "ブロック %d 消去失敗" : "セクタ %d 消去失敗", page >> 8);
         return JTAG_FAIL;
@@ -134,7 +139,8 @@ int spirom_program(SpiRomContext* c, const char* path, uint32_t offset) {
     const int last = first + static_cast<int>((length + size - 1) / size) - 1;
     const int per_sector = io.sector_pages();
     bool cancelled = false;
-    for (int start = first - first % per_sector; start <= last && !cancelled; start += per_sector) {
+    for (int start = first - first % per_sector; length > 0 && start <= last && !cancelled;
+         start += per_sector) {
         if (!spirom_running()) {
             cancelled = true;
             break;
@@ -154,10 +160,9 @@ int spirom_program(SpiRomContext* c, const char* path, uint32_t offset) {
             if (inside) std::copy_n(image.begin() + pos, std::min<int64_t>(size, length - pos), at);
         }
         if (io.sector_pages() > 1) {
-            if (const int status = erase_sector(io, start); status != JTAG_OK) {
-                if (status == JTAG_CANCELLED) spirom_log("書き込みを中止しました");
-                return status;
-            }
+            const int status = erase_sector(io, start);
+            cancelled = status == JTAG_CANCELLED;
+            if (status != JTAG_OK && !cancelled) return status;
         }
         if (const int status = program_sector(io, start, end, first, last, sector, &cancelled);
             status != JTAG_OK)

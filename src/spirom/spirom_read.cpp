@@ -52,6 +52,7 @@ int spirom_verify(SpiRomContext* c, const char* path, uint32_t offset) {
     if (const int status = spirom_io::load_image(io, c, path, offset, &image, &length);
         status != JTAG_OK)
         return status;
+    if (io.group() == Group::None) return JTAG_UNSUPPORTED;
     spirom_log("Data arrayを読み出してファイル%sと比較します", path);
     const int size = io.page_size();
     std::vector<uint8_t> rom(size);
@@ -85,6 +86,7 @@ int spirom_blank_check(SpiRomContext* c) {
     if (!c) return JTAG_FAIL;
     spirom_log("ブランクチェックを開始します");
     FlashIo io(c);
+    if (io.group() == Group::None) return JTAG_UNSUPPORTED;
     const int size = io.page_size();
     std::vector<uint8_t> rom(size);
     int result = JTAG_OK;
@@ -108,6 +110,7 @@ int spirom_blank_check(SpiRomContext* c) {
 int spirom_read_back(SpiRomContext* c, const char* path, uint32_t offset) {
     if (!c || !path || !*path) return JTAG_FAIL;
     FlashIo io(c);
+    if (io.group() == Group::None) return JTAG_UNSUPPORTED;
     if (!io.page_aligned(offset) || io.page_of(offset) >= io.page_count()) {
         spirom_log("オフセット 0x%X はページの先頭ではありません (ページ %dバイト)", offset,
                    io.page_size());
@@ -153,7 +156,8 @@ int spirom_read_back(SpiRomContext* c, const char* path, uint32_t offset) {
 int spirom_dump(SpiRomContext* c, uint32_t address) {
     if (!c) return JTAG_FAIL;
     FlashIo io(c);
-    if (io.group() == Group::None || address >= io.flash_bytes()) return JTAG_ADDRESS_OVERFLOW;
+    if (io.group() == Group::None) return JTAG_UNSUPPORTED;
+    if (address >= io.flash_bytes()) return JTAG_ADDRESS_OVERFLOW;
     spirom_log("Data arrayを読み出して先頭をダンプします\n");
     uint8_t bytes[kDumpRead] = {};
     if (const int status = io.read(address, bytes, kDumpRead); status != JTAG_OK) return status;

@@ -15,6 +15,8 @@ inline std::vector<std::string> g_lines;
 // Progress reports through the host; running turns false once running_for reaches zero.
 inline int g_spirom_progress = 0;
 inline int g_running_for = -1;
+// The running flag also turns false at the g_running_calls-th question (-1 never).
+inline int g_running_calls = -1;
 inline bool g_confirm = false;
 
 struct ContextClose {
@@ -33,10 +35,14 @@ class SpiRomTest : public DevalgTest {
             ++g_spirom_progress;
             if (g_running_for > 0) --g_running_for;
         };
-        host.running = [] { return g_running_for != 0; };
+        host.running = [] {
+            if (g_running_calls > 0) --g_running_calls;
+            return g_running_for != 0 && g_running_calls != 0;
+        };
         host.confirm = [](const std::string&) { return g_confirm; };
         g_spirom_progress = 0;
         g_running_for = -1;
+        g_running_calls = -1;
         g_confirm = false;
         spirom_set_host(host);
     }

@@ -195,6 +195,16 @@ TEST_F(SpiRomOpsTest, ProgramStopsAtTimeOutsCancelAndALostCable) {
     EXPECT_TRUE(holds(rom(), 0, file, 0, 256));
     EXPECT_TRUE(all_of(rom(), 256, 0x10000, 0xFF));
 
+    // Cancel while the sector erases: the erase ends and the sector's other bytes go back.
+    ctx = open_flash("N25Q128");
+    g_running_for = -1;
+    std::fill_n(rom().begin(), 256, 0x5A);
+    g_running_calls = 2;
+    EXPECT_EQ(spirom_program(ctx.get(), path.c_str(), 0x100), 24);
+    EXPECT_TRUE(all_of(rom(), 0, 256, 0x5A));
+    EXPECT_TRUE(all_of(rom(), 256, 0x10000, 0xFF));
+    g_running_calls = -1;
+
     // The cable goes in the middle of the pages.
     ctx = open_flash("N25Q128");
     g_running_for = -1;
