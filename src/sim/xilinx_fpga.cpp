@@ -214,6 +214,17 @@ void XilinxFpga::idle_clocks(uint64_t tcks) {
         engine_.jtag_shutdown_clocks(tcks);
 }
 
+void XilinxFpga::set_flash(std::shared_ptr<SpiFlash> flash) {
+    // A read in progress starts over on the new part.
+    if (boot_ == Boot::Reading) {
+        stop_boot();
+        boot_ = Boot::Waiting;
+        boot_at_ns_ = now_ns_;
+    }
+    bridge_.reset();
+    flash_ = std::move(flash);
+}
+
 void XilinxFpga::power_up() {
     stop_boot();
     boot_ = Boot::Waiting;

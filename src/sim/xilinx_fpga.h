@@ -53,7 +53,7 @@ class XilinxFpga final : public TapDevice {
     void set_bscan_user(std::shared_ptr<BscanUser> user) { bscan_ = std::move(user); }
     // The SPI flash on the configuration pins. A bridge design that configures gets a fresh
     // bridge to it; JPROGRAM removes the bridge with the design.
-    void set_flash(std::shared_ptr<SpiFlash> flash) { flash_ = std::move(flash); }
+    void set_flash(std::shared_ptr<SpiFlash> flash);
     SpiFlash* flash() const { return flash_.get(); }
 
     // Mode pins say master SPI: after JPROGRAM, once the memory is cleared, the FPGA reads the
