@@ -1,4 +1,6 @@
 // vireo: the command-line programmer.
+#include <arpa/inet.h>
+
 #include <CLI/CLI.hpp>
 #include <chrono>
 #include <csignal>
@@ -181,6 +183,14 @@ int main(int argc, char** argv) {
     xvc->add_option("--listen", xvc_address,
                     "IPv4 address to listen on; 127.0.0.1 keeps the server on this machine")
         ->type_name("ADDR")
+        ->check(
+            [](const std::string& text) -> std::string {
+                in_addr address{};
+                return inet_pton(AF_INET, text.c_str(), &address) == 1
+                           ? ""
+                           : "not an IPv4 address: '" + text + "'";
+            },
+            "IPv4")
         ->capture_default_str();
     cli.footer(std::string("Examples:\n"
                            "  vireo detect\n"

@@ -117,7 +117,11 @@ TEST(XvcCommandLine, ServesUntilCtrlCWithTimeStampedStatusLines) {
     EXPECT_EQ(vireo.exit_status(), 0);
 }
 
-TEST(XvcCommandLine, AddressInUseIsAFailure) {
+TEST(XvcCommandLine, AddressInUseIsAFailureAndBadValuesAreUsageErrors) {
+    const std::string vireo_path = std::string(VIREO_BIN_DIR) + "/vireo";
+    EXPECT_EQ(Child({vireo_path, "--sim", "kb2203", "xvc", "--listen", "localhost"}).exit_status(),
+              2);
+    EXPECT_EQ(Child({vireo_path, "--sim", "kb2203", "xvc", "--port", "65536"}).exit_status(), 2);
     TestServer s;
     ASSERT_TRUE(s.server->start());
     Child vireo({std::string(VIREO_BIN_DIR) + "/vireo", "--sim", "kb2203", "xvc", "--listen",
