@@ -43,6 +43,7 @@ class TXvc {
 
     // Binds and listens on the caller's thread, then starts serving on the server thread. False
     // (after reporting on the error stream) when the socket cannot be had, bound or listened on.
+    // A server runs once: the window makes a new one for each press of its toggle button.
     [[nodiscard]] bool start();
     // The port listened on, once started.
     uint16_t port() const { return port_; }
