@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include "sim/bits.h"
+#include "sim/board_presets.h"
 #include "sim/dataflash.h"
 #include "sim/jedec_flash.h"
+#include "sim/spi_bridge.h"
 
 namespace vireo::sim {
 namespace {
@@ -277,6 +280,83 @@ TEST(DataFlash, PageProgramThroughTheBufferInBothPageSizes) {
     xfer(binary, {0xC7, 0x94, 0x80, 0x9A});
     binary.advance(17 * kMs + 25'000 * kMs);
     EXPECT_EQ(binary.array()[3 * 528], 0xFF);
+}
+
+}  // namespace
+}  // namespace vireo::sim
+
+namespace vireo::sim {
+namespace {
+
+// Records what the bridge makes of USER1 scans; answers 0xA0 + the byte index.
+class Recorder final : public SpiFlash {
+  public:
+    void select() override { bytes.clear(), ++selects; }
+    uint8_t output() override { return static_cast<uint8_t>(0xA0 + bytes.size()); }
+    void input(uint8_t b) override { bytes.push_back(b); }
+    void deselect(bool whole) override { ends.push_back(whole); }
+    void advance(uint64_t) override {}
+    std::vector<uint8_t>& array() override { return bytes; }
+    bool busy() const override { return false; }
+    uint64_t changes() const override { return 0; }
+
+    std::vector<uint8_t> bytes;
+    std::vector<bool> ends;  // whole_bytes of each deselect
+    int selects = 0;
+};
+
+TEST(SpiBridge, ScansThatDoNotMatchTheHeaderAreCutAsTheLogicCutsThem) {
+    auto flash = std::make_shared<Recorder>();
+    SpiBridge bridge(flash);
+    const auto header = [&bridge](uint32_t skip, uint32_t end) {
+        bridge.capture(2);
+        std::vector<uint8_t> tdi(16, 0), tdo(16, 0);
+        for (int i = 0; i < 32; ++i) put_bit(tdi.data(), 8 + i, (skip >> i) & 1);
+        for (int i = 0; i < 32; ++i) put_bit(tdi.data(), 40 + i, (end >> i) & 1);
+        bridge.shift(2, tdi.data(), tdo.data(), 128);
+        bridge.update(2);
+        return std::string(reinterpret_cast<const char*>(tdo.data()), 15);
+    };
+    const auto scan = [&bridge](std::vector<uint8_t> tdi, size_t nbits) {
+        std::vector<uint8_t> tdo(tdi.size(), 0);
+        bridge.capture(1);
+        bridge.shift(1, tdi.data(), tdo.data(), nbits);
+        bridge.update(1);
+        return tdo;
+    };
+    EXPECT_EQ(header(2, 2 + 16), "NORVALE JSPI1.0");
+
+    // Short scan: chip select rises at Update-DR inside the second byte.
+    scan({0x00, 0x00, 0x00}, 2 + 12);
+    EXPECT_EQ(flash->ends, std::vector<bool>{false});
+    EXPECT_EQ(flash->bytes.size(), 1u);
+
+    // Long scan: the bits past the end never reach the flash; MISO shows one clock late.
+    std::vector<uint8_t> tdi(5, 0);
+    for (int i = 0; i < 8; ++i) put_bit(tdi.data(), 2 + i, (0x9F >> (7 - i)) & 1);
+    const std::vector<uint8_t> tdo = scan(tdi, 40);
+    EXPECT_EQ(flash->bytes, (std::vector<uint8_t>{0x9F, 0x00}));
+    EXPECT_EQ(flash->ends.back(), true);
+    uint8_t second = 0;
+    for (int i = 0; i < 8; ++i)
+        second = static_cast<uint8_t>(second << 1 | get_bit(tdo.data(), 2 + 8 + 1 + i));
+    EXPECT_EQ(second, 0xA1);
+    EXPECT_EQ(flash->selects, 2);
+}
+
+TEST(SpiFlash, EveryPresetCarriesAPartOfTheTable) {
+    for (const BoardPreset& p : board_presets()) {
+        if (!p.flash.empty()) {
+            EXPECT_NE(find_flash_part(p.flash), nullptr) << p.name;
+        }
+    }
+    for (const FlashPart& part : flash_parts()) {
+        const auto flash = make_spi_flash(part);
+        EXPECT_EQ(xfer(*flash, {0x9F}, 3),
+                  std::vector<uint8_t>(part.id.begin(), part.id.begin() + 3))
+            << part.name;
+        EXPECT_EQ(flash->array().size(), part.size) << part.name;
+    }
 }
 
 }  // namespace
