@@ -1,5 +1,6 @@
 #include "app/host.h"
 
+#include <atomic>
 #include <cctype>
 #include <cstdio>
 #include <vector>
@@ -7,6 +8,7 @@
 #include "cables/usb_drivers.h"
 #include "devalg/builtin_modules.h"
 #include "jtag/msg.h"
+#include "spirom/spirom_host.h"
 
 namespace vireo::app {
 namespace {
@@ -15,6 +17,8 @@ AppUi* g_ui = nullptr;
 AppPaths g_paths;
 std::string g_phase;        // the phase of progress reported without a text
 std::string g_shown_phase;  // the phase the interface was last told of
+std::atomic<bool> g_flash_running{true};
+bool g_flash_yes = false;
 
 int print_sink(const char* format, va_list args) {
     const std::string text = vformat(format, args);
@@ -48,6 +52,18 @@ std::string query_sink(const char* key) {
     if (k == "exe_file_path") return g_paths.exe_dir;
     if (k == "overwrite") return g_ui && g_ui->ask_yes_no("query", "Over write OK ?") ? "Y" : "N";
     return "";
+}
+
+void flash_log(const std::string& line) {
+    log_message("%s", line.c_str());
+}
+
+void flash_progress(int current, int total, const std::string& text) {
+    progress_sink(current, total, text.c_str());
+}
+
+bool flash_confirm(const std::string& question) {
+    return g_flash_yes || (g_ui && g_ui->ask_yes_no("query", question));
 }
 
 bool blank(const std::string& text) {
@@ -98,6 +114,18 @@ void set_progress_phase(const std::string& phase) {
     g_phase = phase;
 }
 
+void set_flash_running(bool running) {
+    g_flash_running = running;
+}
+
+bool flash_running() {
+    return g_flash_running;
+}
+
+void set_flash_assume_yes(bool yes) {
+    g_flash_yes = yes;
+}
+
 void install_host(AppUi* ui, const AppPaths& paths) {
     g_ui = ui;
     g_paths = paths;
@@ -105,6 +133,12 @@ void install_host(AppUi* ui, const AppPaths& paths) {
     set_progress_callback(progress_sink);
     set_status_callback(status_sink);
     set_query_callback(query_sink);
+    SpiRomHost flash;
+    flash.log = flash_log;
+    flash.progress = flash_progress;
+    flash.running = flash_running;
+    flash.confirm = flash_confirm;
+    spirom_set_host(flash);
     cables_register_usb_drivers();
     devalg_register_builtin_modules();
 }

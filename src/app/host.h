@@ -28,6 +28,13 @@ void log_message(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // Appends a line holding one blank.
 void log_blank_line();
 
+// The running flag of the SPI ROM operations: set for the length of one operation, cleared by
+// Cancel; the operations watch it in their loops.
+void set_flash_running(bool running);
+bool flash_running();
+// While set, the flash operations' questions (overwrite a file) are answered yes unasked.
+void set_flash_assume_yes(bool yes);
+
 // printf into a std::string.
 std::string vformat(const char* format, va_list args);
 

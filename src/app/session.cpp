@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <filesystem>
 #include <optional>
@@ -19,6 +20,8 @@
 #include "jtag/opflag.h"
 #include "jtag/status.h"
 #include "jtag/tap.h"
+#include "spirom/spirom.h"
+#include "spirom/spirom_ops.h"
 
 namespace vireo::app {
 namespace {
@@ -31,6 +34,34 @@ constexpr uint32_t kShutdownEntry = 3;
 constexpr uint32_t kCancelEntry = 0xF;
 constexpr uint32_t kIscDisable = 0x16;
 constexpr int64_t kIscDisableClocks = 24;
+// The boot from flash after JPROGRAM: polled every half second for at most 15 seconds (an
+// XC7A100T image read at a slow configuration clock takes about 12).
+constexpr int64_t kBootPollUsec = 500'000;
+constexpr int kBootPolls = 30;
+
+const char* maker_name(int maker) {
+    switch (maker) {
+        case 0:
+            return "Unknown";
+        case 1:
+            return "ATMEL";
+        case 2:
+            return "ST/Numonyx";
+        case 3:
+            return "SST";
+        case 4:
+            return "Winbond";
+        default:
+            return "";
+    }
+}
+
+std::string result_text(const char* name, int status) {
+    const char* suffix = status == JTAG_OK          ? " Success!!"
+                         : status == JTAG_CANCELLED ? " Canceled"
+                                                    : " Failed!!";
+    return std::string(name) + suffix;
+}
 
 uint32_t captured_word(BsReg* reg, int offset) {
     uint32_t value = 0;
@@ -319,10 +350,7 @@ int Session::program_fpga(const std::string& file, bool (*wait_for_update)(const
         log_message("FPGAへの書き込みは失敗しました");
         report_failure(result);
     }
-    const char* suffix = result == JTAG_OK          ? " Success!!"
-                         : result == JTAG_CANCELLED ? " Canceled"
-                                                    : " Failed!!";
-    ui_.show_result(std::string("Program") + suffix, result);
+    ui_.show_result(result_text("Program", result), result);
     file_.clear();
     ui_.set_busy(false);
     disconnect();
@@ -358,11 +386,174 @@ int Session::config_status() {
 }
 
 void Session::cancel() {
+    if (flash_busy_) {
+        set_flash_running(false);
+        return;
+    }
     if (!chain_ || !devopt_ || !devopt_->algorithm) return;
     devopt_->selected = 1;
     if (auto cancel = devalg_entry<DevAlgStatusFn>(devopt_->algorithm, kCancelEntry)) {
         cancel(devopt_->algorithm);
     }
+}
+
+int Session::set_target(Target target) {
+    target_ = target;
+    show_board_picture();
+    ui_.set_busy(false);
+    if (target == Target::Fpga) {
+        if (!spi_mode_) return JTAG_OK;
+        spi_mode_ = false;
+        return restart_fpga() ? JTAG_OK : JTAG_FAIL;
+    }
+    if (connect() != ConnectResult::Connected) {
+        target_ = Target::Fpga;
+        return JTAG_NO_DEVICE;
+    }
+    show_board_picture();
+    devopt_->selected = 1;
+    ui_.set_busy(true);
+    log_message("Now entering SPI ROM mode.");
+    jtag_select_all(chain_);
+    SpiRomContext* context = spirom_open(module_, "", 0);
+    if (!context) {
+        log_message("SPI ROM setup was failed.");
+        spi_mode_ = true;  // the bridge may be half-loaded: leave through the restart
+        const int back = set_target(Target::Fpga);
+        (void)back;  // the restart says itself whether the FPGA came back
+        log_blank_line();
+        ui_.set_busy(false);
+        disconnect();
+        return JTAG_FAIL;
+    }
+    log_message("SPI ROM was found.");
+    log_message("-------------------------------------------");
+    log_message("Device type       %s %s", maker_name(context->maker), context->name.c_str());
+    log_message("Page size         %d", context->page_size);
+    log_message("Max pages         %d", context->page_count);
+    log_message("Device capability %d", context->page_count * context->page_size);
+    log_message("-------------------------------------------");
+    spirom_close(context);
+    ui_.set_busy(false);
+    disconnect();
+    spi_mode_ = true;
+    return JTAG_OK;
+}
+
+int Session::run_flash(const char* name, bool trim, const std::function<int(SpiRomContext*)>& op) {
+    if (!spi_mode_) return JTAG_UNSUPPORTED;
+    if (connect() != ConnectResult::Connected) return JTAG_NO_DEVICE;
+    ui_.show_progress(0, 0);
+    jtag_select_all(chain_);
+    SpiRomContext* context = spirom_open(module_, "", trim ? SPIROM_OPT_TRIM : 0);
+    if (!context) return JTAG_FAIL;  // the open said why
+    ui_.set_busy(true);
+    set_flash_running(true);
+    flash_busy_ = true;
+    const int result = op(context);
+    flash_busy_ = false;
+    set_flash_running(true);
+    spirom_close(context);
+    ui_.set_busy(false);
+    if (result != JTAG_OK && result != JTAG_CANCELLED) report_failure(result);
+    if (name) ui_.show_result(result_text(name, result), result);
+    return result;
+}
+
+int Session::flash_id() {
+    return run_flash(nullptr, false, [](SpiRomContext* context) {
+        spirom_show_id(context);
+        return static_cast<int>(JTAG_OK);
+    });
+}
+
+int Session::flash_unique_id() {
+    return run_flash(nullptr, false, [](SpiRomContext* context) {
+        spirom_show_unique_id(context);
+        return static_cast<int>(JTAG_OK);
+    });
+}
+
+int Session::flash_program(const std::string& file, uint32_t offset, bool trim, bool verify) {
+    if (!spi_mode_) return JTAG_UNSUPPORTED;
+    const int result = run_flash("Program", trim, [&](SpiRomContext* context) {
+        int status = spirom_program(context, file.c_str(), offset);
+        if (status == JTAG_OK && verify && flash_running()) {
+            status = spirom_verify(context, file.c_str(), offset);
+        }
+        return status;
+    });
+    // The FPGA still runs the bridge: a restart boots what the flash now holds.
+    if (!restart_fpga()) {
+        // Said in the log; the flash result stands.
+    }
+    return result;
+}
+
+int Session::flash_verify(const std::string& file, uint32_t offset, bool trim) {
+    return run_flash("Verify", trim, [&](SpiRomContext* context) {
+        return spirom_verify(context, file.c_str(), offset);
+    });
+}
+
+int Session::flash_erase() {
+    return run_flash("Erase", false, [](SpiRomContext* context) { return spirom_erase(context); });
+}
+
+int Session::flash_blank() {
+    return run_flash("BlankCheck", false,
+                     [](SpiRomContext* context) { return spirom_blank_check(context); });
+}
+
+int Session::flash_read(const std::string& file, uint32_t offset, bool overwrite) {
+    set_flash_assume_yes(overwrite);
+    const int result = run_flash("Readback", false, [&](SpiRomContext* context) {
+        return spirom_read_back(context, file.c_str(), offset);
+    });
+    set_flash_assume_yes(false);
+    return result;
+}
+
+int Session::flash_dump(uint32_t offset) {
+    return run_flash(nullptr, false,
+                     [&](SpiRomContext* context) { return spirom_dump(context, offset); });
+}
+
+bool Session::booted_from_flash() {
+    BsReg* ir = device_get_register(device_, DEVICE_IR);
+    for (int poll = 0; poll < kBootPolls; ++poll) {
+        if (chain_runtest(chain_, RUNTEST_IDLE, kBootPollUsec, 0, nullptr, nullptr) != JTAG_OK) {
+            return false;
+        }
+        jtag_select_all(chain_);
+        if (jtag_bypass(chain_) != JTAG_OK) return false;
+        uint32_t capture = 0;
+        bsreg_get(ir, BSREG_TDOCAPTURE, 0, std::min(32, bsreg_length(ir)), &capture);
+        // DONE, or INIT low: the boot ended either way.
+        if ((capture & kIrCaptureDone) || !(capture & kIrCaptureInit)) break;
+    }
+    ConfigStatus status;
+    if (devalg_read_config_status(module_, &status) != JTAG_OK) return false;
+    return (status.ir_capture & kIrCaptureDone) != 0;
+}
+
+bool Session::restart_fpga() {
+    if (connect() != ConnectResult::Connected) return false;
+    jtag_select_all(chain_);
+    set_progress_phase("Shutdown");
+    const int shutdown = devalg_call(module_, kShutdownEntry);
+    set_progress_phase("");
+    const bool booted = shutdown == JTAG_OK && booted_from_flash();
+    if (booted) {
+        log_message("The FPGA restarted and booted from the SPI ROM (DONE high).");
+    } else if (shutdown != JTAG_OK) {
+        log_message("The FPGA could not be restarted.");
+        report_failure(shutdown);
+    } else {
+        log_message("The FPGA restarted but did not boot from the SPI ROM (DONE low).");
+    }
+    disconnect();
+    return booted;
 }
 
 }  // namespace vireo::app

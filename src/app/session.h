@@ -4,6 +4,8 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
+#include <functional>
 #include <string>
 
 #include "app/app_ui.h"
@@ -13,6 +15,7 @@ struct Chain;
 struct Device;
 struct Devopt;
 struct DevAlgModule;
+struct SpiRomContext;
 
 namespace vireo::app {
 
@@ -74,8 +77,36 @@ class Session {
                      bool (*wait_for_update)(const std::string&) = nullptr);
     // Reads and explains the FPGA's configuration state without changing it: 1 when read.
     int config_status();
-    // Asks a running Write to stop after its current piece (safe from the progress callback).
+    // Asks a running Write to stop after its current piece, or clears the running flag of an SPI
+    // ROM operation (safe from the progress callback).
     void cancel();
+
+    // The programming target. SPI ROM opens the flash behind the FPGA (loading the SPI bridge
+    // when the FPGA does not run it) and logs what was found; on failure the target falls back to
+    // the FPGA. Leaving the SPI ROM restarts the FPGA (Shutdown, JPROGRAM) so that it boots from
+    // the flash, and says whether it did. 1 when the new target is in place.
+    int set_target(Target target);
+    bool spi_mode() const { return spi_mode_; }
+
+    // The SPI ROM commands (SPI ROM target only, else 17). Each opens the flash again on a fresh
+    // connect and leaves the chain open. Results are operation statuses: 1 success, 24
+    // cancelled, 15 a verify difference or a flash that is not blank, anything else failure.
+    int flash_id();
+    int flash_unique_id();
+    // Program then, unless told not to and while not cancelled, verify. The FPGA is restarted
+    // afterwards so that it boots the new contents. `trim` strips the header of .bit files.
+    int flash_program(const std::string& file, uint32_t offset, bool trim = true,
+                      bool verify = true);
+    int flash_verify(const std::string& file, uint32_t offset, bool trim = true);
+    int flash_erase();
+    int flash_blank();
+    // Reads from offset to the end of the flash into file. An existing file is replaced only when
+    // `overwrite` is given or the user answers yes.
+    int flash_read(const std::string& file, uint32_t offset, bool overwrite = false);
+    int flash_dump(uint32_t offset);
+    // Restarts the FPGA through the module's Shutdown entry and waits (bounded) for it to boot
+    // from the flash: true when DONE is high afterwards.
+    bool restart_fpga();
 
     bool connected() const { return connected_; }
     const std::string& device_name() const { return device_name_; }
@@ -89,6 +120,10 @@ class Session {
     void show_board_picture();
     // Stores a failure in the device's record and prints the chain's status report.
     void report_failure(int status);
+    // One SPI ROM operation: connect, open the flash, run `op`, show the result under `name`
+    // (none for the dumps).
+    int run_flash(const char* name, bool trim, const std::function<int(SpiRomContext*)>& op);
+    bool booted_from_flash();
 
     AppUi& ui_;
     AppPaths paths_;
@@ -100,6 +135,8 @@ class Session {
     std::string file_;  // the file handed to the module's Write entry
     bool connected_ = false;
     Target target_ = Target::Fpga;
+    bool spi_mode_ = false;
+    std::atomic<bool> flash_busy_{false};
     int device_index_ = kDefaultDevice;
     int device_at_ = 0;  // the index of device_ on the chain
     ConnectResult last_connect_ = ConnectResult::NoBoard;
