@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <iostream>
+#include <memory>
 #include <thread>
 
 #include "app/file_watch.h"
@@ -33,12 +34,27 @@ constexpr int kExitCancelled = 130;
 constexpr const char* kExitCodes =
     "Exit status:\n"
     "  0    success: the FPGA configured and verified, the status read, the FX3 firmware\n"
-    "       written (replug the board)\n"
+    "       written (replug the board), the flash programmed and verified\n"
     "  1    failure: the log and the status report say why\n"
     "  2    usage error: unknown command or option, bad value, bad --sim / VIREO_SIM\n"
     "  130  cancelled (Ctrl-C)\n";
 
 constexpr int kMaxDeviceIndex = 255;
+
+// An SPI ROM address: hexadecimal, with or without 0x.
+std::string check_hex(const std::string& text) {
+    std::string digits = text;
+    if (digits.starts_with("0x") || digits.starts_with("0X")) digits = digits.substr(2);
+    if (digits.empty() || digits.size() > 8 ||
+        digits.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
+        return "not a hexadecimal address: '" + text + "'";
+    }
+    return "";
+}
+
+uint32_t parse_hex(const std::string& text) {
+    return static_cast<uint32_t>(std::stoul(text, nullptr, 16));
+}
 
 // CLI11 prints the error (or the help); help is a success, anything else a usage error.
 int usage_error(const CLI::App& cli, const CLI::ParseError& e) {
@@ -54,8 +70,11 @@ int exit_code(int status, ConnectResult connect) {
 
 // Builds the virtual board named by --sim or VIREO_SIM and puts it behind the USB layers before
 // anything opens a cable; without either, the USB boards are used. False (after saying why) for a
-// text that names no board: a bad or empty value must never fall back to the USB boards.
-bool choose_board(bool sim_given, const std::string& sim) {
+// text that names no board: a bad or empty value must never fall back to the USB boards. The
+// board keeps its flash, running design and firmware in its state folder between runs, as a
+// powered board would.
+bool choose_board(bool sim_given, const std::string& sim,
+                  std::shared_ptr<vireo::sim::VirtualBoard>* chosen) {
     const char* env = std::getenv("VIREO_SIM");
     if (!sim_given && !env) return true;
     const std::string source = sim_given ? "--sim" : "VIREO_SIM";
@@ -68,6 +87,11 @@ bool choose_board(bool sim_given, const std::string& sim) {
     std::string error;
     if (std::shared_ptr<vireo::sim::VirtualBoard> board =
             vireo::sim::make_virtual_board(text, &error)) {
+        if (!board->attach_state(&error)) {
+            std::cerr << error << "\n";
+            return false;
+        }
+        *chosen = board;
         usb_use_virtual_board(std::move(board));
         return true;
     }
@@ -171,6 +195,39 @@ int main(int argc, char** argv) {
     program->add_flag("-w,--wait", wait,
                       "Wait until the file is rewritten (e.g. by a synthesis run) and has "
                       "stopped changing, then program");
+    auto* flash = cli.add_subcommand(
+        "flash",
+        "The SPI configuration flash behind the FPGA, through the SPI bridge; the FPGA is "
+        "restarted afterwards and boots from the flash");
+    flash->require_subcommand(1);
+    std::string flash_file;
+    std::string flash_offset = "0";
+    bool no_trim = false, no_verify = false, force = false;
+    auto add_offset = [&flash_offset](CLI::App* command) {
+        command->add_option("--offset", flash_offset, "Flash address, hexadecimal (default 0)")
+            ->type_name("HEX")
+            ->check(CLI::Validator(check_hex, "HEX"));
+    };
+    auto* flash_id = flash->add_subcommand("id", "Identify the flash and dump its identification");
+    auto* flash_uid = flash->add_subcommand("uid", "Dump the flash's unique ID / security code");
+    auto* flash_program = flash->add_subcommand(
+        "program", "Program FILE (.bit, .bin, .mcs, .hex, .srec) into the flash, then verify it");
+    flash_program->add_option("FILE", flash_file, "Image to program")->required();
+    add_offset(flash_program);
+    flash_program->add_flag("--no-trim", no_trim, "Keep the header of a .bit file");
+    flash_program->add_flag("--no-verify", no_verify, "Do not verify after programming");
+    auto* flash_verify = flash->add_subcommand("verify", "Compare the flash with FILE");
+    flash_verify->add_option("FILE", flash_file, "Image to compare with")->required();
+    add_offset(flash_verify);
+    auto* flash_erase = flash->add_subcommand("erase", "Erase the whole flash");
+    auto* flash_blank = flash->add_subcommand("blank", "Check that the flash is blank");
+    auto* flash_read =
+        flash->add_subcommand("read", "Read the flash from the offset to its end into FILE");
+    flash_read->add_option("FILE", flash_file, "File to write")->required();
+    add_offset(flash_read);
+    flash_read->add_flag("-f,--force", force, "Replace FILE when it exists, without asking");
+    auto* flash_dump = flash->add_subcommand("dump", "Show 256 bytes of the flash from the offset");
+    add_offset(flash_dump);
     auto* xvc = cli.add_subcommand(
         "xvc",
         "Lend the FX3 board's JTAG port to network tools (Xilinx Virtual Cable 1.0 server) "
@@ -199,12 +256,15 @@ int main(int argc, char** argv) {
                            "  vireo status\n"
                            "  vireo --sim kb2203 program examples/example_xc7a100t.bit\n"
                            "  vireo --sim zynq --device 1 program design_7z020.bit\n"
-                           "  vireo --sim kb2203 xvc --listen 127.0.0.1\n\n") +
+                           "  vireo --sim kb2203 xvc --listen 127.0.0.1\n"
+                           "  vireo flash program top.bit\n"
+                           "  vireo flash read --offset 400000 --force tail.bin\n\n") +
                kExitCodes);
     try {
         cli.parse(argc, argv);
         if (cli.get_subcommands().empty()) {
-            throw CLI::RequiredError("A command (detect, idcode, dna, status, program, xvc)");
+            throw CLI::RequiredError(
+                "A command (detect, idcode, dna, status, program, flash, xvc)");
         }
     } catch (const CLI::ExtrasError& e) {
         // Without a command the first extra word is the command the user meant.
@@ -218,7 +278,9 @@ int main(int argc, char** argv) {
     } catch (const CLI::ParseError& e) {
         return usage_error(cli, e);
     }
-    if (!choose_board(sim_option->count() > 0, sim)) return kExitUsage;
+    std::shared_ptr<vireo::sim::VirtualBoard> board;
+    std::string sim_error;
+    if (!choose_board(sim_option->count() > 0, sim, &board)) return kExitUsage;
     // The server opens the FX3 board itself for each client; nothing else may hold it meanwhile.
     if (*xvc) return serve_xvc(xvc_address, xvc_port);
 
@@ -243,6 +305,37 @@ int main(int argc, char** argv) {
     } else if (*program) {
         show_timestamp(bitfile);
         status = session.program_fpga(bitfile, wait ? wait_for_update : nullptr);
+    } else if (*flash) {
+        const uint32_t offset = parse_hex(flash_offset);
+        if (!flash_file.empty()) show_timestamp(flash_file);
+        status = session.set_target(vireo::app::Target::SpiRom);
+        if (status == JTAG_OK) {
+            if (*flash_id) {
+                status = session.flash_id();
+            } else if (*flash_uid) {
+                status = session.flash_unique_id();
+            } else if (*flash_program) {
+                status = session.flash_program(flash_file, offset, !no_trim, !no_verify);
+            } else if (*flash_verify) {
+                status = session.flash_verify(flash_file, offset);
+            } else if (*flash_erase) {
+                status = session.flash_erase();
+            } else if (*flash_blank) {
+                status = session.flash_blank();
+            } else if (*flash_read) {
+                status = session.flash_read(flash_file, offset, force);
+            } else if (*flash_dump) {
+                status = session.flash_dump(offset);
+            }
+            // Leaving the flash restarts the FPGA, which boots from it (a program has already
+            // done so); the log says whether it did, the command's result stands.
+            if (!*flash_program) {
+                const int restarted = session.set_target(vireo::app::Target::Fpga);
+                (void)restarted;
+            }
+        }
     }
+    session.disconnect();
+    if (board && !board->save_state(&sim_error)) std::cerr << sim_error << "\n";
     return exit_code(status, session.last_connect());
 }

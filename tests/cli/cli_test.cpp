@@ -1,6 +1,7 @@
 // The vireo command line as a user runs it: the built program on the virtual board, its exit
-// status, what it prints. Each run is a fresh process with a fresh board and a private cache
-// folder; what must outlive one command (a design left running) is proven in the app tests.
+// status, what it prints. Each run is a fresh process with a private cache folder and, unless a
+// case shares a state folder between runs (a flash programmed by one run and verified by the
+// next), a fresh board.
 #include <gtest/gtest.h>
 #include <unistd.h>
 #include <zlib.h>
@@ -67,8 +68,17 @@ class Cli : public ::testing::Test {
         return {code.empty() ? -1 : std::stoi(code), read_text(dir_ / "out"),
                 read_text(dir_ / "err")};
     }
+    // A freshly powered board of its own for each run.
     Outcome on(const std::string& board, const std::vector<std::string>& args, bool head = false) {
-        return vireo(args, "VIREO_SIM=" + board + ",state=" + dir_.string(), head);
+        return in_state("run" + std::to_string(++runs_), board, args, head);
+    }
+    // A board that stays powered between runs: its flash and running design are kept in the
+    // state folder `state`.
+    Outcome in_state(const std::string& state, const std::string& board,
+                     const std::vector<std::string>& args, bool head = false) {
+        fs::create_directories(dir_ / "state" / state);
+        return vireo(args, "VIREO_SIM=" + board + ",state=" + (dir_ / "state" / state).string(),
+                     head);
     }
     std::string save(const std::string& name, const std::vector<char>& bytes) {
         std::ofstream(dir_ / name, std::ios::binary)
@@ -77,6 +87,7 @@ class Cli : public ::testing::Test {
     }
 
     fs::path dir_;
+    int runs_ = 0;
 };
 
 TEST_F(Cli, UsageErrorsAreNamedOnceAndExitTwo) {
@@ -176,6 +187,59 @@ TEST_F(Cli, FirmwareStatusAndDetect) {
     const Outcome pl_program =
         on("zynq", {"program", "--device", "1", kBin + "/examples/example_xc7z020.bit"});
     EXPECT_EQ(pl_program.code, 0) << pl_program.shown();
+}
+
+TEST_F(Cli, FlashContentsOutliveTheProcessAndTheFpgaBootsThem) {
+    const struct {
+        std::vector<std::string> args;
+        std::string named;
+    } usage[] = {
+        {{"flash"}, "subcommand"},
+        {{"flash", "program"}, "FILE is required"},
+        {{"flash", "dump", "--offset", "xyz"}, "not a hexadecimal address: 'xyz'"},
+        {{"flash", "read", "--offset", "123456789", "out.bin"}, "not a hexadecimal address"},
+    };
+    for (const auto& c : usage) {
+        const Outcome r = on("kb2203", c.args);
+        EXPECT_EQ(r.code, 2) << r.shown();
+        EXPECT_NE(r.err.find(c.named), std::string::npos) << r.shown();
+    }
+    // An image without a sync word: the flash keeps it, the FPGA does not boot it.
+    std::vector<char> image(4096), other;
+    for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<char>(i * 7 + 1);
+    other = image;
+    other[100] ^= 1;
+    const std::string data = save("data.bin", image), changed = save("other.bin", other);
+    const Outcome programmed = in_state("data", "kb2203", {"flash", "program", data});
+    EXPECT_EQ(programmed.code, 0) << programmed.shown();
+    EXPECT_NE(programmed.out.find("==> Program Success!!"), std::string::npos);
+    const Outcome wrong = in_state("data", "kb2203", {"flash", "verify", changed});
+    EXPECT_EQ(wrong.code, 1) << wrong.shown();
+    EXPECT_NE(wrong.out.find("==> Verify Failed!!"), std::string::npos) << wrong.shown();
+    const Outcome same = in_state("data", "kb2203", {"flash", "verify", data});
+    EXPECT_EQ(same.code, 0) << "the flash is kept in the state folder\n" << same.shown();
+    EXPECT_EQ(in_state("data", "kb2203", {"flash", "verify", "--offset", "1000", data}).code, 1);
+    EXPECT_EQ(on("kb2203", {"flash", "verify", data}).code, 1) << "another board's flash";
+
+    const fs::path kept = dir_ / "kept.bin";
+    std::ofstream(kept) << "keep me";
+    const Outcome refused =
+        in_state("data", "kb2203", {"flash", "read", "--offset", "FFF000", kept.string()});
+    EXPECT_EQ(refused.code, 1) << "no terminal to answer\n" << refused.shown();
+    EXPECT_EQ(read_text(kept), "keep me");
+    const Outcome forced = in_state(
+        "data", "kb2203", {"flash", "read", "--force", "--offset", "0xFFF000", kept.string()});
+    EXPECT_EQ(forced.code, 0) << forced.shown();
+    EXPECT_EQ(read_text(kept), std::string(4096, '\xFF'));
+
+    const Outcome design = in_state("boot", "kb2203", {"flash", "program", kGood});
+    EXPECT_EQ(design.code, 0) << design.shown();
+    EXPECT_NE(design.out.find("booted from the SPI ROM (DONE high)"), std::string::npos)
+        << design.shown();
+    const Outcome status = in_state("boot", "kb2203", {"status"});
+    EXPECT_EQ(status.code, 0) << status.shown();
+    EXPECT_NE(status.out.find("FPGA is configured (DONE high)"), std::string::npos)
+        << status.shown();
 }
 
 }  // namespace
