@@ -651,6 +651,11 @@ void ConfigEngine::program(uint64_t now_ns) {
     impl_->reset(now_ns);
     impl_->say("JPROGRAM: clearing configuration memory");
 }
+void ConfigEngine::take_over_boot(uint64_t now_ns) {
+    impl_->reset(now_ns);
+    impl_->clearing = false;
+    impl_->say("JTAG configuration takes over from the flash boot");
+}
 void ConfigEngine::advance(uint64_t now_ns) {
     impl_->advance(now_ns);
 }

@@ -37,6 +37,10 @@ class ConfigEngine {
     // A board that stayed powered between two processes: the engine as it is after startup
     // completed with `design` loaded, with the given boot history. Time restarts at now_ns.
     void restore(const LoadedDesign& design, uint32_t bootsts, uint64_t now_ns);
+    // JTAG configuration takes over from a flash boot read in progress: the packet processor,
+    // the registers and the CRC start afresh for the JTAG stream (the memory needs no new
+    // clearing; the boot history stays).
+    void take_over_boot(uint64_t now_ns);
     // Advances modeled time: ends clearing (INIT high) and runs the CCLK startup sequencer.
     void advance(uint64_t now_ns);
 

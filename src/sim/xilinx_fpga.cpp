@@ -72,9 +72,12 @@ void XilinxFpga::ir_update(uint64_t instruction) {
             boot_at_ns_ = now_ns_ + engine_.clear_time_ns();
             break;
         case XilinxInstr::CfgIn:
+            // A stream half read from the flash must not prefix the JTAG stream.
+            if (boot_ == Boot::Reading) engine_.take_over_boot(now_ns_);
             stop_boot();
             break;
         case XilinxInstr::IscEnable:
+            if (boot_ == Boot::Reading) engine_.take_over_boot(now_ns_);
             stop_boot();
             engine_.isc_enable();
             break;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "fpga_helpers.h"
 #include "sim/bitgen.h"
 #include "sim/bits.h"
 #include "sim/spi_flash.h"
@@ -99,6 +100,21 @@ TEST_F(FlashBoot, JtagConfigurationTakesOverAndPowerUpBoots) {
     fpga_->power_up();
     wait((bytes + 100) * kByteNs);
     EXPECT_EQ(status() & kDone, kDone);
+}
+
+TEST_F(FlashBoot, JtagTakesOverInTheMiddleOfAFlashBoot) {
+    for (const char* name : {"XC6SLX9", "XC7A35T"}) {
+        SCOPED_TRACE(name);
+        board(name);
+        const size_t bytes = store();
+        const std::vector<uint8_t> jtag_image = make_config_image(*part_, {});
+        instruction(XilinxInstr::Jprogram);
+        wait(part_->clear_ns + bytes / 3 * kByteNs);  // a third of the flash image read
+        instruction(XilinxInstr::CfgIn);
+        test::FpgaDriver(*chain_, 0).shift_image(jtag_image);
+        wait(1'000'000);
+        EXPECT_EQ(status() & (kInit | kDone), kInit | kDone) << "the JTAG image configured";
+    }
 }
 
 }  // namespace
