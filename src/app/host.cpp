@@ -21,7 +21,7 @@ std::atomic<bool> g_flash_running{true};
 bool g_flash_yes = false;
 
 int print_sink(const char* format, va_list args) {
-    const std::string text = vformat(format, args);
+    const std::string text = format_text(format, args);
     if (g_ui) g_ui->append_log(log_line(text, std::time(nullptr)));
     return static_cast<int>(text.size());
 }
@@ -75,18 +75,6 @@ bool blank(const std::string& text) {
 
 }  // namespace
 
-std::string vformat(const char* format, va_list args) {
-    if (!format) return {};
-    va_list copy;
-    va_copy(copy, args);
-    const int n = std::vsnprintf(nullptr, 0, format, copy);
-    va_end(copy);
-    if (n <= 0) return {};
-    std::vector<char> buffer(static_cast<size_t>(n) + 1);
-    std::vsnprintf(buffer.data(), buffer.size(), format, args);
-    return std::string(buffer.data(), static_cast<size_t>(n));
-}
-
 std::string log_line(const std::string& text, std::time_t now) {
     std::string body = text;
     if (!body.empty() && body.back() == '\n') body.pop_back();
@@ -101,7 +89,7 @@ std::string log_line(const std::string& text, std::time_t now) {
 void log_message(const char* format, ...) {
     va_list args;
     va_start(args, format);
-    const std::string text = vformat(format, args);
+    const std::string text = format_text(format, args);
     va_end(args);
     if (g_ui) g_ui->append_log(log_line(text, std::time(nullptr)));
 }

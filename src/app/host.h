@@ -35,7 +35,4 @@ bool flash_running();
 // While set, the flash operations' questions (overwrite a file) are answered yes unasked.
 void set_flash_assume_yes(bool yes);
 
-// printf into a std::string.
-std::string vformat(const char* format, va_list args);
-
 }  // namespace vireo::app

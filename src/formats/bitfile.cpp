@@ -32,12 +32,7 @@ class HeaderReader {
     void fail(const char* format, ...) __attribute__((format(printf, 2, 3))) {
         va_list args;
         va_start(args, format);
-        va_list copy;
-        va_copy(copy, args);
-        const int n = std::vsnprintf(nullptr, 0, format, copy);
-        va_end(copy);
-        std::string text(n > 0 ? n : 0, '\0');
-        std::vsnprintf(text.data(), text.size() + 1, format, args);
+        const std::string text = format_text(format, args);
         va_end(args);
         msg_print("%s", text.c_str());
         result_ = kBitfileFormatError;

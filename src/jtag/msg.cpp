@@ -160,3 +160,15 @@ int wait_us(int64_t microseconds) {
     }
     return 1;
 }
+
+std::string format_text(const char* format, va_list args) {
+    if (!format) return {};
+    va_list copy;
+    va_copy(copy, args);
+    const int n = std::vsnprintf(nullptr, 0, format, copy);
+    va_end(copy);
+    if (n <= 0) return {};
+    std::string text(static_cast<size_t>(n), '\0');
+    std::vsnprintf(text.data(), text.size() + 1, format, args);
+    return text;
+}

@@ -24,6 +24,9 @@ QueryCallback set_query_callback(QueryCallback callback);
 // number of characters written to standard output when no callback is set.
 int msg_print(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
+// printf into a std::string ("" for a null format).
+std::string format_text(const char* format, va_list args);
+
 void report_progress(int current, int total, const char* text);
 void report_status(const char* text);
 // The host's answer for a configuration key ("ddb_file_path", "overwrite", ...); "" without host.

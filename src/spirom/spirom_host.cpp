@@ -2,7 +2,6 @@
 
 #include <cstdarg>
 #include <cstdio>
-#include <vector>
 
 #include "jtag/msg.h"
 
@@ -19,17 +18,12 @@ void spirom_set_host(const SpiRomHost& host) {
 void spirom_log(const char* format, ...) {
     va_list args;
     va_start(args, format);
-    va_list copy;
-    va_copy(copy, args);
-    const int n = std::vsnprintf(nullptr, 0, format, copy);
-    va_end(copy);
-    std::vector<char> text(n > 0 ? n + 1 : 1, '\0');
-    if (n > 0) std::vsnprintf(text.data(), text.size(), format, args);
+    const std::string text = format_text(format, args);
     va_end(args);
     if (g_host.log) {
-        g_host.log(text.data());
+        g_host.log(text);
     } else {
-        msg_print("%s\n", text.data());
+        msg_print("%s\n", text.c_str());
     }
 }
 
