@@ -1,5 +1,6 @@
 #include "jtag/msg.h"
 
+#include <atomic>
 #include <cctype>
 #include <chrono>
 #include <cstring>
@@ -148,7 +149,14 @@ int64_t perf_microseconds() {
         .count();
 }
 
+namespace {
+std::atomic<WaitHandler> wait_handler{nullptr};
+}
+
+void set_wait_handler(WaitHandler handler) { wait_handler.store(handler); }
+
 int wait_us(int64_t microseconds) {
+    if (const WaitHandler handler = wait_handler.load()) return handler(microseconds);
     if (microseconds >= 1'000'000) {
         auto ms = static_cast<int64_t>(static_cast<double>(microseconds / 1000) * 1.2);
         std::this_thread::sleep_for(std::chrono::milliseconds(ms));

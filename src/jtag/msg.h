@@ -50,6 +50,11 @@ int read_cstring(char* buffer, int size, FILE* stream);
 // Waits the given microseconds: from one second upward sleeps (us / 1000) * 1.2 ms, below that
 // busy-waits on the performance counter so short cable waits are not stretched by the scheduler.
 int wait_us(int64_t microseconds);
+// Where wait_us goes instead of the host's clock. A virtual board installs a handler that returns
+// at once: its models already count every wait the cable's firmware makes in modeled time, and
+// the host's real wait would only stretch the run. Null restores the host's clock.
+using WaitHandler = int (*)(int64_t microseconds);
+void set_wait_handler(WaitHandler handler);
 int64_t perf_counter();
 int64_t perf_frequency();
 int64_t perf_microseconds();
