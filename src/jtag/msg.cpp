@@ -153,7 +153,9 @@ namespace {
 std::atomic<WaitHandler> wait_handler{nullptr};
 }
 
-void set_wait_handler(WaitHandler handler) { wait_handler.store(handler); }
+void set_wait_handler(WaitHandler handler) {
+    wait_handler.store(handler);
+}
 
 int wait_us(int64_t microseconds) {
     if (const WaitHandler handler = wait_handler.load()) return handler(microseconds);
