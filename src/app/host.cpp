@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cctype>
 #include <cstdio>
+#include <optional>
 #include <vector>
 
 #include "cables/usb_drivers.h"
@@ -16,7 +17,7 @@ namespace {
 AppUi* g_ui = nullptr;
 AppPaths g_paths;
 std::string g_phase;        // the phase of progress reported without a text
-std::string g_shown_phase;  // the phase the interface was last told of
+std::optional<std::string> g_shown_phase;  // the phase the interface was last told of
 std::atomic<bool> g_flash_running{true};
 bool g_flash_yes = false;
 
@@ -30,7 +31,7 @@ void progress_sink(int current, int total, const char* text) {
     if (!g_ui) return;
     const std::string phase = text && *text ? text : g_phase;
     if (total <= 0) {
-        g_shown_phase.clear();
+        g_shown_phase.reset();
     } else if (phase != g_shown_phase) {
         g_shown_phase = phase;
         g_ui->show_phase(phase);

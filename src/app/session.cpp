@@ -450,7 +450,9 @@ int Session::run_flash(const char* name, bool trim, const std::function<int(SpiR
     ui_.set_busy(true);
     set_flash_running(true);
     flash_busy_ = true;
+    set_progress_phase(name ? name : "");
     const int result = op(context);
+    set_progress_phase("");
     flash_busy_ = false;
     set_flash_running(true);
     spirom_close(context);
@@ -479,6 +481,7 @@ int Session::flash_program(const std::string& file, uint32_t offset, bool trim, 
     const int result = run_flash("Program", trim, [&](SpiRomContext* context) {
         int status = spirom_program(context, file.c_str(), offset);
         if (status == JTAG_OK && verify && flash_running()) {
+            set_progress_phase("Verify");
             status = spirom_verify(context, file.c_str(), offset);
         }
         return status;

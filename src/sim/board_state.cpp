@@ -23,6 +23,8 @@ bool fail(std::string* error, const std::string& text) {
     return false;
 }
 
+}  // namespace
+
 // An exclusive flock on DIR/lock, taken with a bounded wait.
 class FolderLock {
   public:
@@ -41,7 +43,8 @@ class FolderLock {
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
-        fail(error, "the state folder " + dir.string() + " stays locked by another process");
+        fail(error, "the state folder " + dir.string() +
+                        " stays locked: another process is using this virtual board");
     }
     ~FolderLock() {
         if (fd_ >= 0) ::close(fd_);  // closing releases the lock
@@ -54,6 +57,8 @@ class FolderLock {
     int fd_ = -1;
     bool locked_ = false;
 };
+
+namespace {
 
 // Writes a sibling temporary file, flushes it to disk and renames it over the target.
 bool replace_file(const fs::path& target, const char* data, size_t size, std::string* error) {
@@ -79,10 +84,24 @@ bool replace_file(const fs::path& target, const char* data, size_t size, std::st
 
 }  // namespace
 
+StateFolder::StateFolder(std::string dir, int lock_wait_ms)
+    : dir_(std::move(dir)), lock_wait_ms_(lock_wait_ms) {}
+
+StateFolder::~StateFolder() = default;
+
+bool StateFolder::claim(std::string* error) {
+    if (held_) return true;
+    auto lock = std::make_unique<FolderLock>(dir_, lock_wait_ms_, error);
+    if (!lock->locked()) return false;
+    held_ = std::move(lock);
+    return true;
+}
+
 std::optional<SavedBoard> StateFolder::load(std::string* error) const {
     if (error) error->clear();
-    const FolderLock lock(dir_, lock_wait_ms_, error);
-    if (!lock.locked()) return std::nullopt;
+    const std::optional<FolderLock> lock =
+        held_ ? std::nullopt : std::make_optional<FolderLock>(dir_, lock_wait_ms_, error);
+    if (lock && !lock->locked()) return std::nullopt;
     std::ifstream text(fs::path(dir_) / kBoardFile);
     if (!text) return std::nullopt;
     SavedBoard b;
@@ -116,8 +135,9 @@ std::optional<SavedBoard> StateFolder::load(std::string* error) const {
 
 bool StateFolder::save(const SavedBoard& b, std::string* error) const {
     if (error) error->clear();
-    const FolderLock lock(dir_, lock_wait_ms_, error);
-    if (!lock.locked()) return false;
+    const std::optional<FolderLock> lock =
+        held_ ? std::nullopt : std::make_optional<FolderLock>(dir_, lock_wait_ms_, error);
+    if (lock && !lock->locked()) return false;
     const fs::path dir(dir_);
     if (!b.flash.empty() &&
         !replace_file(dir / kFlashFile, reinterpret_cast<const char*>(b.flash.data()),

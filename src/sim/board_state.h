@@ -1,10 +1,13 @@
 // The state folder of a virtual board: what a real board keeps between two programs run one
 // after the other (flash contents, the FPGA's running design, the FX3 firmware while powered).
 // Every load and save holds an exclusive lock on DIR/lock, and every file is replaced with a
-// rename, so a reader sees the old or the new board, never a mix.
+// rename, so a reader sees the old or the new board, never a mix. A board in use claims the
+// folder for as long as it runs, as a process holds a USB interface: a second process on the
+// same board waits for it (bounded) instead of working on a copy that one of them would lose.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -23,10 +26,17 @@ struct SavedBoard {
     uint32_t bootsts = 0;
 };
 
+class FolderLock;
+
 class StateFolder {
   public:
-    explicit StateFolder(std::string dir, int lock_wait_ms = kLockWaitMs)
-        : dir_(std::move(dir)), lock_wait_ms_(lock_wait_ms) {}
+    explicit StateFolder(std::string dir, int lock_wait_ms = kLockWaitMs);
+    ~StateFolder();
+    StateFolder(const StateFolder&) = delete;
+    StateFolder& operator=(const StateFolder&) = delete;
+
+    // Takes the folder's lock until this object goes; load and save then work under it.
+    bool claim(std::string* error = nullptr);
 
     // Nothing saved yet gives an empty optional and no error.
     std::optional<SavedBoard> load(std::string* error = nullptr) const;
@@ -39,6 +49,7 @@ class StateFolder {
   private:
     std::string dir_;
     int lock_wait_ms_;
+    std::unique_ptr<FolderLock> held_;
 };
 
 }  // namespace vireo::sim

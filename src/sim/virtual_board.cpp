@@ -28,7 +28,7 @@ VirtualBoard::VirtualBoard(SimConfig config)
 }
 
 VirtualBoard::~VirtualBoard() {
-    if (state_attached_) save_state();
+    if (state_) save_state();
 }
 
 bool VirtualBoard::attach_state(std::string* error) {
@@ -39,12 +39,14 @@ bool VirtualBoard::attach_state(std::string* error) {
     }
     XilinxFpga* fpga = chain_ ? chain_->find<XilinxFpga>() : nullptr;
     std::string why;
-    const std::optional<SavedBoard> saved = StateFolder(config_.state_dir).load(&why);
+    auto folder = std::make_unique<StateFolder>(config_.state_dir);
+    std::optional<SavedBoard> saved;
+    if (folder->claim(&why)) saved = folder->load(&why);
     if (!why.empty()) {
         if (error) *error = "VIREO_SIM: " + why;
         return false;
     }
-    state_attached_ = true;
+    state_ = std::move(folder);
     if (!saved || !fpga || !fpga->flash()) return true;
     const FlashPart* part = find_flash_part(saved->flash_part);
     if (part && part == board_flash(config_) && saved->flash.size() == part->size) {
@@ -75,7 +77,11 @@ bool VirtualBoard::save_state(std::string* error) {
         if (b.powered) b.design = fpga->engine().design();
         b.bootsts = fpga->engine().bootsts();
     }
-    const bool ok = StateFolder(config_.state_dir).save(b, error);
+    if (!state_) {
+        if (error) *error = "VIREO_SIM: no state folder attached";
+        return false;
+    }
+    const bool ok = state_->save(b, error);
     if (ok && fpga && fpga->flash()) flash_changes_saved_ = fpga->flash()->changes();
     return ok;
 }

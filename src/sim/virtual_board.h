@@ -16,6 +16,8 @@
 
 namespace vireo::sim {
 
+class StateFolder;
+
 // What crossed the virtual USB link, for benchmarks and tests.
 struct UsbCounters {
     uint64_t transfers = 0;
@@ -34,7 +36,8 @@ class VirtualBoard {
     // process left there replaces the fresh board (flash contents, the running design while the
     // board stayed powered, the FX3 firmware), and save_state() (also run when the board is
     // destroyed) writes it back. A folder with nothing saved is a fresh board, just powered up.
-    // False, with the reason in *error, when the folder cannot be used.
+    // The board holds the folder until it is destroyed; another process's board on the same
+    // folder waits for it. False, with the reason in *error, when the folder cannot be used.
     bool attach_state(std::string* error = nullptr);
     bool save_state(std::string* error = nullptr);
 
@@ -63,7 +66,7 @@ class VirtualBoard {
     std::unique_ptr<TapChain> chain_;
     UsbCounters counters_;
     bool unplugged_ = false;
-    bool state_attached_ = false;
+    std::unique_ptr<StateFolder> state_;  // claimed while the board runs
     uint64_t flash_changes_saved_ = 0;  // the flash's changes() when last saved or loaded
     std::mutex mutex_;
 };

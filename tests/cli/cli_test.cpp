@@ -68,6 +68,21 @@ class Cli : public ::testing::Test {
         return {code.empty() ? -1 : std::stoi(code), read_text(dir_ / "out"),
                 read_text(dir_ / "err")};
     }
+    // vireo on the board kept in `state`, sent SIGINT once its standard error shows `when`.
+    Outcome interrupted(const std::string& state, const std::vector<std::string>& args,
+                        const std::string& when) {
+        const std::string d = dir_.string(), st = (dir_ / "state" / state).string();
+        fs::create_directories(st);
+        std::string command = "cd '" + d + "' && { env -i PATH=/usr/bin:/bin HOME='" + d +
+                              "' VIREO_SIM=kb2203,state='" + st + "' '" + kBin + "/vireo'";
+        for (const std::string& arg : args) command += " '" + arg + "'";
+        command += " >out 2>err </dev/null & p=$!; for i in $(seq 600); do grep -qF '" + when +
+                   "' err && break; sleep 0.01; done; kill -INT $p; wait $p; echo $? >code; }";
+        EXPECT_NE(std::system(command.c_str()), -1);
+        const std::string code = read_text(dir_ / "code");
+        return {code.empty() ? -1 : std::stoi(code), read_text(dir_ / "out"),
+                read_text(dir_ / "err")};
+    }
     // A freshly powered board of its own for each run.
     Outcome on(const std::string& board, const std::vector<std::string>& args, bool head = false) {
         return in_state("run" + std::to_string(++runs_), board, args, head);
@@ -231,6 +246,30 @@ TEST_F(Cli, FlashContentsOutliveTheProcessAndTheFpgaBootsThem) {
         "data", "kb2203", {"flash", "read", "--force", "--offset", "0xFFF000", kept.string()});
     EXPECT_EQ(forced.code, 0) << forced.shown();
     EXPECT_EQ(read_text(kept), std::string(4096, '\xFF'));
+
+    // Two processes on one board at once: the second waits for the first, so neither image is
+    // lost to a copy of the flash that the other one saved over.
+    const std::string both = "VIREO_SIM=kb2203,state=" + (dir_ / "state" / "data").string() + " '" +
+                             kBin + "/vireo' flash program --no-verify --offset ";
+    ASSERT_EQ(std::system(("cd '" + dir_.string() + "' && { " + both + "0 '" + data + "' & " +
+                           both + "10000 '" + changed + "' ; wait; } >/dev/null 2>&1")
+                              .c_str()),
+              0);
+    EXPECT_EQ(in_state("data", "kb2203", {"flash", "verify", data}).code, 0);
+    EXPECT_EQ(in_state("data", "kb2203", {"flash", "verify", "--offset", "10000", changed}).code,
+              0);
+
+    const Outcome erased = in_state("data", "kb2203", {"flash", "erase"});
+    EXPECT_EQ(erased.code, 0) << erased.shown();
+    EXPECT_NE(erased.out.find("==> Erase Success!!"), std::string::npos) << erased.shown();
+    EXPECT_EQ(in_state("data", "kb2203", {"flash", "blank"}).code, 0) << "chip erase left 0xFF";
+
+    // Ctrl-C in the middle of programming: cancelled (130), nothing verified, no success.
+    const Outcome cut = interrupted("cut", {"flash", "program", kGood}, "Program   0%");
+    EXPECT_EQ(cut.code, 130) << cut.shown();
+    EXPECT_EQ(cut.err.find("Verify"), std::string::npos) << cut.shown();
+    EXPECT_EQ(cut.out.find("Success"), std::string::npos) << cut.shown();
+    EXPECT_EQ(in_state("cut", "kb2203", {"flash", "verify", kGood}).code, 1) << "a partial image";
 
     const Outcome design = in_state("boot", "kb2203", {"flash", "program", kGood});
     EXPECT_EQ(design.code, 0) << design.shown();
