@@ -67,7 +67,7 @@ class VirtualBoard {
     UsbCounters counters_;
     bool unplugged_ = false;
     std::unique_ptr<StateFolder> state_;  // claimed while the board runs
-    uint64_t flash_changes_saved_ = 0;  // the flash's changes() when last saved or loaded
+    uint64_t flash_changes_saved_ = 0;    // the flash's changes() when last saved or loaded
     std::mutex mutex_;
 };
 
