@@ -16,7 +16,7 @@ namespace {
 
 AppUi* g_ui = nullptr;
 AppPaths g_paths;
-std::string g_phase;        // the phase of progress reported without a text
+std::string g_phase;                       // the phase of progress reported without a text
 std::optional<std::string> g_shown_phase;  // the phase the interface was last told of
 std::atomic<bool> g_flash_running{true};
 bool g_flash_yes = false;
