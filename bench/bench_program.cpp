@@ -9,24 +9,14 @@
 #include "app/host.h"
 #include "app/session.h"
 #include "jtag/status.h"
+#include "null_ui.h"
 #include "sim/bitgen.h"
 #include "sim/xilinx_parts.h"
 #include "support/use_virtual_board.h"
 
 namespace {
 
-class NullUi : public vireo::app::AppUi {
-  public:
-    void append_log(const std::string&) override {}
-    void show_progress(int, int) override {}
-    void show_status(const std::string&) override {}
-    bool ask_yes_no(const std::string&, const std::string&) override { return false; }
-    void show_message(const std::string&, const std::string&) override {}
-    void show_picture(const std::string&) override {}
-    void show_device_name(const std::string&) override {}
-    void show_result(const std::string&, int) override {}
-    void set_busy(bool) override {}
-};
+using vireo::bench::NullUi;
 
 void BM_ProgramXc7a100t(benchmark::State& state) {
     namespace fs = std::filesystem;

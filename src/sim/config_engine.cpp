@@ -200,7 +200,7 @@ struct ConfigEngine::Impl : EngineState {
     uint32_t stat() const {
         if (s7) {
             uint32_t s =
-                (1u << 2) | (1u << 3) | (0x5u << 8);  // no MMCM / DCI to wait for; JTAG mode
+                (1u << 2) | (1u << 3) | (0x1u << 8);  // no MMCM / DCI to wait for; master SPI
             if (crc_error) s |= 1u << 0;
             if (eos) s |= 1u << 4;
             if (gts) s |= 1u << 5;
