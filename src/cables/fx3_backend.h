@@ -12,13 +12,20 @@
 constexpr int kFx3OutEndpoint = 0x02;
 constexpr int kFx3InEndpoint = 0x82;
 constexpr int kFx3MaxTransfer = 32768;
+// Bulk OUT transfers in flight at once: writes return once queued, and a read first waits for
+// the writes before it, so the firmware sees the same transfers in the same order.
+constexpr size_t kFx3WriteWindow = 8;
 
 class Fx3Backend {
   public:
     virtual ~Fx3Backend() = default;
     // Finds and opens the index-th supported device.
     virtual bool open(int index, uint16_t* vid, uint16_t* pid, std::string* description) = 0;
+    // Queues a bulk OUT transfer (at most kFx3WriteWindow in flight): the length, or -1 when it,
+    // or any transfer queued before it, failed.
     virtual int write(const uint8_t* data, int length) = 0;
+    // Waits for the queued writes, then a bulk IN transfer: the bytes received, -1 on failure
+    // (also of a queued write).
     virtual int read(uint8_t* data, int max) = 0;
     // The file's bytes, not yet checked.
     virtual bool download(const std::vector<uint8_t>& image, std::string* error) = 0;

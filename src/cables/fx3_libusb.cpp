@@ -30,13 +30,13 @@ class LibusbFx3 : public Fx3Backend {
 
     int write(const uint8_t* data, int length) override {
         if (!device_ || boot_loader_ || length < 0) return -1;
-        const usb::Transfer t =
-            device_->bulk_out(kFx3OutEndpoint, {data, static_cast<size_t>(length)}, kBulkTimeoutMs);
-        return t.ok() && t.moved == length ? length : -1;
+        const usb::Transfer t = device_->queue_out(
+            kFx3OutEndpoint, {data, static_cast<size_t>(length)}, kFx3WriteWindow, kBulkTimeoutMs);
+        return t.ok() ? length : -1;
     }
 
     int read(uint8_t* data, int max) override {
-        if (!device_ || boot_loader_ || max < 0) return -1;
+        if (!device_ || boot_loader_ || max < 0 || !device_->drain().ok()) return -1;
         const usb::Transfer t =
             device_->bulk_in(kFx3InEndpoint, {data, static_cast<size_t>(max)}, kBulkTimeoutMs);
         return t.ok() ? t.moved : -1;

@@ -44,9 +44,11 @@ class VirtualFx3 : public Fx3Backend {
 
     int write(const uint8_t* data, int length) override {
         std::lock_guard lock(board_.mutex());
-        if (!firmware_ || !plugged() || !board_.transfer(static_cast<uint64_t>(length), 0))
+        if (!firmware_ || !plugged() ||
+            !board_.queue_transfer(static_cast<uint64_t>(length), kFx3WriteWindow))
             return -1;
         firmware_->receive(data, static_cast<size_t>(length));
+        board_.queued_transfer_done();
         return length;
     }
 

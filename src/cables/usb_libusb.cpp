@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <climits>
 #include <cstdint>
+#include <deque>
+#include <vector>
 
 namespace usb {
 
@@ -89,6 +91,105 @@ class Device::Claim {
     bool claimed_ = false;
 };
 
+// Queued OUT transfers, oldest first. Each owns its libusb transfer and a copy of its data; the
+// completion callback only marks it done, and the events are handled in wait_oldest, on the
+// caller's thread.
+class Device::OutQueue {
+  public:
+    explicit OutQueue(libusb_context* context) : context_(context) {}
+    ~OutQueue() {
+        // A transfer still in flight must end before its memory goes.
+        for (const auto& p : pending_)
+            if (!p->done) libusb_cancel_transfer(p->transfer);
+        while (!pending_.empty()) wait_oldest();
+    }
+    OutQueue(const OutQueue&) = delete;
+    OutQueue& operator=(const OutQueue&) = delete;
+
+    Transfer queue(libusb_device_handle* handle, uint8_t endpoint, std::span<const uint8_t> data,
+                   size_t window, unsigned timeout_ms) {
+        while (failure_.ok() && !pending_.empty() && pending_.size() >= std::max<size_t>(window, 1))
+            wait_oldest();
+        if (!failure_.ok()) return failure_;
+        if (data.size() > INT_MAX) return {LIBUSB_ERROR_INVALID_PARAM, 0};
+        auto p = std::make_unique<Pending>();
+        p->data.assign(data.begin(), data.end());
+        p->transfer = libusb_alloc_transfer(0);
+        if (!p->transfer) return failure_ = {LIBUSB_ERROR_NO_MEM, 0};
+        libusb_fill_bulk_transfer(p->transfer, handle, endpoint, p->data.data(),
+                                  static_cast<int>(p->data.size()), &OutQueue::completed, p.get(),
+                                  timeout_ms);
+        if (const int rc = libusb_submit_transfer(p->transfer); rc != 0) return failure_ = {rc, 0};
+        pending_.push_back(std::move(p));
+        return {0, static_cast<int>(data.size())};
+    }
+
+    Transfer drain() {
+        while (!pending_.empty()) wait_oldest();
+        return failure_;
+    }
+
+  private:
+    struct Pending {
+        libusb_transfer* transfer = nullptr;
+        std::vector<uint8_t> data;
+        bool done = false;
+        ~Pending() { libusb_free_transfer(transfer); }
+    };
+
+    static void LIBUSB_CALL completed(libusb_transfer* transfer) {
+        static_cast<Pending*>(transfer->user_data)->done = true;
+    }
+
+    static int error_of(const libusb_transfer& t) {
+        switch (t.status) {
+            case LIBUSB_TRANSFER_COMPLETED:
+                return t.actual_length == t.length ? 0 : LIBUSB_ERROR_IO;  // short
+            case LIBUSB_TRANSFER_TIMED_OUT:
+                return LIBUSB_ERROR_TIMEOUT;
+            case LIBUSB_TRANSFER_STALL:
+                return LIBUSB_ERROR_PIPE;
+            case LIBUSB_TRANSFER_NO_DEVICE:
+                return LIBUSB_ERROR_NO_DEVICE;
+            case LIBUSB_TRANSFER_OVERFLOW:
+                return LIBUSB_ERROR_OVERFLOW;
+            default:
+                return LIBUSB_ERROR_IO;
+        }
+    }
+
+    // Handles events until the oldest transfer has ended, then takes it off the queue. Each
+    // transfer carries its own time-out, so this ends.
+    void wait_oldest() {
+        Pending& oldest = *pending_.front();
+        for (int failures = 0; !oldest.done;) {
+            timeval tv{1, 0};
+            const int rc = libusb_handle_events_timeout_completed(context_, &tv, nullptr);
+            if (rc == 0 || rc == LIBUSB_ERROR_INTERRUPTED || oldest.done) continue;
+            // The event loop itself fails: cancel, and if even that never completes, leave the
+            // transfer to libusb (its memory with it) rather than hang.
+            if (failure_.ok()) failure_ = {rc, 0};
+            libusb_cancel_transfer(oldest.transfer);
+            if (++failures >= kEventFailures) {
+                (void)pending_.front().release();
+                pending_.pop_front();
+                return;
+            }
+        }
+        if (failure_.ok()) {
+            const int rc = error_of(*oldest.transfer);
+            if (rc != 0) failure_ = {rc, oldest.transfer->actual_length};
+        }
+        pending_.pop_front();
+    }
+
+    static constexpr int kEventFailures = 10;
+
+    libusb_context* context_;
+    std::deque<std::unique_ptr<Pending>> pending_;
+    Transfer failure_;  // ok until a queued transfer fails
+};
+
 const char* Transfer::error_name() const {
     return libusb_error_name(rc);
 }
@@ -143,6 +244,17 @@ Transfer Device::bulk_out(uint8_t endpoint, std::span<const uint8_t> data, unsig
 Transfer Device::bulk_in(uint8_t endpoint, std::span<uint8_t> data, unsigned timeout_ms) {
     if (!(endpoint & LIBUSB_ENDPOINT_IN)) return {LIBUSB_ERROR_INVALID_PARAM, 0};
     return bulk(handle_.get(), endpoint, data.data(), data.size(), timeout_ms);
+}
+
+Transfer Device::queue_out(uint8_t endpoint, std::span<const uint8_t> data, size_t window,
+                           unsigned timeout_ms) {
+    if (endpoint & LIBUSB_ENDPOINT_IN) return {LIBUSB_ERROR_INVALID_PARAM, 0};
+    if (!queue_) queue_ = std::make_unique<OutQueue>(context_.get());
+    return queue_->queue(handle_.get(), endpoint, data, window, timeout_ms);
+}
+
+Transfer Device::drain() {
+    return queue_ ? queue_->drain() : Transfer{};
 }
 
 Transfer Device::vendor_out(uint8_t request, uint16_t value, uint16_t index,

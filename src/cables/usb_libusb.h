@@ -1,6 +1,7 @@
 // libusb-1.0 for the USB back-ends: opens the n-th device whose ids match with its interface 0
 // claimed (a kernel driver bound to it is detached and given back on close), and moves bulk and
 // control transfers, each bounded by a time-out, with failures named as libusb names them.
+// Bulk OUT transfers can also be queued, a bounded window of them in flight at once.
 // Everything a Device opened is released, in reverse order, when it goes.
 #pragma once
 
@@ -54,6 +55,14 @@ class Device {
     // parameter without reaching the device.
     Transfer bulk_out(uint8_t endpoint, std::span<const uint8_t> data, unsigned timeout_ms);
     Transfer bulk_in(uint8_t endpoint, std::span<uint8_t> data, unsigned timeout_ms);
+    // A bulk OUT transfer queued without waiting for it, its data copied, with at most `window`
+    // transfers in flight: a full window first waits for its oldest. After a transfer in the
+    // window failed (error, time-out, or a short transfer), this and every later queue_out and
+    // drain give that failure.
+    Transfer queue_out(uint8_t endpoint, std::span<const uint8_t> data, size_t window,
+                       unsigned timeout_ms);
+    // Waits until every queued transfer has ended: ok, or the first failure among them.
+    Transfer drain();
     // A vendor request from host to device, with data (up to 65535 bytes) or without.
     Transfer vendor_out(uint8_t request, uint16_t value, uint16_t index,
                         std::span<const uint8_t> data, unsigned timeout_ms);
@@ -66,11 +75,13 @@ class Device {
         void operator()(libusb_device_handle* handle) const;
     };
     class Claim;
+    class OutQueue;
 
     // Released in reverse order: the interface, the handle, the context.
     std::unique_ptr<libusb_context, ContextRelease> context_;
     std::unique_ptr<libusb_device_handle, HandleClose> handle_;
     std::unique_ptr<Claim> claim_;
+    std::unique_ptr<OutQueue> queue_;  // goes first: its transfers end before the interface
     uint16_t vid_ = 0, pid_ = 0;
     uint8_t product_string_ = 0;
 };

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -46,9 +47,16 @@ class VirtualBoard {
     const BoardPreset& preset() const { return *preset_; }
     TapChain& chain() { return *chain_; }
 
-    // Counts one USB transfer of the given sizes and adds the link latency to modeled time.
-    // False once the board has been unplugged (unplug=N: the transfers after the Nth fail).
+    // Counts one USB transfer of the given sizes that the host waits for (a read, or a write
+    // sent alone) and adds a full round trip of the link to modeled time. False once the board
+    // has been unplugged (unplug=N: the transfers after the Nth fail).
     bool transfer(uint64_t bytes_out, uint64_t bytes_in);
+    // An OUT transfer the host queues without waiting, with up to `window` such transfers in
+    // flight. It reaches the device once the host could submit it (a slot of the window free)
+    // and the bus has carried it; the device idles until then. Call queued_transfer_done() once
+    // the device has executed it. A transfer the host waits for ends the pipeline.
+    bool queue_transfer(uint64_t bytes_out, size_t window);
+    void queued_transfer_done();
     bool unplugged() const { return unplugged_; }
     void unplug() { unplugged_ = true; }
     const UsbCounters& counters() const { return counters_; }
@@ -61,10 +69,17 @@ class VirtualBoard {
     std::mutex& mutex() { return mutex_; }
 
   private:
+    bool count_transfer(uint64_t bytes_out, uint64_t bytes_in);
+    bool superspeed() const;
+
     SimConfig config_;
     const BoardPreset* preset_;
     std::unique_ptr<TapChain> chain_;
     UsbCounters counters_;
+    // The pipelined link: when the host may submit again, when the bus is free, and when each
+    // transfer still counted in the window was executed.
+    uint64_t host_free_ns_ = 0, bus_free_ns_ = 0;
+    std::deque<uint64_t> in_flight_done_ns_;
     bool unplugged_ = false;
     std::unique_ptr<StateFolder> state_;  // claimed while the board runs
     uint64_t flash_changes_saved_ = 0;    // the flash's changes() when last saved or loaded

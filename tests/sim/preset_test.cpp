@@ -177,3 +177,44 @@ TEST(SimConfig, ClearOptionSetsHowLongInitStaysLow) {
 
 }  // namespace
 }  // namespace vireo::sim
+
+namespace vireo::sim {
+namespace {
+
+// The modeled USB link: queued writes overlap the device's work, a read waits a round trip, and
+// the window bounds how far the host runs ahead.
+TEST(UsbLink, QueuedWritesOverlapTheDeviceAndAReadWaitsARoundTrip) {
+    const auto board = make_virtual_board("kb2203");
+    TapChain& chain = board->chain();
+    const uint64_t work_ns = 100 * 10'000 * 1'000'000'000ull / chain.tck_hz();
+    const auto busy_writes = [&](int n, size_t window) {
+        const uint64_t start = chain.now_ns();
+        for (int i = 0; i < n; ++i) {
+            EXPECT_TRUE(board->queue_transfer(1024, window));
+            chain.run_clocks(10'000);  // what the firmware makes of it: 333 us at 30 MHz
+            board->queued_transfer_done();
+        }
+        return chain.now_ns() - start;
+    };
+    // The bus brings the next transfer while the device works on this one: only the first
+    // arrival shows.
+    const uint64_t pipelined = busy_writes(100, 8);
+    EXPECT_EQ(pipelined, work_ns + 2'000 + 2'560);
+    // A read waits for the device, then a whole round trip (20 us at SuperSpeed).
+    uint64_t before = chain.now_ns();
+    EXPECT_TRUE(board->transfer(0, 4));
+    EXPECT_EQ(chain.now_ns() - before, 20'000u);
+    // Without work on the device, the bus is the limit: 2 us a transfer plus 2.5 ns a byte.
+    before = chain.now_ns();
+    for (int i = 0; i < 10; ++i) {
+        ASSERT_TRUE(board->queue_transfer(1000, 8));
+        board->queued_transfer_done();
+    }
+    EXPECT_EQ(chain.now_ns() - before, 10 * (2'000u + 2'500u));
+    EXPECT_EQ(board->counters().transfers, 111u);
+    board->unplug();
+    EXPECT_FALSE(board->queue_transfer(1, 8));
+}
+
+}  // namespace
+}  // namespace vireo::sim
