@@ -316,7 +316,7 @@ int Session::device_dna() {
     return shifted && bypass == JTAG_OK ? JTAG_OK : status;
 }
 
-int Session::program_fpga(const std::string& file, bool (*wait_for_update)(const std::string&)) {
+int Session::program_fpga(const std::string& file, const WaitForUpdate& wait_for_update) {
     if (connect() != ConnectResult::Connected) return JTAG_NO_DEVICE;
     if (wait_for_update && !wait_for_update(file)) {
         log_message("書き込みはキャンセルされました");

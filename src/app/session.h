@@ -73,8 +73,8 @@ class Session {
     // it is called between connect and programming and may return false to cancel.
     // A missing, unreadable or non-.bit file is refused before Shutdown, so the running design
     // stays. The result is the module's: 1 only for a verified configuration.
-    int program_fpga(const std::string& file,
-                     bool (*wait_for_update)(const std::string&) = nullptr);
+    using WaitForUpdate = std::function<bool(const std::string&)>;
+    int program_fpga(const std::string& file, const WaitForUpdate& wait_for_update = {});
     // Reads and explains the FPGA's configuration state without changing it: 1 when read.
     int config_status();
     // Asks a running Write to stop after its current piece, or clears the running flag of an SPI
@@ -111,6 +111,7 @@ class Session {
     bool connected() const { return connected_; }
     const std::string& device_name() const { return device_name_; }
     Chain* chain() const { return chain_; }
+    Device* device() const { return device_; }  // the addressed device while connected
     Target target() const { return target_; }
 
   private:

@@ -1,0 +1,189 @@
+// vireopg: the window of the programmer.
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QFileInfo>
+#include <QFont>
+#include <QFontDatabase>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPainter>
+#include <QStandardPaths>
+#include <QTimer>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <memory>
+
+#include "app/paths.h"
+#include "cables/usb_virtual.h"
+#include "gui/Unit1.h"
+#include "gui/result_badge.h"
+#include "gui/settings_file.h"
+#include "sim/virtual_board.h"
+
+namespace {
+
+constexpr int kExitUsage = 2;
+
+// Shows an exception that escaped an event handler; the application then ends.
+class VireoApplication : public QApplication {
+  public:
+    using QApplication::QApplication;
+
+    bool notify(QObject* receiver, QEvent* event) override {
+        try {
+            return QApplication::notify(receiver, event);
+        } catch (const std::exception& e) {
+            fatal(e.what());
+        } catch (...) {
+            fatal("unknown exception");
+        }
+        return false;
+    }
+
+    static void fatal(const QString& what) {
+        QMessageBox::critical(nullptr, "VireoJTAG", "Unexpected error: " + what);
+        QApplication::exit(1);
+    }
+};
+
+// Builds the virtual board named by --sim or VIREO_SIM and puts it behind the USB layers before
+// anything opens a cable. A bad or empty value is refused: it never falls back to the USB boards.
+bool choose_board(bool sim_given, const QString& sim,
+                  std::shared_ptr<vireo::sim::VirtualBoard>* chosen) {
+    const char* env = std::getenv("VIREO_SIM");
+    if (!sim_given && !env) return true;
+    const std::string source = sim_given ? "--sim" : "VIREO_SIM";
+    const std::string text = sim_given ? sim.toStdString() : env;
+    if (text.empty()) {
+        std::fprintf(stderr, "%s: empty; give a board preset (kb2203, ...)\n", source.c_str());
+        return false;
+    }
+    std::string error;
+    std::shared_ptr<vireo::sim::VirtualBoard> board = vireo::sim::make_virtual_board(text, &error);
+    if (!board) {
+        std::fprintf(stderr, "%s\n",
+                     error.empty() ? (source + ": no virtual board").c_str() : error.c_str());
+        return false;
+    }
+    if (!board->attach_state(&error)) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return false;
+    }
+    *chosen = board;
+    usb_use_virtual_board(std::move(board));
+    return true;
+}
+
+// Japanese log lines and messages need a CJK font; Noto Sans CJK is the one the install asks for.
+void prefer_cjk_font() {
+    const QStringList families = QFontDatabase::families();
+    for (const char* cjk : {"Noto Sans CJK JP", "Noto Sans Mono CJK JP"}) {
+        if (families.contains(cjk)) {
+            QFont font = QApplication::font();
+            font.setFamilies({font.family(), cjk});
+            QApplication::setFont(font);
+            return;
+        }
+    }
+}
+
+// The window as it looks, with the result badge that floats over it.
+void save_screenshot(QWidget& form, const QString& path) {
+    QPixmap picture = form.grab();
+    QPainter painter(&picture);
+    for (auto* badge : form.findChildren<vireo::gui::ResultBadge*>()) {
+        painter.drawPixmap(form.mapFromGlobal(badge->pos()), badge->grab());
+    }
+    painter.end();
+    if (!picture.save(path, "PNG")) std::fprintf(stderr, "%s: not written\n", qPrintable(path));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    VireoApplication app(argc, argv);
+    QApplication::setApplicationName("vireopg");
+    QApplication::setApplicationVersion(VIREO_VERSION);
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        "vireopg - the window of VireoJTAG, the JTAG programmer for Xilinx Spartan-6 and "
+        "7-series FPGAs.");
+    parser.addHelpOption();
+    parser.addVersionOption();
+    const QCommandLineOption sim_option(
+        "sim",
+        "Use the virtual board PRESET[,option=value...] instead of USB hardware (kb2201, kb2203, "
+        "zynq, ...; same syntax as VIREO_SIM).",
+        "PRESET");
+    const QCommandLineOption program_option(
+        "program",
+        "After start-up, configure the FPGA from FILE.bit (AUTO), then exit: 0 for "
+        "a success, 1 otherwise.",
+        "FILE");
+    const QCommandLineOption screenshot_option(
+        "screenshot", "Save a picture of the window in PNG before --program exits.", "PNG");
+    parser.addOption(sim_option);
+    parser.addOption(program_option);
+    parser.addOption(screenshot_option);
+    if (!parser.parse(QApplication::arguments())) {
+        std::fprintf(stderr, "%s\n", parser.errorText().toLocal8Bit().constData());
+        return kExitUsage;
+    }
+    if (parser.isSet("help")) parser.showHelp(0);
+    if (parser.isSet("version")) parser.showVersion();
+    if (!parser.positionalArguments().isEmpty()) {
+        std::fprintf(stderr, "Unexpected argument '%s'; see --help\n",
+                     parser.positionalArguments().first().toLocal8Bit().constData());
+        return kExitUsage;
+    }
+
+    std::shared_ptr<vireo::sim::VirtualBoard> board;
+    if (!choose_board(parser.isSet(sim_option), parser.value(sim_option), &board)) {
+        return kExitUsage;
+    }
+    prefer_cjk_font();
+
+    vireo::gui::FormOptions options;
+    options.paths = vireo::app::find_app_paths(argv[0]);
+    options.settings_file = vireo::gui::settings_file_path(
+        QApplication::applicationDirPath(),
+        QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation));
+    QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    if (runtime.isEmpty()) runtime = QStandardPaths::writableLocation(QStandardPaths::TempLocation);
+    options.lock_file = runtime + "/VireoJTAG.lock";
+
+    int status = 0;
+    try {
+        vireo::gui::TForm1 form(std::move(options));
+        form.show();
+        if (parser.isSet(program_option)) {
+            // Start-up, then AUTO with the file, then the picture and the end.
+            const QString file = QFileInfo(parser.value(program_option)).absoluteFilePath();
+            const QString shot = parser.value(screenshot_option);
+            int step = 0;
+            QObject::connect(
+                &form, &vireo::gui::TForm1::commandFinished, &form, [&form, &step, file, shot] {
+                    if (step++ == 0) {
+                        form.EditFileName->setText(file);
+                        form.ToolButtonAUTOClick();
+                        return;
+                    }
+                    // The badge shows for a second; the picture is taken with it.
+                    QTimer::singleShot(300, &form, [&form, shot] {
+                        if (!shot.isEmpty()) save_screenshot(form, shot);
+                        QApplication::exit(form.last_result() == "Program Success!!" ? 0 : 1);
+                    });
+                });
+        }
+        form.start();
+        status = QApplication::exec();
+    } catch (const std::exception& e) {
+        VireoApplication::fatal(e.what());
+        status = 1;
+    }
+    std::string error;
+    if (board && !board->save_state(&error)) std::fprintf(stderr, "%s\n", error.c_str());
+    return status;
+}

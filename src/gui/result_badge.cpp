@@ -1,0 +1,54 @@
+#include "gui/result_badge.h"
+
+#include <QFontMetrics>
+#include <QPainter>
+#include <QTimer>
+
+#include "jtag/status.h"
+
+namespace vireo::gui {
+
+QColor result_colour(int status) {
+    if (status == JTAG_OK) return QColor(0x00, 0xFF, 0xFF);
+    if (status == JTAG_CANCELLED) return QColor(0xFF, 0xFF, 0x00);
+    return QColor(0xFF, 0x00, 0xFF);
+}
+
+ResultBadge::ResultBadge(QWidget* over, const QString& text, int status)
+    : QWidget(over, Qt::ToolTip | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint),
+      text_(text),
+      colour_(result_colour(status)) {
+    setObjectName("ResultBadge");
+    setAttribute(Qt::WA_TranslucentBackground);
+    setAttribute(Qt::WA_ShowWithoutActivating);
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+    setAttribute(Qt::WA_DeleteOnClose);
+    QFont big = font();
+    big.setPointSize(24);
+    setFont(big);
+    const QFontMetrics metrics(big);
+    // The ellipse's box is 1.5 times the text's width and height.
+    const QSize box(metrics.horizontalAdvance(text_) * 3 / 2, metrics.height() * 3 / 2);
+    resize(box);
+    const QPoint centre = over->mapToGlobal(over->rect().center());
+    move(centre - QPoint(box.width() / 2, box.height() / 2));
+}
+
+ResultBadge* ResultBadge::show_over(QWidget* over, const QString& text, int status) {
+    auto* badge = new ResultBadge(over, text, status);  // owned by `over`, deletes itself
+    badge->show();
+    QTimer::singleShot(kShownMs, badge, &QWidget::close);
+    return badge;
+}
+
+void ResultBadge::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(colour_);
+    painter.drawEllipse(rect());
+    painter.setPen(Qt::black);
+    painter.drawText(rect(), Qt::AlignCenter, text_);
+}
+
+}  // namespace vireo::gui

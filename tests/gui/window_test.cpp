@@ -1,0 +1,265 @@
+// The window driven on the virtual board: start-up and connect, AUTO on the FPGA with a good
+// and a bad file and a Cancel in the middle, the SPI ROM target and a flash program, the XVC
+// toggle with the stay-in-tray rule, and the second-instance warning.
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLockFile>
+#include <QProgressBar>
+#include <QRadioButton>
+#include <QSemaphore>
+#include <QSignalSpy>
+#include <QSystemTrayIcon>
+#include <fstream>
+
+#include "gui/result_badge.h"
+#include "gui/window_ui.h"
+#include "gui_fixture.h"
+
+namespace vireo::gui {
+namespace {
+
+constexpr const char* kGood = "examples/example_xc7a100t.bit";
+
+QString absolute(const char* file) {
+    return QString::fromStdString(std::filesystem::absolute(file).string());
+}
+
+// The command buttons a state leaves usable, in one text: "FileOpen Connect IDCODE ...".
+std::string enabled_buttons(const TForm1& f) {
+    const std::pair<const char*, QToolButton*> all[] = {
+        {"FileOpen", f.ToolButtonFileOpen}, {"Connect", f.ToolButtonConnect},
+        {"XVC", f.ToolButtonXVC},           {"IDCODE", f.ToolButtonIDCODE},
+        {"SIG", f.ToolButtonSIG},           {"DUMP", f.ToolButtonDUMP},
+        {"AUTO", f.ToolButtonAUTO},         {"WRITE", f.ToolButtonWRITE},
+        {"VERIFY", f.ToolButtonVERIFY},     {"ERASE", f.ToolButtonERASE},
+        {"BLANK", f.ToolButtonBLANK},       {"READ", f.ToolButtonREAD},
+        {"Cancel", f.ToolButtonCancel}};
+    std::string text;
+    for (const auto& [name, button] : all) {
+        if (button->isEnabled()) text += std::string(text.empty() ? "" : " ") + name;
+    }
+    return text;
+}
+
+ResultBadge* badge(TForm1& form) {
+    const auto badges = form.findChildren<ResultBadge*>();
+    return badges.isEmpty() ? nullptr : badges.last();
+}
+
+TEST_F(GuiTest, WithoutABoardStartUpSaysSoAndOffersOnlyFilesAndConnect) {
+    test::use_virtual_board("");  // no board
+    TForm1& form = started();
+    EXPECT_TRUE(log().starts_with("VireoJTAG vireopg version")) << log();
+    EXPECT_TRUE(logged("Spartan-6 nor Artix-7 board was not found")) << log();
+    EXPECT_EQ(form.picture(), "none.bmp");
+    EXPECT_EQ(enabled_buttons(form), "FileOpen Connect XVC");
+    // AUTO stays off for a file that exists, as long as nothing is connected.
+    form.EditFileName->setText(absolute(kGood));
+    EXPECT_FALSE(form.ToolButtonAUTO->isEnabled());
+}
+
+TEST_F(GuiTest, StartUpConnectsAndTheIdleStateFollowsTheFile) {
+    use("kb2203");
+    TForm1& form = started();
+    EXPECT_TRUE(logged("Connecting to Spartan-6 or Artix-7 board...")) << log();
+    EXPECT_TRUE(logged("Device XC7A100T was found succesfully.")) << log();
+    EXPECT_EQ(form.StaticText2->text(), "XC7A100T");
+    EXPECT_EQ(form.picture(), "kb2203a.bmp");
+    EXPECT_EQ(enabled_buttons(form), "FileOpen Connect XVC IDCODE SIG");
+    form.EditFileName->setText(absolute(kGood));
+    EXPECT_EQ(enabled_buttons(form), "FileOpen Connect XVC IDCODE SIG AUTO");
+    form.EditFileName->setText(absolute("examples/no_such_design.bit"));
+    EXPECT_FALSE(form.ToolButtonAUTO->isEnabled());
+
+    // IDCODE and DNA through the buttons; a connected window reconnects quietly.
+    click(form.ToolButtonIDCODE);
+    ASSERT_TRUE(idle());
+    click(form.ToolButtonSIG);
+    ASSERT_TRUE(idle());
+    EXPECT_TRUE(logged("デバイス'XC7A100T'のIDCODEは 0x")) << log();
+    EXPECT_TRUE(logged("DeviceDNA:")) << log();
+    EXPECT_EQ(form.Memo1->toPlainText().count("Connecting to"), 1);
+}
+
+TEST_F(GuiTest, AutoRefusesABadFileThenProgramsAGoodOne) {
+    use("kb2203");
+    TForm1& form = started();
+    const std::string bad = (dir_ / "notes.bit").string();
+    std::ofstream(bad) << "not a bitstream";
+    form.EditFileName->setText(QString::fromStdString(bad));
+    click(form.ToolButtonAUTO);
+    // Busy at once: only Cancel, and no second command can start.
+    EXPECT_EQ(enabled_buttons(form), "Cancel");
+    EXPECT_FALSE(form.RadioGroup1->isEnabled());
+    ASSERT_TRUE(idle());
+    EXPECT_EQ(form.last_result(), "Program Failed!!");
+    ASSERT_NE(badge(form), nullptr);
+    EXPECT_EQ(badge(form)->colour(), QColor(0xFF, 0x00, 0xFF));
+    EXPECT_TRUE(logged("FPGAへの書き込みは失敗しました")) << log();
+
+    form.EditFileName->setText(absolute(kGood));
+    QSignalSpy progress(form.window_ui(), &WindowUi::progress);
+    click(form.ToolButtonAUTO);
+    ASSERT_TRUE(idle());
+    EXPECT_EQ(form.last_result(), "Program Success!!") << log();
+    // Progress reached the window, a repaint per pixel of the bar at most (the image alone is
+    // thousands of pieces).
+    EXPECT_GT(progress.count(), 3);
+    EXPECT_LT(progress.count(), 3 * form.ProgressBar1->width() + 20);
+    EXPECT_EQ(badge(form)->text(), "Program Success!!");
+    EXPECT_EQ(badge(form)->colour(), QColor(0x00, 0xFF, 0xFF));
+    EXPECT_TRUE(logged("FPGAへファイル\"" + absolute(kGood).toStdString() + "\"を書き込みました"));
+    EXPECT_FALSE(form.StaticText1->text().isEmpty()) << "the time stamp is shown";
+    EXPECT_EQ(enabled_buttons(form), "FileOpen Connect XVC IDCODE SIG AUTO");
+    // The badge goes after its second.
+    EXPECT_TRUE(wait_until([&] { return badge(form) == nullptr; }, 5000));
+}
+
+TEST_F(GuiTest, CancelInTheMiddleOfAProgramStopsItOnTheWorkerThread) {
+    use("kb2203");
+    TForm1& form = started();
+    form.EditFileName->setText(absolute(kGood));
+    // The worker stops at its first piece of the image until the test has pressed Cancel.
+    QSemaphore reached, go_on;
+    bool held = false;
+    QObject::connect(
+        form.window_ui(), &WindowUi::progress, form.window_ui(),
+        [&](int position, int maximum) {
+            if (held || maximum <= 2 || position >= maximum) return;
+            held = true;
+            reached.release();
+            go_on.acquire();
+        },
+        Qt::DirectConnection);
+    click(form.ToolButtonAUTO);
+    ASSERT_TRUE(reached.tryAcquire(1, 30000));
+    // The window still answers while the worker programs.
+    QApplication::processEvents();
+    click(form.ToolButtonCancel);
+    go_on.release();
+    ASSERT_TRUE(idle());
+    EXPECT_EQ(form.last_result(), "Program Canceled") << log();
+    EXPECT_EQ(badge(form)->colour(), QColor(0xFF, 0xFF, 0x00));
+    EXPECT_TRUE(logged("FPGAへの書き込みはキャンセルされました"));
+    EXPECT_FALSE(form.ToolButtonCancel->isEnabled());
+}
+
+TEST_F(GuiTest, AWaitThatIsCancelledProgramsNothing) {
+    use("kb2203");
+    options_.wait_for_update = [](const QString&) { return false; };
+    TForm1& form = started();
+    form.EditFileName->setText(absolute(kGood));
+    form.CheckBoxWait->setChecked(true);
+    click(form.ToolButtonAUTO);
+    ASSERT_TRUE(idle());
+    EXPECT_TRUE(logged("書き込みはキャンセルされました")) << log();
+    EXPECT_TRUE(form.last_result().isEmpty());
+}
+
+TEST_F(GuiTest, SpiRomSetupFailureFallsBackToTheFpga) {
+    use("kb2203");
+    // No bridge bitstreams in the executable's folder: the flash cannot be reached.
+    options_.paths.exe_dir = dir_.string() + "/";
+    TForm1& form = started();
+    form.RadioGroup1Items->button(1)->click();
+    ASSERT_TRUE(idle());
+    EXPECT_TRUE(logged("Now entering SPI ROM mode.")) << log();
+    EXPECT_TRUE(logged("SPI ROM setup was failed.")) << log();
+    EXPECT_FALSE(form.session_view().spi_mode);
+    EXPECT_TRUE(form.RadioGroup1Items->button(0)->isChecked());
+    EXPECT_FALSE(form.CheckBoxOffsetAddr->isEnabled());
+    EXPECT_EQ(enabled_buttons(form), "FileOpen Connect XVC IDCODE SIG");
+}
+
+TEST_F(GuiTest, SpiRomTargetProgramsTheFlashAndLeavesItBooting) {
+    use("kb2203");
+    TForm1& form = started();
+    form.RadioGroup1Items->button(1)->click();
+    ASSERT_TRUE(idle());
+    EXPECT_TRUE(logged("SPI ROM was found.")) << log();
+    EXPECT_TRUE(logged("Device capability ")) << log();
+    EXPECT_TRUE(form.session_view().spi_mode);
+    EXPECT_EQ(form.picture(), "kb2203b.bmp");
+    EXPECT_TRUE(form.CheckBoxOffsetAddr->isEnabled());
+    EXPECT_EQ(enabled_buttons(form),
+              "FileOpen Connect XVC IDCODE SIG DUMP AUTO WRITE VERIFY ERASE BLANK READ");
+
+    form.EditFileName->setText(absolute(kGood));
+    click(form.ToolButtonAUTO);
+    EXPECT_EQ(enabled_buttons(form), "Cancel");
+    ASSERT_TRUE(idle(120000));
+    EXPECT_EQ(form.last_result(), "Program Success!!") << log();
+    click(form.ToolButtonVERIFY);
+    ASSERT_TRUE(idle(120000));
+    EXPECT_EQ(form.last_result(), "Verify Success!!") << log();
+    click(form.ToolButtonIDCODE);
+    ASSERT_TRUE(idle());
+
+    form.RadioGroup1Items->button(0)->click();
+    ASSERT_TRUE(idle());
+    EXPECT_TRUE(logged("booted from the SPI ROM (DONE high)")) << log();
+    EXPECT_FALSE(form.session_view().spi_mode);
+    EXPECT_FALSE(form.CheckBoxOffsetAddr->isEnabled());
+    EXPECT_EQ(form.picture(), "kb2203a.bmp");
+}
+
+TEST_F(GuiTest, XvcToggleKeepsTheWindowInTheTrayUntilStopped) {
+    use("kb2203");
+    TForm1& form = started();
+    form.show();
+    click(form.ToolButtonXVC);
+    EXPECT_TRUE(form.xvc_running());
+    EXPECT_TRUE(form.stay_in_tray());
+    EXPECT_EQ(enabled_buttons(form), "XVC") << "no Cancel, no command while the server runs";
+    EXPECT_FALSE(form.RadioGroup1->isEnabled());
+    EXPECT_EQ(form.picture(), "xvcserver.bmp");
+    ASSERT_TRUE(wait_until([&] { return logged("Listening port"); }, 5000)) << log();
+    EXPECT_TRUE(form.TrayIcon->toolTip().startsWith("Listening port"));
+
+    // The close box keeps the program (and the server) running.
+    EXPECT_FALSE(form.close());
+    EXPECT_TRUE(form.xvc_running());
+
+    click(form.ToolButtonXVC);
+    EXPECT_FALSE(form.stay_in_tray());
+    EXPECT_EQ(form.picture(), "none.bmp");
+    ASSERT_TRUE(wait_until([&] { return logged("XVC Server terminated"); }, 5000)) << log();
+    EXPECT_EQ(form.TrayIcon->toolTip(), "XVC Server terminated");
+    EXPECT_EQ(enabled_buttons(form), "FileOpen Connect XVC IDCODE SIG");
+    EXPECT_TRUE(form.close());
+}
+
+TEST_F(GuiTest, ExitFromTheIconMenuEndsTheServerAndTheWindow) {
+    use("kb2203");
+    TForm1& form = started();
+    form.show();
+    click(form.ToolButtonXVC);
+    ASSERT_TRUE(form.xvc_running());
+    form.Exit1Click();
+    EXPECT_FALSE(form.isVisible());
+    EXPECT_FALSE(form.xvc_running());
+}
+
+TEST_F(GuiTest, ASecondInstanceIsWarnedAndRunsOn) {
+    test::use_virtual_board("");  // no board
+    QLockFile first(options_.lock_file);
+    std::filesystem::create_directories(dir_ / "run");
+    ASSERT_TRUE(first.tryLock(0));
+    TForm1& form = started();
+    EXPECT_TRUE(form.second_instance());
+    ASSERT_EQ(messages_.size(), 1u);
+    EXPECT_EQ(messages_[0], "既にVIREOJTAGが起動しています。同時使用はできません。");
+    EXPECT_TRUE(form.ToolButtonConnect->isEnabled());
+
+    first.unlock();
+    messages_.clear();
+    form_.reset();
+    EXPECT_FALSE(started().second_instance());
+    EXPECT_TRUE(messages_.empty());
+}
+
+}  // namespace
+}  // namespace vireo::gui
