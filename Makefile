@@ -2,7 +2,7 @@
 PRESETS := release asan
 JOBS ?= $(shell nproc)
 
-.PHONY: demo test bench bootstrap build clean
+.PHONY: demo test bench bootstrap build clean gui
 
 bootstrap:
 	@bash scripts/bootstrap
@@ -30,6 +30,12 @@ demo: bootstrap
 	@cmake --preset release >/dev/null
 	@cmake --build --preset release -j $(JOBS)
 	@bash scripts/demo build/release/bin
+
+# Builds the window and starts it; SIM=kb2203 make gui starts it on that virtual board.
+gui: bootstrap
+	@cmake --preset release >/dev/null
+	@cmake --build --preset release -j $(JOBS) --target vireopg device_database synthetic_bitstreams fx3_stand_in_image
+	@build/release/bin/vireopg $(if $(SIM),--sim $(SIM))
 
 bench: bootstrap
 	@cmake --preset release >/dev/null

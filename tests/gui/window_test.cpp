@@ -206,6 +206,42 @@ TEST_F(GuiTest, SpiRomTargetProgramsTheFlashAndLeavesItBooting) {
     EXPECT_EQ(form.picture(), "kb2203a.bmp");
 }
 
+TEST_F(GuiTest, ClosingInSpiRomModeRestartsTheFpgaFirst) {
+    use("kb2203");
+    TForm1& form = started();
+    form.show();
+    form.RadioGroup1Items->button(1)->click();
+    ASSERT_TRUE(idle());
+    ASSERT_TRUE(form.session_view().spi_mode);
+    EXPECT_FALSE(form.close()) << "the FPGA still runs the bridge";
+    ASSERT_TRUE(idle());
+    EXPECT_TRUE(logged("The FPGA restarted")) << log();
+    EXPECT_FALSE(form.isVisible());
+}
+
+TEST_F(GuiTest, TheFx3FirmwareOfferDeclinedOrWrittenAndTheWindowCloses) {
+    use("fx3-boot");
+    const std::filesystem::path cwd = std::filesystem::current_path();  // the download moves
+    answer_ = false;
+    TForm1& form = started();
+    form.show();
+    ASSERT_EQ(questions_.size(), 1u);
+    EXPECT_EQ(questions_[0],
+              "Cypress EZ-USB FX3が検出されました。\nファームウェアを書き換えますか？");
+    EXPECT_FALSE(logged("Connecting")) << log();
+    EXPECT_TRUE(form.isVisible());
+
+    answer_ = true;
+    click(form.ToolButtonConnect);
+    ASSERT_TRUE(idle());
+    std::filesystem::current_path(cwd);
+    EXPECT_TRUE(logged("ファームウェアを書き込みます")) << log();
+    ASSERT_FALSE(messages_.empty());
+    EXPECT_EQ(messages_.back(),
+              "ファームウェアを書き込みました。USBを抜き差ししてボードを再起動してください。");
+    EXPECT_FALSE(form.isVisible()) << "the user replugs the board and starts again";
+}
+
 TEST_F(GuiTest, XvcToggleKeepsTheWindowInTheTrayUntilStopped) {
     use("kb2203");
     TForm1& form = started();
