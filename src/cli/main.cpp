@@ -13,9 +13,12 @@
 #include "app/file_watch.h"
 #include "app/host.h"
 #include "app/paths.h"
+#include "app/pins_view.h"
 #include "app/session.h"
 #include "cables/usb_virtual.h"
+#include "cli/pins_command.h"
 #include "cli/terminal_ui.h"
+#include "jtag/msg.h"
 #include "jtag/status.h"
 #include "sim/virtual_board.h"
 #include "xvc/Xvcserver.h"
@@ -249,6 +252,30 @@ int main(int argc, char** argv) {
             },
             "IPv4")
         ->capture_default_str();
+    auto* bsdl = cli.add_subcommand(
+        "bsdl", "Read a BSDL file and show what it describes (format errors by line)");
+    std::string bsdl_file;
+    bsdl->add_option("FILE.bsd", bsdl_file, "BSDL file")->required();
+    auto* pins = cli.add_subcommand(
+        "pins",
+        "Show every pin of the device through boundary scan (SAMPLE, the design undisturbed); "
+        "--extest drives the pins given with --set");
+    vireo::cli::PinsOptions pins_options;
+    pins->add_option("--bsdl", pins_options.bsdl, "BSDL file of the device")
+        ->type_name("FILE.bsd")
+        ->required();
+    pins->add_flag("--watch", pins_options.watch,
+                   "Refresh the table live on the terminal, pins that change first, until Ctrl-C");
+    auto* pins_extest = pins->add_flag(
+        "--extest", pins_options.extest,
+        "Drive through EXTEST: takes every pin away from the running design (asks first)");
+    pins->add_option("--set", pins_options.settings,
+                     "Pin to drive: port or pin name (or @pin) = 0, 1 or z; needs --extest")
+        ->type_name("PIN=0|1|z")
+        ->check(CLI::Validator(
+            [](std::string& text) { return vireo::app::parse_pin_setting(text, nullptr); },
+            "PIN=0|1|z"))
+        ->needs(pins_extest);
     cli.footer(std::string("Examples:\n"
                            "  vireo detect\n"
                            "  vireo program top.bit\n"
@@ -258,13 +285,15 @@ int main(int argc, char** argv) {
                            "  vireo --sim zynq --device 1 program design_7z020.bit\n"
                            "  vireo --sim kb2203 xvc --listen 127.0.0.1\n"
                            "  vireo flash program top.bit\n"
-                           "  vireo flash read --offset 400000 --force tail.bin\n\n") +
+                           "  vireo flash read --offset 400000 --force tail.bin\n"
+                           "  vireo --sim kb2203 pins --bsdl bsdl/xc7a100t_csg324.bsd --watch\n"
+                           "  vireo pins --bsdl top.bsd --extest --set LED0=1 --set @A5=z\n\n") +
                kExitCodes);
     try {
         cli.parse(argc, argv);
         if (cli.get_subcommands().empty()) {
             throw CLI::RequiredError(
-                "A command (detect, idcode, dna, status, program, flash, xvc)");
+                "A command (detect, idcode, dna, status, program, flash, xvc, bsdl, pins)");
         }
     } catch (const CLI::ExtrasError& e) {
         // Without a command the first extra word is the command the user meant.
@@ -277,6 +306,23 @@ int main(int argc, char** argv) {
         return kExitUsage;
     } catch (const CLI::ParseError& e) {
         return usage_error(cli, e);
+    }
+    // The reader alone: no board, messages as they are, without log time stamps.
+    if (*bsdl) {
+        set_print_callback([](const char* format, va_list args) {
+            const std::string text = format_text(format, args);
+            std::fwrite(text.data(), 1, text.size(), stdout);
+            return static_cast<int>(text.size());
+        });
+        return vireo::app::dump_bsdl_file(bsdl_file) ? kExitSuccess : kExitFailure;
+    }
+    pins_options.yes = yes;
+    if (*pins) {
+        const std::string refusal = vireo::cli::pins_refusal(pins_options);
+        if (!refusal.empty()) {
+            std::cerr << "pins: " << refusal << "\n";
+            return kExitUsage;
+        }
     }
     std::shared_ptr<vireo::sim::VirtualBoard> board;
     std::string sim_error;
@@ -305,6 +351,8 @@ int main(int argc, char** argv) {
     } else if (*program) {
         show_timestamp(bitfile);
         status = session.program_fpga(bitfile, wait ? wait_for_update : nullptr);
+    } else if (*pins) {
+        status = vireo::cli::run_pins(session, ui, pins_options);
     } else if (*flash) {
         const uint32_t offset = parse_hex(flash_offset);
         if (!flash_file.empty()) show_timestamp(flash_file);

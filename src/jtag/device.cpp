@@ -2,9 +2,11 @@
 
 #include <strings.h>
 
+#include <algorithm>
 #include <new>
 
 #include "devdb/bix.h"
+#include "devdb/bsdl.h"
 #include "devdb/devdesc.h"
 #include "devdb/devlist.h"
 #include "jtag/chain.h"
@@ -126,7 +128,8 @@ int device_set_part(Device* device, const char* part_name) {
     device->description = known && !device->part->name.empty()
                               ? device->part->name
                               : "device not found in device database file";
-    device->pins = nullptr;
+    device->pins.reset();
+    device->pin_count = 0;
     device->devopt->reset(device->part.get());
     return 1;
 }
@@ -208,8 +211,67 @@ BsReg* device_get_register(const Device* device, int kind) {
 Devopt* device_devopt(const Device* device) {
     return valid(device) ? device->devopt.get() : nullptr;
 }
-void* device_pins(const Device* device) {
-    return valid(device) ? device->pins : nullptr;
+PinTable* device_pins(const Device* device) {
+    return valid(device) ? device->pins.get() : nullptr;
+}
+
+namespace {
+
+// The description a "/bb/NAME" text or a BSDL path names; null when none can be read.
+DeviceDescription* read_description(const char* text) {
+    if (strncasecmp(text, "/bb/", 4) != 0) return bsdl_read(text);
+    const char* name = text + 4;
+    DeviceDatabase* db = bix_database();
+    // An index that does not load leaves the shared database as it was.
+    if (!bix_load(db, name)) return nullptr;
+    return bix_read_device(db, name, nullptr);
+}
+
+}  // namespace
+
+int device_load_description(Device* device, const char* text) {
+    if (!valid(device) || !text) return 0;
+    if (refused(device, "change device")) return 0;
+    if (device->part) {
+        devdesc_free(device->part->description);
+        device->part->description = nullptr;
+    }
+    device->source_path = text;
+    std::unique_ptr<DeviceDescription> description(read_description(text));
+    if (!description) return 0;
+    // The registers are built from these lengths: a description that gives none usable is
+    // refused before the device changes.
+    if (description->ir_length < 1 || description->ir_length > 32) {
+        msg_print("%s: instruction register length %d is not usable.\n", text,
+                  description->ir_length);
+        return 0;
+    }
+    PinTablePtr pins(pintable_build(description.get()));
+    PartRecordPtr part(new (std::nothrow) PartRecord);
+    BsRegPtr ir(bsreg_new(description->ir_length));
+    BsRegPtr dr(bsreg_new(1));
+    if (!pins || !part || !ir || !dr) return 0;
+    const std::string package = description->package;
+    part_fill(part.get(), description.release());
+    bsreg_load_instruction(ir.get(), part.get(), "BYPASS");
+
+    PackageClass package_class = package_classify(package.c_str());
+    if (package_class.name == "UNKNOWN") package_class = package_classify(part->name.c_str());
+    device->description = part->name;
+    device->part = std::move(part);
+    device->pin_count = package_class.pins;
+    device_set_package(device, package.c_str());
+    device->pins = std::move(pins);
+    device->ir = std::move(ir);
+    device->dr = std::move(dr);
+    // The operations size the boundary data from the record: it follows the new part.
+    Devopt* devopt = device->devopt.get();
+    if (devopt) {
+        devopt->bsr_len = device->part->bsr_len;
+        devopt->bsr.assign(static_cast<size_t>(std::max(devopt->bsr_len, 0)), 0);
+        devopt->flags = 0;
+    }
+    return 1;
 }
 
 PartRecord* part_lookup(const char* part_name, uint32_t idcode) {

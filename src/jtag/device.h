@@ -8,6 +8,7 @@
 
 #include "devdb/bsreg.h"
 #include "devdb/part.h"
+#include "devdb/pins.h"
 
 struct Chain;
 struct Device;
@@ -66,7 +67,8 @@ struct Device {
     std::string reserved_text[2];
     std::string source_path;
     Chain* chain = nullptr;
-    void* pins = nullptr;  // pin model; no description file installs one yet
+    PinTablePtr pins;   // pin model, from a description file only (device_load_description)
+    int pin_count = 0;  // package pins of the installed description
     BsRegPtr ir;
     BsRegPtr dr;
     BsRegPtr bypass;
@@ -99,7 +101,13 @@ const char* device_source_path(const Device* device);
 PartRecord* device_part(const Device* device);
 BsReg* device_get_register(const Device* device, int kind);
 Devopt* device_devopt(const Device* device);
-void* device_pins(const Device* device);
+PinTable* device_pins(const Device* device);
+
+// Installs a description from a file: "/bb/NAME" reads the database index NAME and its entry of
+// that key, any other text is a BSDL file. The device gets the part, its package and a pin table.
+// 1 on success; 0 when the chain is locked or no usable description was read (the device keeps
+// its part then).
+int device_load_description(Device* device, const char* text);
 
 // The database's record of a part, looked up by IDCODE when nonzero, else by name. Never null
 // but when memory runs out; a part the database does not hold gives an empty record.

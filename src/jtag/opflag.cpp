@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "cables/cable.h"
+#include "devdb/pins.h"
 #include "jtag/chain.h"
 #include "jtag/msg.h"
 #include "jtag/status.h"
@@ -97,6 +98,18 @@ bool store_boundary(const BsReg* dr, Devopt& devopt) {
     return true;
 }
 
+// A device with a pin model gets every pin's wanted state written over its boundary data. In
+// EXTEST and INTEST that is what the pins drive; in SAMPLE it is the preload, so that the update
+// latches already hold it (released pins released) when EXTEST takes the pins over.
+void apply_pins(Device* device) {
+    pintable_apply(device_pins(device), device_get_register(device, DEVICE_DR));
+}
+
+// The pin model of a device takes the boundary bits just captured.
+void update_pins(Device* device) {
+    pintable_update(device_pins(device), device_get_register(device, DEVICE_DR), 1);
+}
+
 void prepare_data_register(Device* device, Devopt& devopt, DataRegister kind) {
     BsReg* dr = device_get_register(device, DEVICE_DR);
     const PartRecord* part = device_part(device);
@@ -112,6 +125,7 @@ void prepare_data_register(Device* device, Devopt& devopt, DataRegister kind) {
         case DataRegister::Boundary:
             bsreg_resize(dr, part ? part->bsr_len : 1);
             load_boundary(dr, devopt);
+            apply_pins(device);
             break;
         case DataRegister::OneBit:
             bsreg_resize(dr, 1);
@@ -135,6 +149,7 @@ int run_operation(Chain* chain, const Operation& op) {
     for_each_selected(chain, [&](Device* device, Devopt& devopt) {
         if (unknown) return;
         devopt.flags = op.group;
+        pintable_settle(device_pins(device));
         if (device_set_instruction(device, op.instruction) != JTAG_OK) {
             device_set_instruction(device, "BYPASS");
             devopt.flags = OPF_UNKNOWN;
@@ -178,7 +193,8 @@ int run_operation(Chain* chain, const Operation& op) {
             if (dr_ok && capture_twice) dr_ok = chain_shift(chain, DEVICE_DR, CHAIN_WRITE_BACK);
             if (!dr_ok) return fail(chain, shift_failure(chain, JTAG_FAIL));
             for_each_selected(chain, [&](Device* device, Devopt& devopt) {
-                store_boundary(device_get_register(device, DEVICE_DR), devopt);
+                if (store_boundary(device_get_register(device, DEVICE_DR), devopt))
+                    update_pins(device);
                 devopt.update_pending = 0;
                 devopt.capture_twice = 0;
                 devopt.status = JTAG_OK;
@@ -299,6 +315,7 @@ int jtag_update_boundary(Chain* chain) {
     for_each_selected(chain, [&](Device* device, Devopt& devopt) {
         if (!(devopt.flags & OPF_BOUNDARY)) return;
         load_boundary(device_get_register(device, DEVICE_DR), devopt);
+        apply_pins(device);
         capture_twice = capture_twice || devopt.capture_twice;
     });
     ChainFlushGuard flush(chain, 0);
@@ -310,6 +327,10 @@ int jtag_update_boundary(Chain* chain) {
         if (ok && capture_twice) ok = chain_shift(chain, DEVICE_DR, CHAIN_WRITE_BACK);
     }
     if (!ok) return shift_failure(chain, JTAG_FAIL);
+    // Only a device whose data register holds its boundary register has pins to read back.
+    for_each_device(chain, [&](Device* device, Devopt& devopt) {
+        if (devopt.flags & OPF_BOUNDARY) update_pins(device);
+    });
     bool too_short = false;
     for_each_selected(chain, [&](Device* device, Devopt& devopt) {
         if (too_short) return;
@@ -336,7 +357,10 @@ int jtag_reset(Chain* chain) {
         bsreg_resize(device_get_register(chain_get_device(chain, 0), DEVICE_DR), 100);
         ok = chain_shift(chain, DEVICE_DR, CHAIN_WRITE_ONLY) == JTAG_OK && ok;
         ok = cable_tap_goto(cable, RUNTEST_IDLE, 1) == JTAG_OK && ok;
-        for_each_device(chain, [](Device*, Devopt& devopt) { devopt.flags = OPF_ID_REGISTER; });
+        for_each_device(chain, [](Device* device, Devopt& devopt) {
+            devopt.flags = OPF_ID_REGISTER;
+            pintable_settle(device_pins(device));
+        });
     }
     return ok ? JTAG_OK : shift_failure(chain, JTAG_FAIL);
 }
@@ -437,6 +461,7 @@ int jtag_check_devices(Chain* chain) {
         bsreg_fill(dr, BSREG_TDO, 0, 0, 0);
         bsreg_fill(dr, BSREG_TDOMASK, 0, 0, 0);
         devopt.flags = OPF_UNKNOWN;
+        pintable_settle(device_pins(device));
     });
     shifted = shift_labelled(chain, DEVICE_IR, CHAIN_WRITE_BACK, "bypass") == JTAG_OK && shifted;
     for_each_device(chain, [&](Device* device, Devopt& devopt) {

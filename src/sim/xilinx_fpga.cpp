@@ -39,6 +39,7 @@ XilinxFpga::XilinxFpga(const XilinxPart& part, ConfigEngine::Log log)
       engine_(part, std::move(log)),
       reg_(32),
       dna_(board_dna(part, "")),
+      layout_(boundary_layout(part)),
       pin_inputs_(static_cast<size_t>(part.bsr_len), false),
       update_latch_(static_cast<size_t>(part.bsr_len), false) {}
 
@@ -49,6 +50,34 @@ void XilinxFpga::set_dna(uint64_t dna) {
 void XilinxFpga::set_pin_inputs(std::vector<bool> cells) {
     cells.resize(static_cast<size_t>(part_.bsr_len), false);
     pin_inputs_ = std::move(cells);
+    pins_forced_ = true;
+}
+
+std::vector<bool> XilinxFpga::boundary_capture() const {
+    if (pins_forced_) return extest_active() ? update_latch_ : pin_inputs_;
+    std::vector<bool> cells(static_cast<size_t>(part_.bsr_len), false);
+    const bool design = engine_.design().configured;
+    for (const BoundaryPad& pad : layout_.pads) {
+        const size_t control = static_cast<size_t>(pad.control_cell);
+        const size_t output = static_cast<size_t>(pad.output_cell);
+        // What drives the pad: the boundary register under EXTEST, else the design (LED0 only).
+        bool enabled = false, level = false;
+        if (extest_active()) {
+            enabled = !update_latch_[control];  // control is active low
+            level = update_latch_[output];
+            cells[control] = update_latch_[control];
+            cells[output] = update_latch_[output];
+        } else {
+            enabled = design && pad.port == "LED0";
+            level = enabled;
+            cells[control] = !enabled;
+            cells[output] = level;
+        }
+        bool pad_level = enabled ? level : wiring_level(pad.wiring, now_ns_);
+        if (pad.wiring == PadWiring::Ground) pad_level = false;  // the tie wins over the driver
+        cells[static_cast<size_t>(pad.input_cell)] = pad_level;
+    }
+    return cells;
 }
 
 void XilinxFpga::reset() {
@@ -130,9 +159,8 @@ void XilinxFpga::dr_capture() {
         }
         case XilinxInstr::Sample:
         case XilinxInstr::Extest:
-            // Pads driven by EXTEST read back what they drive.
             reg_ = ShiftRegister(static_cast<size_t>(part_.bsr_len));
-            reg_.load(extest_active() ? update_latch_ : pin_inputs_);
+            reg_.load(boundary_capture());
             break;
         case XilinxInstr::IscEnable:
         case XilinxInstr::IscNoop:

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "sim/bits.h"
+#include "sim/boundary_layout.h"
 #include "sim/bscan.h"
 #include "sim/config_engine.h"
 #include "sim/spi_flash.h"
@@ -66,8 +67,13 @@ class XilinxFpga final : public TapDevice {
     bool booting() const { return boot_ != Boot::Off; }
     static constexpr uint64_t kBootCclkHz = 2'500'000;  // one CCLK period is 400 ns
 
-    // Boundary scan. Cell j of the register is bit j (cell 0 leaves first on TDO).
-    void set_pin_inputs(std::vector<bool> cells);  // what the pins present to SAMPLE
+    // Boundary scan. Cell j of the register is bit j (cell 0 leaves first on TDO). The pads
+    // follow boundary_layout(): each captures its wiring (a pull-up, a clock from modeled time,
+    // ground) or, under EXTEST with its control cell enabled, what it drives; a loaded design
+    // drives LED0 high. set_pin_inputs replaces that with fixed levels on every cell, which
+    // SAMPLE captures as they are and EXTEST ignores (it captures what it drives).
+    void set_pin_inputs(std::vector<bool> cells);
+    const BoundaryLayout& boundary() const { return layout_; }
     const std::vector<bool>& boundary_outputs() const { return update_latch_; }
     bool extest_active() const { return instr_ == XilinxInstr::Extest; }  // outputs driven
     bool outputs_tristated() const { return instr_ == XilinxInstr::Highz; }
@@ -82,6 +88,7 @@ class XilinxFpga final : public TapDevice {
     BscanUser* user_logic();  // what USER1/USER2 reach now, or null
     int user_number();        // 1..2 while USER1/USER2 reach the bridge, else 0
     std::vector<bool> dna_cells(int length) const;
+    std::vector<bool> boundary_capture() const;
 
     const XilinxPart& part_;
     ConfigEngine engine_;
@@ -100,6 +107,8 @@ class XilinxFpga final : public TapDevice {
     uint32_t revision_ = 0;
     uint64_t dna_ = 0;
     uint64_t now_ns_ = 0;
+    BoundaryLayout layout_;
+    bool pins_forced_ = false;  // set_pin_inputs took the place of the wired pads
     std::vector<bool> pin_inputs_;
     std::vector<bool> update_latch_;
 };
