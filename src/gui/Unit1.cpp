@@ -221,6 +221,7 @@ void TForm1::build_panel() {
     ProgressBar1->setRange(0, 100);
     ProgressBar1->setValue(0);
     ProgressBar1->setTextVisible(false);
+    ProgressBar1->installEventFilter(this);  // its width sets the repaint filter's pixel
     LabelProgress = new QLabel("0", central);
     LabelProgress->setMinimumWidth(90);
     auto* progress = new QHBoxLayout;
@@ -432,12 +433,10 @@ QString TForm1::exe_dir() const {
     return QString::fromStdString(options_.paths.exe_dir);
 }
 
-void TForm1::resizeEvent(QResizeEvent* event) {
-    QMainWindow::resizeEvent(event);
-    ui_->set_bar_width(ProgressBar1->width());
-}
-
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == ProgressBar1 && event->type() == QEvent::Resize) {
+        ui_->set_bar_width(ProgressBar1->width());
+    }
     // Label3Click: the label toggles the check box it continues.
     if (watched == Label3 && event->type() == QEvent::MouseButtonRelease) {
         CheckBoxWait->click();

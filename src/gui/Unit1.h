@@ -135,7 +135,6 @@ class TForm1 : public QMainWindow {
 
   protected:
     void closeEvent(QCloseEvent* event) override;
-    void resizeEvent(QResizeEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:

@@ -1,6 +1,11 @@
 // The window driven on the virtual board: start-up and connect, AUTO on the FPGA with a good
 // and a bad file and a Cancel in the middle, the SPI ROM target and a flash program, the XVC
 // toggle with the stay-in-tray rule, and the second-instance warning.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QGroupBox>
@@ -266,6 +271,28 @@ TEST_F(GuiTest, XvcToggleKeepsTheWindowInTheTrayUntilStopped) {
     EXPECT_EQ(form.TrayIcon->toolTip(), "XVC Server terminated");
     EXPECT_EQ(enabled_buttons(form), "FileOpen Connect XVC IDCODE SIG");
     EXPECT_TRUE(form.close());
+}
+
+TEST_F(GuiTest, AnXvcPortInUseIsReportedAndTheWindowStaysIdle) {
+    use("kb2203");
+    // Another program listens on the port already.
+    const int other = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(other, reinterpret_cast<sockaddr*>(&address), length), 0);
+    ASSERT_EQ(::listen(other, 1), 0);
+    ASSERT_EQ(::getsockname(other, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    options_.xvc_port = ntohs(address.sin_port);
+    TForm1& form = started();
+    click(form.ToolButtonXVC);
+    ::close(other);
+    EXPECT_TRUE(logged("XVC server could not listen")) << log();
+    EXPECT_FALSE(form.xvc_running());
+    EXPECT_FALSE(form.ToolButtonXVC->isChecked());
+    EXPECT_FALSE(form.stay_in_tray());
+    EXPECT_EQ(enabled_buttons(form), "FileOpen Connect XVC IDCODE SIG");
 }
 
 TEST_F(GuiTest, ExitFromTheIconMenuEndsTheServerAndTheWindow) {
