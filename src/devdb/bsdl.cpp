@@ -668,13 +668,13 @@ void Reader::length_value(Attribute which) {
     const long value = number_value(tok());
     if (which == Attribute::InstructionLength) {
         if (value < 1 || value > 32) {
-            note("INSTRUCTION_LENGTH '" + tok() + "' is outside 1..32; ignored.");
+            note("INSTRUCTION_LENGTH '" + printable(tok()) + "' is outside 1..32; ignored.");
             return;
         }
         ir_length_ = value;
     } else {
         if (value > kBsdlMaxBoundaryLength) {
-            note("BOUNDARY_LENGTH '" + tok() + "' is beyond " +
+            note("BOUNDARY_LENGTH '" + printable(tok()) + "' is beyond " +
                  std::to_string(kBsdlMaxBoundaryLength) + " cells; ignored.");
             boundary_length_ = 0;
             return;
@@ -831,7 +831,8 @@ void Reader::boundary_entry(long cell) {
         } else {
             const long control = number_value(tok());
             if (control >= boundary_length_) {
-                note("control cell " + tok() + " is outside the boundary register; taken as none.");
+                note("control cell " + printable(tok()) +
+                     " is outside the boundary register; taken as none.");
             } else {
                 pc.control_cell = static_cast<int16_t>(control);
             }
