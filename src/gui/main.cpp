@@ -62,6 +62,9 @@ bool choose_board(bool sim_given, const QString& sim,
     std::string error;
     std::shared_ptr<vireo::sim::VirtualBoard> board = vireo::sim::make_virtual_board(text, &error);
     if (!board) {
+        const std::string prefix = "VIREO_SIM: ";
+        if (sim_given && error.rfind(prefix, 0) == 0)
+            error = "--sim: " + error.substr(prefix.size());
         std::fprintf(stderr, "%s\n",
                      error.empty() ? (source + ": no virtual board").c_str() : error.c_str());
         return false;
