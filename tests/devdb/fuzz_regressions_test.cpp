@@ -19,6 +19,13 @@ TEST(FuzzRegressions, BbRecordReader) {
     });
 }
 
+TEST(FuzzRegressions, BsdlReader) {
+    check_every_regression("bsdl", [](const auto& file) {
+        const std::vector<uint8_t> bytes = file_bytes(file);
+        return check_bsdl(bytes.data(), bytes.size());
+    });
+}
+
 TEST(FuzzRegressions, DeviceIndexReader) {
     check_every_regression("devindex",
                            [](const auto& file) { return check_devindex(file.c_str()); });

@@ -10,7 +10,10 @@
 #include <string>
 
 #include "devdb/bix.h"
+#include "devdb/bsdl.h"
+#include "devdb/bsreg.h"
 #include "devdb/devlist.h"
+#include "devdb/pins.h"
 
 namespace vireo::fuzz {
 
@@ -73,6 +76,39 @@ inline std::string check_devindex(const char* path) {
         if (strcasecmp(devlist_name(named.get(), i), kName) != 0) return "name selection wrong";
     for (const DeviceListEntry& e : all->entries)
         if (e.idcode == 0 || (e.mask & 0xF0000000) != 0) return "entry with a bad IDCODE or mask";
+    return "";
+}
+
+// The BSDL reader on text in memory, then the pin model on what it built: everything must stay
+// inside the reader's limits and every cell number inside the boundary register.
+inline std::string check_bsdl(const uint8_t* data, size_t size) {
+    DescriptionPtr d(bsdl_parse(reinterpret_cast<const char*>(data), size, "fuzz.bsd"));
+    if (!d) return "";
+    const int cells = static_cast<int>(d->cells.size());
+    if (cells > kBsdlMaxBoundaryLength) return "boundary register beyond its limit";
+    if (d->instructions.empty() || d->instructions.size() > size_t{kBsdlMaxInstructions})
+        return "instruction count out of bounds";
+    if (d->ir_capture.size() > size_t{kBsdlMaxCapture}) return "IR capture beyond its limit";
+    if (d->pins.size() > size_t{kBsdlMaxPins}) return "more pins than the limit";
+    if (d->design_warnings.size() > size_t{kBsdlMaxWarnings}) return "too many design warnings";
+    for (const BsrCell& c : d->cells)
+        if (c.control_cell < -1 || c.control_cell >= cells) return "control cell outside";
+    for (const PinMapEntry& p : d->pins) {
+        for (int32_t cell : {p.output_cell, p.input_cell, p.control_cell})
+            if (cell < -1 || cell >= cells) return "pin cell outside the register";
+    }
+    bsdl_dump(d.get());
+    PinTablePtr table(pintable_build(d.get()));
+    if (!table || pintable_count(table.get()) != static_cast<int>(d->pins.size()) + 1)
+        return "pin table does not match the pin map";
+    std::unique_ptr<BsReg, FreeWith<bsreg_free>> reg(bsreg_new(cells));
+    std::vector<uint8_t> buffer(static_cast<size_t>(cells), 0);
+    for (int i = 1; i < pintable_count(table.get()); ++i)
+        pin_drive(table.get(), pin_name_at(table.get(), i), buffer.data(), buffer.size(), i & 1,
+                  i % 3 ? 1 : 0);
+    pintable_update(table.get(), reg.get(), 1);
+    pintable_apply(table.get(), reg.get());
+    pintable_dump(table.get());
     return "";
 }
 
