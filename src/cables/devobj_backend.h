@@ -8,6 +8,11 @@
 #include <memory>
 #include <string>
 
+// Bulk OUT transfers on the stream pipe in flight at once: a stream write returns once queued,
+// and every other transfer first waits for them, so the firmware sees the same transfers in the
+// same order. A failure among them fails the call that finds it.
+constexpr size_t kDevobjStreamWindow = 8;
+
 // One opened device object. Handlers report failure with false and leave *returned alone.
 class DevobjDevice {
   public:

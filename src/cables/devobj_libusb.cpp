@@ -49,13 +49,18 @@ class LibusbDevice : public DevobjDevice {
     // A pipe of the other direction fails inside bulk_out / bulk_in.
     bool write(uint32_t pipe, const uint8_t* data, uint32_t size, uint32_t* returned) override {
         Endpoint ep;
-        return endpoint_of(pipe, &ep) &&
+        if (!endpoint_of(pipe, &ep)) return false;
+        if (pipe == DEVOBJ_PIPE_STREAM_OUT)
+            return moved(
+                usb_->queue_out(ep.address, {data, size}, kDevobjStreamWindow, ep.timeout_ms),
+                returned);
+        return usb_->drain().ok() &&
                moved(usb_->bulk_out(ep.address, {data, size}, ep.timeout_ms), returned);
     }
 
     bool read(uint32_t pipe, uint8_t* data, uint32_t size, uint32_t* returned) override {
         Endpoint ep;
-        return endpoint_of(pipe, &ep) &&
+        return endpoint_of(pipe, &ep) && usb_->drain().ok() &&
                moved(usb_->bulk_in(ep.address, {data, size}, ep.timeout_ms), returned);
     }
 

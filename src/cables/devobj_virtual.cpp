@@ -6,6 +6,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "cables/devobj.h"
 #include "cables/usb_virtual.h"
 
 namespace {
@@ -22,8 +23,14 @@ class VirtualDevice : public DevobjDevice {
     bool write(uint32_t pipe, const uint8_t* data, uint32_t size, uint32_t* returned) override {
         if (!plugged()) return false;
         std::lock_guard lock(board_->mutex());
-        if (!board_->transfer(size, 0)) return false;
-        if (!firmware_.receive(static_cast<int>(pipe), data, size, board_->chain())) return false;
+        const VirtualBoard::ModelWork work(*board_);
+        const bool queued = pipe == DEVOBJ_PIPE_STREAM_OUT;
+        if (!(queued ? board_->queue_transfer(size, kDevobjStreamWindow)
+                     : board_->transfer(size, 0)))
+            return false;
+        const bool taken = firmware_.receive(static_cast<int>(pipe), data, size, board_->chain());
+        if (queued) board_->queued_transfer_done();
+        if (!taken) return false;
         *returned = size;
         return true;
     }
@@ -32,6 +39,7 @@ class VirtualDevice : public DevobjDevice {
     bool read(uint32_t pipe, uint8_t* data, uint32_t size, uint32_t* returned) override {
         if (!plugged()) return false;
         std::lock_guard lock(board_->mutex());
+        const VirtualBoard::ModelWork work(*board_);
         const size_t waiting = firmware_.pending(static_cast<int>(pipe));
         if (!board_->transfer(0, std::min<size_t>(waiting, size))) return false;
         if (waiting == 0) return false;
