@@ -2,8 +2,10 @@
 
 #include <atomic>
 #include <cctype>
+#include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <ctime>
 #include <thread>
 
 namespace {
@@ -164,9 +166,16 @@ int wait_us(int64_t microseconds) {
         std::this_thread::sleep_for(std::chrono::milliseconds(ms));
         return 1;
     }
-    const int64_t frequency = perf_frequency();
-    const int64_t start = perf_counter();
-    while ((perf_counter() - start) * 1'000'000 <= microseconds * frequency) {
+    // The kernel's high-resolution timers wake a sleeper within tens of microseconds of its
+    // deadline, so a short cable wait sleeps too instead of spinning a core. An absolute deadline
+    // keeps a signal's interruption from shortening the wait.
+    if (microseconds <= 0) return 1;
+    timespec deadline{};
+    clock_gettime(CLOCK_MONOTONIC, &deadline);
+    deadline.tv_nsec += static_cast<long>(microseconds % 1'000'000) * 1000;
+    deadline.tv_sec += static_cast<time_t>(deadline.tv_nsec / 1'000'000'000);
+    deadline.tv_nsec %= 1'000'000'000;
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr) == EINTR) {
     }
     return 1;
 }

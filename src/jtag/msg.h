@@ -48,7 +48,8 @@ uint32_t hex_value(const char* text);
 int read_cstring(char* buffer, int size, FILE* stream);
 
 // Waits the given microseconds: from one second upward sleeps (us / 1000) * 1.2 ms, below that
-// busy-waits on the performance counter so short cable waits are not stretched by the scheduler.
+// sleeps until the deadline on the monotonic clock (woken within tens of microseconds of it;
+// no core is spun).
 int wait_us(int64_t microseconds);
 // Where wait_us goes instead of the host's clock. A virtual board installs a handler that returns
 // at once: its models already count every wait the cable's firmware makes in modeled time, and

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <string>
 
 namespace {
@@ -114,6 +115,10 @@ TEST(Timing, ShortWaitsLastAtLeastTheirTimeAndTheCounterIsConsistent) {
     const auto elapsed = std::chrono::steady_clock::now() - start;
     EXPECT_GE(elapsed, std::chrono::microseconds(1500));
     EXPECT_GE(perf_microseconds() - before, 1500);
+    // Waiting sleeps: 300 ms of waits in 1 ms steps leave the CPU nearly idle.
+    const std::clock_t cpu = std::clock();
+    for (int i = 0; i < 300; ++i) wait_us(1000);
+    EXPECT_LT(std::clock() - cpu, CLOCKS_PER_SEC / 10);
 }
 
 }  // namespace
