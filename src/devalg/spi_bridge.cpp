@@ -39,6 +39,19 @@ bool send_header(SequenceSteps& steps, DevAlgModule* module, uint32_t skip, uint
     return select_user(steps, module, kUser1);
 }
 
+// Every other device of the chain in BYPASS, on the host side too: an all-ones instruction and a
+// one-bit data register. A frame then has the length its header announced, whatever an earlier
+// operation (an IDCODE read of the whole chain) left in those registers.
+void bypass_other_devices(DevAlgModule* module) {
+    for (int i = 0; i < chain_count(module->chain); ++i) {
+        Device* device = chain_get_device(module->chain, i);
+        if (device == module->device) continue;
+        BsReg* ir = device_get_register(device, DEVICE_IR);
+        bsreg_fill(ir, BSREG_TDI, 1, 0, bsreg_length(ir));
+        bsreg_resize(device_get_register(device, DEVICE_DR), 1);
+    }
+}
+
 // A failed bridge scan answers 0, or 21 for a lost cable, which the error report then shows.
 int bridge_result(DevAlgModule* module, const SequenceSteps& steps) {
     return steps.ok() ? JTAG_OK : devalg_store(module, steps.status());
@@ -57,6 +70,7 @@ int spi_setup(DevAlgModule* module, int) {
     state->device_count = chain_count(module->chain);
     state->index = devalg_position(module);
     state->after = state->device_count - state->index - 1;
+    bypass_other_devices(module);
     select_user(steps, module, kUser2);
     bsreg_resize(data_register(module), kControlBits);
     steps.scan(DEVICE_DR, CHAIN_COMPARE);

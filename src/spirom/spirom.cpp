@@ -196,7 +196,9 @@ void hex_dump_log(const uint8_t* bytes, int count, uint32_t base) {
             const int i = 16 * line + col;
             if (col == 8) text[n++] = ' ';
             const uint8_t b = i < count ? bytes[i] : ' ';
-            text[n++] = i < count && (b < 0x20 || b == 0x7F) ? '.' : static_cast<char>(b);
+            // Bytes from 0x80 up are dots too: alone they are no text in a UTF-8 log, and some
+            // terminals take 0x9B for the start of an escape sequence.
+            text[n++] = i < count && (b < 0x20 || b >= 0x7F) ? '.' : static_cast<char>(b);
         }
         text[n] = '\0';
         spirom_log("%s", text);

@@ -99,6 +99,13 @@ TEST_F(SessionTest, ZynqPlAddressedByItsIndex) {
     EXPECT_EQ(session.config_status(), JTAG_OK);
     EXPECT_TRUE(ui_.logged("Configuration status of device 1, XC7Z020:"));
     EXPECT_TRUE(ui_.logged("FPGA is configured (DONE high)")) << ui_.joined();
+    // The flash behind the PL, reached with the DAP in BYPASS whatever the IDCODE read left.
+    ASSERT_EQ(session.set_target(Target::SpiRom), JTAG_OK) << ui_.joined();
+    EXPECT_EQ(session.idcode_check(), JTAG_OK);
+    EXPECT_EQ(session.flash_id(), JTAG_OK);
+    EXPECT_TRUE(ui_.logged("00000000  EF 60 18 00 00 00                                 .`...."))
+        << ui_.joined();
+    EXPECT_EQ(session.set_target(Target::Fpga), JTAG_FAIL) << "the PL does not boot from it";
 
     session.select_device(0);
     EXPECT_EQ(session.connect(), ConnectResult::IllegalDevice) << "the DAP configures nothing";
