@@ -1,5 +1,6 @@
-// Programming an XC7A100T with a full-size image on the virtual FX3 board (kb2203), the way the
-// command line does it: connect, Shutdown, Write, status read-back, disconnect.
+// Configuring each virtual board's FPGA with a full-size image, the way the command line does it
+// (connect, Shutdown, Write, status read-back, disconnect), against the TCK cycles the
+// configuration needed at the board's rate.
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
@@ -8,51 +9,58 @@
 
 #include "app/host.h"
 #include "app/session.h"
+#include "board_figures.h"
 #include "jtag/status.h"
 #include "null_ui.h"
 #include "sim/bitgen.h"
+#include "sim/board_presets.h"
 #include "sim/xilinx_parts.h"
 #include "support/use_virtual_board.h"
 
 namespace {
 
-using vireo::bench::NullUi;
+namespace fs = std::filesystem;
+using vireo::bench::BoardMark;
 
-void BM_ProgramXc7a100t(benchmark::State& state) {
-    namespace fs = std::filesystem;
-    const auto* part = vireo::sim::find_xilinx_part("XC7A100T");
+void BM_Configure(benchmark::State& state, const vireo::sim::BoardPreset* preset) {
+    const auto* part = vireo::sim::find_xilinx_part(preset->chain.back());
     const fs::path file =
         fs::temp_directory_path() / ("bench_" + std::to_string(getpid()) + ".bit");
     const auto bytes = vireo::sim::make_bit_file(*part, {}, "2026/12/07", "12:00:00");
     std::ofstream(file, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()),
-               static_cast<std::streamsize>(bytes.size()));
+        .write(reinterpret_cast<const char*>(bytes.data()), std::ssize(bytes));
 
-    NullUi ui;
+    vireo::bench::NullUi ui;
     // The database lives in the runnable layout beside the executables of the build.
     vireo::app::AppPaths paths{BENCH_BIN_DIR "/", BENCH_BIN_DIR "/sys/"};
     vireo::app::install_host(&ui, paths);
-    uint64_t transfers = 0, bytes_out = 0, bytes_in = 0, model_ns = 0;
+    vireo::bench::BoardFigures figures;
     for (auto _ : state) {
         state.PauseTiming();
-        const std::shared_ptr<vireo::sim::VirtualBoard> board =
-            vireo::test::use_virtual_board("kb2203");
+        const auto board = vireo::test::use_virtual_board(preset->name);
         vireo::app::Session session(ui, paths);
+        session.select_device(static_cast<int>(preset->chain.size()) - 1);
+        const BoardMark from(*board);
         state.ResumeTiming();
-        if (session.program_fpga(file.string()) != JTAG_OK) state.SkipWithError("program failed");
-        transfers += board->counters().transfers;
-        bytes_out += board->counters().bytes_out;
-        bytes_in += board->counters().bytes_in;
-        model_ns += board->chain().now_ns();
+        if (session.program_fpga(file.string()) != JTAG_OK) {
+            state.SkipWithError("program failed");
+            break;
+        }
+        figures.add(from, BoardMark(*board), static_cast<double>(board->chain().tck_hz()));
     }
-    const double n = static_cast<double>(state.iterations());
-    state.counters["usb_transfers"] = transfers / n;
-    state.counters["MB_out"] = bytes_out / n / 1e6;
-    state.counters["bytes_in"] = bytes_in / n;
-    state.counters["model_s"] = model_ns / n / 1e9;
-    state.counters["image_Mbit"] = bytes.size() * 8 / 1e6;
+    figures.report(state);
+    state.counters["image_Mbit"] = static_cast<double>(bytes.size()) * 8 / 1e6;
     fs::remove(file);
 }
-BENCHMARK(BM_ProgramXc7a100t)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime();
+
+const bool registered = [] {
+    for (const vireo::sim::BoardPreset& preset : vireo::sim::board_presets()) {
+        if (preset.chain.empty()) continue;  // a boot loader has no chain to configure
+        benchmark::RegisterBenchmark(("Configure/" + preset.name).c_str(), BM_Configure, &preset)
+            ->Unit(benchmark::kMillisecond)
+            ->Iterations(2);
+    }
+    return true;
+}();
 
 }  // namespace

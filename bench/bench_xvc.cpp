@@ -1,8 +1,8 @@
-// The XVC server over loopback on the virtual kb2203: round-trip time per shift for small
+// The XVC server over loopback on the virtual FX3 boards: round-trip time per shift for small
 // (32-bit) and full (8192-bit) vectors, against the same "x" vector shift sent straight to the
-// FX3 component (no socket: the difference is the server's overhead), and the skprb driver's own
-// capture shift on the same board for the sustained throughput. Counters: TDI/TDO bits per
-// second of wall-clock time, and the board's modeled hardware time per shift.
+// FX3 component on kb2203 (no socket: the difference is the server's overhead), and the skprb
+// driver's own capture shift on the same board for the sustained throughput. Counters: TDI/TDO
+// bits per second of wall-clock time, and the board's modeled hardware time per shift.
 #include <arpa/inet.h>
 #include <benchmark/benchmark.h>
 #include <netinet/in.h>
@@ -12,8 +12,10 @@
 
 #include <cstdarg>
 #include <mutex>
+#include <string>
 #include <vector>
 
+#include "board_figures.h"
 #include "cables/cable.h"
 #include "cables/usb_drivers.h"
 #include "jtag/msg.h"
@@ -90,8 +92,14 @@ std::vector<uint8_t> shift_command(const Vectors& v) {
     return c;
 }
 
-void BM_XvcServerShift(benchmark::State& state) {
-    const std::shared_ptr<VirtualBoard> board = vireo::test::use_virtual_board("kb2203");
+// A board mark taken under the board's lock: the server thread works on the board.
+vireo::bench::BoardMark mark(VirtualBoard& board) {
+    std::lock_guard lock(board.mutex());
+    return vireo::bench::BoardMark(board);
+}
+
+void BM_XvcServerShift(benchmark::State& state, const char* preset) {
+    const std::shared_ptr<VirtualBoard> board = vireo::test::use_virtual_board(preset);
     vireo::xvc::XvcOptions options;
     options.address = "127.0.0.1";
     options.port = 0;
@@ -118,6 +126,7 @@ void BM_XvcServerShift(benchmark::State& state) {
     const std::vector<uint8_t> command = shift_command(v);
     reply.resize(v.tdi.size());
     const uint64_t model_start = model_ns(*board);
+    const vireo::bench::BoardMark from = mark(*board);
     for (auto _ : state) {
         if (!send_all(fd, command) || !receive(fd, &reply)) {
             state.SkipWithError("connection lost");
@@ -125,6 +134,10 @@ void BM_XvcServerShift(benchmark::State& state) {
         }
     }
     finish(state, *board, model_start, v.bits);
+    // Per shift: the modeled time against the TCK cycles it clocked.
+    vireo::bench::BoardFigures figures;
+    figures.add(from, mark(*board), static_cast<double>(board->chain().tck_hz()));
+    figures.report(state, static_cast<double>(state.iterations()));
     ::close(fd);
     server.stop();
 }
@@ -177,7 +190,17 @@ void BM_SkprbCaptureShift(benchmark::State& state) {
     cable_free(cable);
 }
 
-BENCHMARK(BM_XvcServerShift)->Arg(32)->Arg(8192)->UseRealTime()->Unit(benchmark::kMicrosecond);
+const bool registered = [] {
+    for (const char* preset : {"kb2203", "kb2204", "lumenk", "zynq"}) {
+        benchmark::RegisterBenchmark((std::string("XvcShift/") + preset).c_str(), BM_XvcServerShift,
+                                     preset)
+            ->Arg(32)
+            ->Arg(8192)
+            ->UseRealTime()
+            ->Unit(benchmark::kMicrosecond);
+    }
+    return true;
+}();
 BENCHMARK(BM_XvcCableShift)->Arg(32)->Arg(8192)->UseRealTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_SkprbCaptureShift)->Arg(8192)->UseRealTime()->Unit(benchmark::kMicrosecond);
 

@@ -44,6 +44,7 @@ class VirtualFx3 : public Fx3Backend {
 
     int write(const uint8_t* data, int length) override {
         std::lock_guard lock(board_.mutex());
+        const vireo::sim::VirtualBoard::ModelWork work(board_);
         if (!firmware_ || !plugged() ||
             !board_.queue_transfer(static_cast<uint64_t>(length), kFx3WriteWindow))
             return -1;
@@ -54,6 +55,7 @@ class VirtualFx3 : public Fx3Backend {
 
     int read(uint8_t* data, int max) override {
         std::lock_guard lock(board_.mutex());
+        const vireo::sim::VirtualBoard::ModelWork work(board_);
         std::vector<uint8_t> reply;
         if (!firmware_ || !plugged() || !firmware_->take_reply(&reply)) return -1;
         // A reply longer than the request overflows the host's buffer: the transfer fails.

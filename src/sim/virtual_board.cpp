@@ -1,6 +1,7 @@
 #include "sim/virtual_board.h"
 
 #include <algorithm>
+#include <chrono>
 
 #include "sim/board_chain.h"
 #include "sim/board_state.h"
@@ -13,10 +14,11 @@ namespace {
 // SuperSpeed.
 constexpr uint64_t kHighSpeedLatencyNs = 125'000;
 constexpr uint64_t kSuperSpeedLatencyNs = 20'000;
-// A queued bulk transfer: its scheduling cost on the bus, and the bus's payload rate (about
-// 40 MB/s at high speed, 400 MB/s at SuperSpeed).
-constexpr uint64_t kHighSpeedQueuedNs = 10'000, kSuperSpeedQueuedNs = 2'000;
-constexpr double kHighSpeedNsPerByte = 25.0, kSuperSpeedNsPerByte = 2.5;
+// A queued bulk transfer takes the bus for its packets (a short or empty one counts whole):
+// 512-byte packets at high speed, at most 13 to a 125 us microframe; 1024-byte packets at
+// SuperSpeed, about 400 MB/s of payload.
+constexpr uint64_t kHighSpeedPacket = 512, kHighSpeedPacketNs = 9'615;
+constexpr uint64_t kSuperSpeedPacket = 1024, kSuperSpeedPacketNs = 2'560;
 
 // The flash on the board: flash=, else the preset's (for a boot loader, its board's).
 const FlashPart* board_flash(const SimConfig& config) {
@@ -122,10 +124,10 @@ bool VirtualBoard::queue_transfer(uint64_t bytes_out, size_t window) {
         submit = std::max(submit, in_flight_done_ns_.front());
         in_flight_done_ns_.pop_front();
     }
-    const double per_byte = superspeed() ? kSuperSpeedNsPerByte : kHighSpeedNsPerByte;
+    const uint64_t packet = superspeed() ? kSuperSpeedPacket : kHighSpeedPacket;
+    const uint64_t packets = std::max<uint64_t>(1, (bytes_out + packet - 1) / packet);
     const uint64_t arrival = std::max(bus_free_ns_, submit) +
-                             (superspeed() ? kSuperSpeedQueuedNs : kHighSpeedQueuedNs) +
-                             static_cast<uint64_t>(per_byte * static_cast<double>(bytes_out));
+                             packets * (superspeed() ? kSuperSpeedPacketNs : kHighSpeedPacketNs);
     bus_free_ns_ = arrival;
     host_free_ns_ = submit;
     if (chain_->now_ns() < arrival) chain_->wait_ns(arrival - chain_->now_ns());
@@ -134,6 +136,23 @@ bool VirtualBoard::queue_transfer(uint64_t bytes_out, size_t window) {
 
 void VirtualBoard::queued_transfer_done() {
     in_flight_done_ns_.push_back(chain_->now_ns());
+}
+
+namespace {
+// The models' sections are microseconds long and rarely preempted, so their elapsed time on the
+// monotonic clock (read without a system call) stands for their CPU time.
+uint64_t section_clock_ns() {
+    return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                     std::chrono::steady_clock::now().time_since_epoch())
+                                     .count());
+}
+}  // namespace
+
+VirtualBoard::ModelWork::ModelWork(VirtualBoard& board)
+    : board_(board), start_ns_(section_clock_ns()) {}
+
+VirtualBoard::ModelWork::~ModelWork() {
+    board_.counters_.model_cpu_ns += section_clock_ns() - start_ns_;
 }
 
 void VirtualBoard::become_board() {

@@ -24,6 +24,7 @@ struct UsbCounters {
     uint64_t transfers = 0;
     uint64_t bytes_out = 0;
     uint64_t bytes_in = 0;
+    uint64_t model_cpu_ns = 0;  // host CPU time the models spent (ModelWork)
 };
 
 class VirtualBoard {
@@ -64,6 +65,20 @@ class VirtualBoard {
 
     // After a firmware download the boot loader re-enumerates as the board it becomes.
     void become_board();
+
+    // Counts the time the calling thread spends while it lives as the models' own CPU time
+    // (firmware, chain), so that benchmarks tell the programmer's cost apart from the board's.
+    class ModelWork {
+      public:
+        explicit ModelWork(VirtualBoard& board);
+        ~ModelWork();
+        ModelWork(const ModelWork&) = delete;
+        ModelWork& operator=(const ModelWork&) = delete;
+
+      private:
+        VirtualBoard& board_;
+        uint64_t start_ns_;
+    };
 
     // Serialises the GUI thread and the XVC server thread on the one board.
     std::mutex& mutex() { return mutex_; }
