@@ -40,9 +40,11 @@ gui: bootstrap
 bench: bootstrap
 	@cmake --preset release >/dev/null
 	@cmake --build --preset release -j $(JOBS)
-	@set -e; for b in build/release/bench/bench_*; do \
-	  [ -x "$$b" ] || continue; echo "== $$(basename $$b) =="; "$$b"; \
-	done
+	@set -e; out=build/release/bench/results; rm -rf $$out; mkdir -p $$out; \
+	for b in build/release/bench/bench_*; do \
+	  [ -x "$$b" ] || continue; echo "== $$(basename $$b) =="; \
+	  "$$b" --benchmark_out=$$out/$$(basename $$b).json --benchmark_out_format=json; \
+	done; bash scripts/bench-summary $$out
 
 clean:
 	rm -rf build
