@@ -57,6 +57,8 @@ int terminal_rows() {
 // One screen of the live view: pins that moved first, cut to the terminal's height.
 void draw_watch(const app::PinsView& view) {
     std::vector<app::PinRow> rows = view.rows();
+    // Pins without boundary cells (supply, JTAG) never change: the live view leaves them out.
+    std::erase_if(rows, [](const app::PinRow& r) { return r.cells == "-"; });
     std::stable_sort(rows.begin(), rows.end(), [](const app::PinRow& a, const app::PinRow& b) {
         return a.changes > b.changes;
     });

@@ -19,7 +19,9 @@ enum class PadWiring {
     Ground,  // tied to ground: reads 0 even while the FPGA drives 1
 };
 
-constexpr uint64_t kClockHalfPeriodNs = 500'000;  // a 1 kHz clock
+// About 13.5 kHz: an oscillator that no scan rate divides evenly, so that repeated samples see
+// both levels rather than the same phase each time.
+constexpr uint64_t kClockHalfPeriodNs = 37'013;
 
 // One I/O pad: cells in Xilinx order, the 3-state control nearest TDO. The control is active low
 // (disable value 1), the output a 3-state output3 cell, the input an input cell.
