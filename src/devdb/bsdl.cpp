@@ -978,7 +978,8 @@ DeviceDescription* Reader::build() {
     }
     d->ir_capture = capture_;
 
-    d->cells.resize(static_cast<size_t>(boundary_length_));
+    // The register as read, even when a later BOUNDARY_LENGTH names another length.
+    d->cells.resize(have_cells_ ? cells_.size() : static_cast<size_t>(boundary_length_));
     for (size_t i = 0; i < d->cells.size(); ++i) {
         BsrCell& cell = d->cells[i];
         if (!have_cells_) {
