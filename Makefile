@@ -2,7 +2,7 @@
 PRESETS := release asan
 JOBS ?= $(shell nproc)
 
-.PHONY: demo test bench bootstrap build clean gui
+.PHONY: demo test bench bootstrap build clean gui deb
 
 bootstrap:
 	@bash scripts/bootstrap
@@ -45,6 +45,13 @@ bench: bootstrap
 	  [ -x "$$b" ] || continue; echo "== $$(basename $$b) =="; \
 	  "$$b" --benchmark_out=$$out/$$(basename $$b).json --benchmark_out_format=json; \
 	done; bash scripts/bench-summary $$out
+
+# The Debian package (CPack) from the release preset, then a check of what it installs.
+deb: bootstrap
+	@cmake --preset release >/dev/null
+	@cmake --build --preset release -j $(JOBS)
+	@cd build/release && cpack -G DEB >/dev/null && ls -1 $$PWD/vireojtag_*.deb
+	@bash scripts/check-deb build/release/vireojtag_*.deb
 
 clean:
 	rm -rf build

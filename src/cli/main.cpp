@@ -21,6 +21,7 @@
 #include "jtag/msg.h"
 #include "jtag/status.h"
 #include "sim/virtual_board.h"
+#include "vireo_version.h"
 #include "xvc/Xvcserver.h"
 
 namespace {
@@ -165,6 +166,8 @@ int main(int argc, char** argv) {
     CLI::App cli{
         "vireo - JTAG programmer for Xilinx Spartan-6 and 7-series FPGAs on the maker's USB 2.0\n"
         "cables and boards and FX3 USB 3.0 boards.\n"};
+    cli.set_version_flag("--version", std::string("vireo ") + VIREO_VERSION + " (source revision " +
+                                          VIREO_REVISION + ")");
     cli.require_subcommand(0, 1);  // checked below, so that an unknown command is named
     cli.fallthrough();             // the global options may also follow the command
     std::string sim;
