@@ -26,6 +26,10 @@ void WindowUi::show_progress(int position, int maximum) {
     if (pass) emit progress(position, maximum);
 }
 
+void WindowUi::show_phase(const std::string& phase) {
+    if (!phase.empty()) emit status(text_of(phase));
+}
+
 void WindowUi::show_status(const std::string& text) {
     emit status(text_of(text));
 }

@@ -24,6 +24,9 @@ class WindowUi : public QObject, public app::AppUi {
 
     void append_log(const std::string& line) override;
     void show_progress(int position, int maximum) override;
+    // The phase ("Programming FPGA", "Verify") and the library's status texts go to the status
+    // bar.
+    void show_phase(const std::string& phase) override;
     void show_status(const std::string& text) override;
     bool ask_yes_no(const std::string& title, const std::string& question) override;
     void show_message(const std::string& title, const std::string& text) override;
