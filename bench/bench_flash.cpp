@@ -15,9 +15,9 @@
 #include "app/session.h"
 #include "board_figures.h"
 #include "jtag/status.h"
-#include "null_ui.h"
 #include "sim/board_presets.h"
 #include "sim/spi_flash.h"
+#include "support/null_ui.h"
 #include "support/use_virtual_board.h"
 
 namespace {
@@ -29,7 +29,7 @@ constexpr uint32_t kImageBytes = 16u << 20;
 
 // Marks the board when the result is shown: after the verify, before the restart that boots the
 // FPGA from the flash.
-class ResultMark : public vireo::bench::NullUi {
+class ResultMark : public vireo::test::NullUi {
   public:
     explicit ResultMark(vireo::sim::VirtualBoard& board) : board_(board) {}
     void show_result(const std::string&, int) override { mark.emplace(board_); }

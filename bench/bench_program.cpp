@@ -11,10 +11,10 @@
 #include "app/session.h"
 #include "board_figures.h"
 #include "jtag/status.h"
-#include "null_ui.h"
 #include "sim/bitgen.h"
 #include "sim/board_presets.h"
 #include "sim/xilinx_parts.h"
+#include "support/null_ui.h"
 #include "support/use_virtual_board.h"
 
 namespace {
@@ -30,7 +30,7 @@ void BM_Configure(benchmark::State& state, const vireo::sim::BoardPreset* preset
     std::ofstream(file, std::ios::binary)
         .write(reinterpret_cast<const char*>(bytes.data()), std::ssize(bytes));
 
-    vireo::bench::NullUi ui;
+    vireo::test::NullUi ui;
     // The database lives in the runnable layout beside the executables of the build.
     vireo::app::AppPaths paths{BENCH_BIN_DIR "/", BENCH_BIN_DIR "/sys/"};
     vireo::app::install_host(&ui, paths);

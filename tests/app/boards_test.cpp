@@ -13,6 +13,7 @@
 #include "jtag/status.h"
 #include "sim/bitgen.h"
 #include "sim/xilinx_fpga.h"
+#include "support/null_ui.h"
 #include "support/use_virtual_board.h"
 
 namespace vireo::app {
@@ -20,17 +21,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class QuietUi : public AppUi {
+class QuietUi : public test::NullUi {
   public:
     void append_log(const std::string& line) override { log += line + "\n"; }
-    void show_progress(int, int) override {}
-    void show_status(const std::string&) override {}
-    bool ask_yes_no(const std::string&, const std::string&) override { return false; }
-    void show_message(const std::string&, const std::string&) override {}
-    void show_picture(const std::string&) override {}
-    void show_device_name(const std::string&) override {}
-    void show_result(const std::string&, int) override {}
-    void set_busy(bool) override {}
     std::string log;
 };
 

@@ -1,9 +1,10 @@
-// A user interface that shows nothing and answers no, for benchmarks of the command logic.
+// A user interface that shows nothing and answers no, for tests and benchmarks of the command
+// logic.
 #pragma once
 
 #include "app/app_ui.h"
 
-namespace vireo::bench {
+namespace vireo::test {
 
 class NullUi : public app::AppUi {
   public:
@@ -18,4 +19,4 @@ class NullUi : public app::AppUi {
     void set_busy(bool) override {}
 };
 
-}  // namespace vireo::bench
+}  // namespace vireo::test
