@@ -252,13 +252,22 @@ void TForm1::build_panel() {
 
 void TForm1::build_tray() {
     PopupMenu2 = new QMenu(this);
-    PopupMenu2->addAction("Show", this, &QWidget::show);
+    auto bring_back = [this] {
+        showNormal();
+        raise();
+        activateWindow();
+    };
+    PopupMenu2->addAction("Show", this, bring_back);
     PopupMenu2->addAction("Hide", this, &QWidget::hide);
     PopupMenu2->addSeparator();
     PopupMenu2->addAction("Exit", this, &TForm1::Exit1Click);
     TrayIcon = new QSystemTrayIcon(windowIcon(), this);
     TrayIcon->setToolTip("VIRPG");
     TrayIcon->setContextMenu(PopupMenu2);
+    connect(TrayIcon, &QSystemTrayIcon::activated, this,
+            [bring_back](QSystemTrayIcon::ActivationReason reason) {
+                if (reason == QSystemTrayIcon::DoubleClick) bring_back();
+            });
     if (QSystemTrayIcon::isSystemTrayAvailable()) TrayIcon->show();
 }
 

@@ -6,12 +6,14 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <QAction>
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLockFile>
+#include <QMenu>
 #include <QProgressBar>
 #include <QRadioButton>
 #include <QSemaphore>
@@ -263,6 +265,13 @@ TEST_F(GuiTest, XvcToggleKeepsTheWindowInTheTrayUntilStopped) {
     // The close box keeps the program (and the server) running.
     EXPECT_FALSE(form.close());
     EXPECT_TRUE(form.xvc_running());
+    EXPECT_TRUE(!form.isVisible() || form.isMinimized());
+    const QList<QAction*> menu = form.PopupMenu2->actions();
+    ASSERT_EQ(menu.size(), 4);
+    EXPECT_EQ(menu[0]->text(), "Show");
+    EXPECT_EQ(menu[3]->text(), "Exit");
+    menu[0]->trigger();
+    EXPECT_TRUE(form.isVisible() && !form.isMinimized());
 
     click(form.ToolButtonXVC);
     EXPECT_FALSE(form.stay_in_tray());
