@@ -127,6 +127,29 @@ TEST_F(PinsCli, TheSpartan6BoardAndTheWrongDescription) {
     EXPECT_FALSE(r.says("PIN  PORT"));
 }
 
+// On a terminal (script(1) gives one) --watch redraws until Ctrl-C, moving pins first.
+TEST_F(PinsCli, WatchRedrawsWithTheClockOnTop) {
+    const fs::path state = dir_ / "watch_state";
+    fs::create_directories(state);
+    const std::string command =
+        "cd '" + dir_.string() + "' && env -i PATH=/usr/bin:/bin HOME='" + dir_.string() +
+        "' VIREO_SIM=kb2203,state='" + state.string() +
+        "' script -qec \"stty rows 30 cols 120; timeout --preserve-status -s INT 3 '" + kBin +
+        "/vireo' pins --bsdl '" + kA100t + "' --watch; echo exit=\\$?\" /dev/null >out 2>&1";
+    ASSERT_NE(std::system(command.c_str()), -1);
+    const std::string out = read_text(dir_ / "out");
+    const size_t last = out.rfind("\x1b[H\x1b[J");
+    ASSERT_NE(last, std::string::npos) << out;
+    const std::string screen = out.substr(last);
+    const size_t header = screen.find("PIN  PORT");
+    ASSERT_NE(header, std::string::npos) << screen;
+    const std::string first = screen.substr(screen.find('\n', header) + 1, 60);
+    EXPECT_EQ(first.substr(0, 9), "A6   CLK0") << screen;
+    EXPECT_EQ(screen.find("GND("), std::string::npos) << "pins without cells left out";
+    EXPECT_NE(screen.find("more pins"), std::string::npos) << "cut to the terminal's height";
+    EXPECT_NE(out.find("exit=0"), std::string::npos) << "Ctrl-C ends the watch: success\n" << out;
+}
+
 TEST_F(PinsCli, RefusalsAndFailuresExitWithTheirCodes) {
     const struct {
         std::vector<std::string> args;
