@@ -5,12 +5,15 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -84,6 +87,7 @@ TForm1::TForm1(FormOptions options, QWidget* parent)
         if (!options_.prompts.open_file) options_.prompts.open_file = dialogs.open_file;
     }
     setWindowTitle(kTitle);
+    setAcceptDrops(true);
     setWindowIcon(QIcon(QString::fromStdString(options_.paths.sys_dir) + "vireopg.png"));
     build_tool_bar();
     build_panel();
@@ -204,6 +208,7 @@ void TForm1::build_panel() {
 
     Label6 = new QLabel("Filename", central);
     EditFileName = new QLineEdit(central);
+    EditFileName->setAcceptDrops(false);  // a dropped file goes to the window, not as a URL text
     Button1 = new QPushButton("...", central);
     Button1->setFixedWidth(32);
     form->addWidget(Label6, 5, 0);
@@ -239,6 +244,7 @@ void TForm1::build_panel() {
 
     Memo1 = new QPlainTextEdit(central);
     Memo1->setReadOnly(true);
+    Memo1->setAcceptDrops(false);
     Memo1->setMaximumBlockCount(kLogLines);
     Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
@@ -490,11 +496,27 @@ void TForm1::Button1Click() {
     const QString start = exists ? text : exe_dir();
     const QString chosen = options_.prompts.open_file(
         "Open design file", start, "design file(*.bit,*.mcs) (*.bit *.mcs);;All files(*.*) (*)");
-    if (chosen.isEmpty()) return;
-    EditFileName->setText(chosen);
+    if (!chosen.isEmpty()) use_file(chosen);
+}
+
+void TForm1::use_file(const QString& path) {
+    EditFileName->setText(path);
     show_timestamp();
     set_idle_state();
-    add_recent(chosen);
+    add_recent(path);
+}
+
+// A design file dropped on the window is taken as if chosen in the dialog.
+void TForm1::dragEnterEvent(QDragEnterEvent* event) {
+    const QList<QUrl> urls = event->mimeData()->urls();
+    if (!busy() && urls.size() == 1 && urls[0].isLocalFile()) event->acceptProposedAction();
+}
+
+void TForm1::dropEvent(QDropEvent* event) {
+    const QList<QUrl> urls = event->mimeData()->urls();
+    if (busy() || urls.size() != 1 || !urls[0].isLocalFile()) return;
+    use_file(urls[0].toLocalFile());
+    event->acceptProposedAction();
 }
 
 // ---- closing --------------------------------------------------------------------------------

@@ -136,6 +136,8 @@ class TForm1 : public QMainWindow {
   protected:
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
   private:
     void build_tool_bar();
@@ -156,6 +158,8 @@ class TForm1 : public QMainWindow {
     void xvc_status(const QString& line);
     void retire_xvc();
     void add_recent(const QString& name);
+    // A chosen design file: the file name, its time stamp, AUTO and the recent list follow.
+    void use_file(const QString& path);
     void after_connect();
     // On the worker: the wait for a file update, shown on the GUI thread.
     bool wait_on_gui_thread(const std::string& path);

@@ -1,14 +1,18 @@
 // The design file controls: the file dialog and the recent-file list in vireopg.ini, where
 // that file lives, and the wait for a rewritten file.
 #include <QAction>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTimer>
+#include <QUrl>
 #include <chrono>
 #include <fstream>
 
@@ -63,6 +67,17 @@ TEST_F(GuiTest, RecentFilesKeepTenDistinctNamesMostRecentFirst) {
     chosen_file_.clear();
     form.Button1Click();
     EXPECT_EQ(form.EditFileName->text().toStdString(), recent[1]);
+
+    // A file dropped on the window is taken as a chosen one.
+    QMimeData dropped;
+    dropped.setUrls({QUrl::fromLocalFile(make_file(dir_ / "dropped.bit"))});
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &dropped, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&form, &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &dropped, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&form, &drop);
+    EXPECT_EQ(form.EditFileName->text().toStdString(), (dir_ / "dropped.bit").string());
+    EXPECT_EQ(read_recent_files(options_.settings_file)[0], (dir_ / "dropped.bit").string());
 }
 
 TEST_F(GuiTest, AnEmptyRecentEntryEmptiesTheFileNameAndDisablesAuto) {
