@@ -2,7 +2,8 @@
 #   bin/vireo, bin/vireopg, lib/libvireo_skprb.so (installed by their own folders),
 #   share/vireojtag/ with sys/ (device database, bb/, FX3 image, pictures), the bridge
 #   stand-ins, the example designs and the virtual parts' BSDL files,
-#   lib/udev/rules.d/60-vireojtag.rules, the desktop entry, the icon and the man pages.
+#   lib/udev/rules.d/60-vireojtag.rules and the man pages (the window's folder installs its
+#   desktop entry and icon).
 include(GNUInstallDirs)
 set(VIREO_SHARE share/vireojtag)
 install(TARGETS vireo_skprb LIBRARY DESTINATION lib)
@@ -35,12 +36,6 @@ if(HELP2MAN AND NOT VIREO_BUILD_FUZZ)
   endforeach()
   add_custom_target(man_pages ALL DEPENDS ${man_pages})
   install(FILES ${man_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-endif()
-
-if(TARGET vireopg)
-  install(FILES ${PROJECT_SOURCE_DIR}/data/desktop/vireopg.desktop DESTINATION share/applications)
-  install(FILES ${VIREO_BIN_DIR}/sys/vireopg.png
-          DESTINATION share/icons/hicolor/128x128/apps)
 endif()
 
 set(CPACK_GENERATOR DEB)
