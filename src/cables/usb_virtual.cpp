@@ -39,3 +39,30 @@ void usb_use_virtual_board(std::shared_ptr<vireo::sim::VirtualBoard> board) {
         return devobj_virtual_open(board, name, nullptr, plug);
     });
 }
+
+bool usb_choose_virtual_board(const std::string* option_text, const char* variable_text,
+                              std::shared_ptr<vireo::sim::VirtualBoard>* chosen,
+                              std::string* error) {
+    error->clear();
+    if (!option_text && !variable_text) return true;
+    const bool option = option_text != nullptr;
+    const std::string source = option ? "--sim" : "VIREO_SIM";
+    const std::string text = option ? *option_text : variable_text;
+    if (text.empty()) {
+        *error = source + ": empty; give a board preset (kb2203, ...) or, for USB boards, " +
+                 (option ? "leave --sim out" : "unset VIREO_SIM");
+        return false;
+    }
+    std::shared_ptr<vireo::sim::VirtualBoard> board = vireo::sim::make_virtual_board(text, error);
+    if (!board) {
+        const std::string prefix = "VIREO_SIM: ";
+        if (option && error->rfind(prefix, 0) == 0)
+            *error = "--sim: " + error->substr(prefix.size());
+        if (error->empty()) *error = source + ": no virtual board";
+        return false;
+    }
+    if (!board->attach_state(error)) return false;
+    *chosen = board;
+    usb_use_virtual_board(std::move(board));
+    return true;
+}

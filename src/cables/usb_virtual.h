@@ -18,6 +18,15 @@
 // transfers fail, and the board they share stays alive until the last of them is closed.
 void usb_use_virtual_board(std::shared_ptr<vireo::sim::VirtualBoard> board);
 
+// What a front end does for its --sim option or the VIREO_SIM variable, whose texts it hands in
+// (null: not given; the option wins over the variable): builds that board, attaches its state
+// folder and installs it as above. Neither given: nothing to do, true. False, with a one-line
+// reason in *error named after the option or the variable, for a text that names no board or
+// a state folder that cannot be used: such a text must never fall back to the USB boards.
+bool usb_choose_virtual_board(const std::string* option_text, const char* variable_text,
+                              std::shared_ptr<vireo::sim::VirtualBoard>* chosen,
+                              std::string* error);
+
 // Whether a device on the board is still plugged in; null: always (only the board's own unplug
 // pulls it out).
 using VirtualPlug = std::shared_ptr<const std::atomic<bool>>;

@@ -72,39 +72,6 @@ int exit_code(int status, ConnectResult connect) {
     return kExitFailure;
 }
 
-// Builds the virtual board named by --sim or VIREO_SIM and puts it behind the USB layers before
-// anything opens a cable; without either, the USB boards are used. False (after saying why) for a
-// text that names no board: a bad or empty value must never fall back to the USB boards. The
-// board keeps its flash, running design and firmware in its state folder between runs, as a
-// powered board would.
-bool choose_board(bool sim_given, const std::string& sim,
-                  std::shared_ptr<vireo::sim::VirtualBoard>* chosen) {
-    const char* env = std::getenv("VIREO_SIM");
-    if (!sim_given && !env) return true;
-    const std::string source = sim_given ? "--sim" : "VIREO_SIM";
-    const std::string text = sim_given ? sim : env;
-    if (text.empty()) {
-        std::cerr << source << ": empty; give a board preset (kb2203, ...) or, for USB boards, "
-                  << (sim_given ? "leave --sim out" : "unset VIREO_SIM") << "\n";
-        return false;
-    }
-    std::string error;
-    if (std::shared_ptr<vireo::sim::VirtualBoard> board =
-            vireo::sim::make_virtual_board(text, &error)) {
-        if (!board->attach_state(&error)) {
-            std::cerr << error << "\n";
-            return false;
-        }
-        *chosen = board;
-        usb_use_virtual_board(std::move(board));
-        return true;
-    }
-    const std::string prefix = "VIREO_SIM: ";
-    if (sim_given && error.rfind(prefix, 0) == 0) error = "--sim: " + error.substr(prefix.size());
-    std::cerr << (error.empty() ? source + ": no virtual board" : error) << "\n";
-    return false;
-}
-
 // Waits until the design file carries a newer time stamp and has stopped changing; Ctrl-C
 // gives up.
 bool wait_for_update(const std::string& path) {
@@ -329,7 +296,11 @@ int main(int argc, char** argv) {
     }
     std::shared_ptr<vireo::sim::VirtualBoard> board;
     std::string sim_error;
-    if (!choose_board(sim_option->count() > 0, sim, &board)) return kExitUsage;
+    if (!usb_choose_virtual_board(sim_option->count() > 0 ? &sim : nullptr,
+                                  std::getenv("VIREO_SIM"), &board, &sim_error)) {
+        std::cerr << sim_error << "\n";
+        return kExitUsage;
+    }
     // The server opens the FX3 board itself for each client; nothing else may hold it meanwhile.
     if (*xvc) return serve_xvc(xvc_address, xvc_port);
 

@@ -33,11 +33,8 @@
 #include "gui/result_badge.h"
 #include "gui/settings_file.h"
 #include "gui/window_ui.h"
+#include "vireo_version.h"
 #include "xvc/Xvcserver.h"
-
-#ifndef VIREO_VERSION
-#define VIREO_VERSION "0"
-#endif
 
 namespace vireo::gui {
 namespace {

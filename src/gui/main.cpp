@@ -20,6 +20,7 @@
 #include "gui/result_badge.h"
 #include "gui/settings_file.h"
 #include "sim/virtual_board.h"
+#include "vireo_version.h"
 
 namespace {
 
@@ -46,37 +47,6 @@ class VireoApplication : public QApplication {
         QApplication::exit(1);
     }
 };
-
-// Builds the virtual board named by --sim or VIREO_SIM and puts it behind the USB layers before
-// anything opens a cable. A bad or empty value is refused: it never falls back to the USB boards.
-bool choose_board(bool sim_given, const QString& sim,
-                  std::shared_ptr<vireo::sim::VirtualBoard>* chosen) {
-    const char* env = std::getenv("VIREO_SIM");
-    if (!sim_given && !env) return true;
-    const std::string source = sim_given ? "--sim" : "VIREO_SIM";
-    const std::string text = sim_given ? sim.toStdString() : env;
-    if (text.empty()) {
-        std::fprintf(stderr, "%s: empty; give a board preset (kb2203, ...)\n", source.c_str());
-        return false;
-    }
-    std::string error;
-    std::shared_ptr<vireo::sim::VirtualBoard> board = vireo::sim::make_virtual_board(text, &error);
-    if (!board) {
-        const std::string prefix = "VIREO_SIM: ";
-        if (sim_given && error.rfind(prefix, 0) == 0)
-            error = "--sim: " + error.substr(prefix.size());
-        std::fprintf(stderr, "%s\n",
-                     error.empty() ? (source + ": no virtual board").c_str() : error.c_str());
-        return false;
-    }
-    if (!board->attach_state(&error)) {
-        std::fprintf(stderr, "%s\n", error.c_str());
-        return false;
-    }
-    *chosen = board;
-    usb_use_virtual_board(std::move(board));
-    return true;
-}
 
 // Japanese log lines and messages need a CJK font; Noto Sans CJK is the one the install asks for.
 void prefer_cjk_font() {
@@ -107,7 +77,8 @@ void save_screenshot(QWidget& form, const QString& path) {
 int main(int argc, char** argv) {
     VireoApplication app(argc, argv);
     QApplication::setApplicationName("vireopg");
-    QApplication::setApplicationVersion(VIREO_VERSION);
+    QApplication::setApplicationVersion(QString(VIREO_VERSION) + " (source revision " +
+                                        VIREO_REVISION + ")");
 
     QCommandLineParser parser;
     parser.setApplicationDescription(
@@ -143,7 +114,11 @@ int main(int argc, char** argv) {
     }
 
     std::shared_ptr<vireo::sim::VirtualBoard> board;
-    if (!choose_board(parser.isSet(sim_option), parser.value(sim_option), &board)) {
+    const std::string sim = parser.value(sim_option).toStdString();
+    std::string sim_error;
+    if (!usb_choose_virtual_board(parser.isSet(sim_option) ? &sim : nullptr,
+                                  std::getenv("VIREO_SIM"), &board, &sim_error)) {
+        std::fprintf(stderr, "%s\n", sim_error.c_str());
         return kExitUsage;
     }
     prefer_cjk_font();
