@@ -98,9 +98,9 @@ class Device::OutQueue {
   public:
     explicit OutQueue(libusb_context* context) : context_(context) {}
     ~OutQueue() {
-        // A transfer still in flight must end before its memory goes.
-        for (const auto& p : pending_)
-            if (!p->done) libusb_cancel_transfer(p->transfer);
+        // What was queued still goes out (a driver's last command before it closes, such as
+        // leaving JTAG mode); each transfer's own time-out bounds the wait, and a transfer in
+        // flight must end before its memory goes.
         while (!pending_.empty()) wait_oldest();
     }
     OutQueue(const OutQueue&) = delete;
