@@ -6,6 +6,7 @@
 #include <climits>
 #include <cstdint>
 #include <deque>
+#include <mutex>
 #include <vector>
 
 namespace usb {
@@ -20,21 +21,80 @@ struct DeviceListRelease {
     void operator()(libusb_device** list) const { libusb_free_device_list(list, 1); }
 };
 
-// Opens the index-th matching device of the context; its descriptor into *desc.
+struct ContextExit {
+    void operator()(libusb_context* context) const { libusb_exit(context); }
+};
+
+struct ChoiceHeld {
+    std::mutex mutex;
+    Choice choice;
+};
+
+ChoiceHeld& choice_held() {
+    static ChoiceHeld held;
+    return held;
+}
+
+constexpr size_t kMaxPorts = 7;  // the deepest hub chain USB allows
+
+Place place_of(libusb_device* device) {
+    Place place;
+    place.bus = libusb_get_bus_number(device);
+    uint8_t ports[kMaxPorts] = {};
+    const int count = libusb_get_port_numbers(device, ports, static_cast<int>(kMaxPorts));
+    if (count > 0) place.ports.assign(ports, ports + count);
+    return place;
+}
+
+// String descriptor `index` in ASCII; empty when there is none or the device does not answer.
+std::string string_text(libusb_device_handle* handle, uint8_t index) {
+    unsigned char text[256] = {};
+    if (!index) return "";
+    const int size = libusb_get_string_descriptor_ascii(handle, index, text, sizeof text - 1);
+    return size > 0 ? std::string(reinterpret_cast<const char*>(text), size) : "";
+}
+
+// Opens the index-th matching device of the context; its descriptor into *desc. A device chosen
+// by place or serial number is the only one counted, and only as index 0.
 libusb_device_handle* open_nth(libusb_context* context, IdMatch match, int index,
                                libusb_device_descriptor* desc) {
+    const Choice choice = chosen_device();
+    if (choice.by != Choice::By::Any && index != 0) return nullptr;
     libusb_device** raw = nullptr;
     const ssize_t count = libusb_get_device_list(context, &raw);
     if (count < 0) return nullptr;
     const std::unique_ptr<libusb_device*, DeviceListRelease> list(raw);
     for (ssize_t i = 0; i < count; ++i) {
         if (libusb_get_device_descriptor(raw[i], desc) != 0 ||
-            !match(desc->idVendor, desc->idProduct) || index-- > 0)
+            !match(desc->idVendor, desc->idProduct))
             continue;
+        if (choice.by == Choice::By::Place && place_of(raw[i]) != choice.place) continue;
+        if (choice.by == Choice::By::Any && index-- > 0) continue;
         libusb_device_handle* handle = nullptr;
-        return libusb_open(raw[i], &handle) == 0 ? handle : nullptr;
+        if (libusb_open(raw[i], &handle) != 0) {
+            // A device we may not open cannot show its serial number: not the chosen one.
+            if (choice.by == Choice::By::Serial) continue;
+            return nullptr;
+        }
+        if (choice.by == Choice::By::Serial &&
+            string_text(handle, desc->iSerialNumber) != choice.serial) {
+            libusb_close(handle);
+            continue;
+        }
+        return handle;
     }
     return nullptr;
+}
+
+bool parse_number(std::string_view digits, uint8_t* value) {
+    if (digits.empty() || digits.size() > 3 ||
+        digits.find_first_not_of("0123456789") != std::string_view::npos)
+        return false;
+    int n = 0;
+    for (const char c : digits) n = n * 10 + (c - '0');
+    if (n < 1 || n > 255) return false;
+    *value = static_cast<uint8_t>(n);
+    return true;
 }
 
 Transfer bulk(libusb_device_handle* handle, uint8_t endpoint, uint8_t* data, size_t size,
@@ -189,6 +249,97 @@ class Device::OutQueue {
     std::deque<std::unique_ptr<Pending>> pending_;
     Transfer failure_;  // ok until a queued transfer fails
 };
+
+std::string Place::text() const {
+    std::string text = std::to_string(bus) + ":";
+    for (size_t i = 0; i < ports.size(); ++i) {
+        if (i) text += '.';
+        text += std::to_string(ports[i]);
+    }
+    return text;
+}
+
+bool parse_place(std::string_view text, Place* place, std::string* error) {
+    std::string reason;
+    std::string quoted(1, '\'');
+    quoted.append(text).push_back('\'');
+    Place read;
+    const size_t colon = text.find(':');
+    if (colon == std::string_view::npos) {
+        reason = quoted + " is not BUS:PORT (such as 1:2 or 3:1.4)";
+    } else if (!parse_number(text.substr(0, colon), &read.bus)) {
+        reason = quoted + ": the bus is not a number from 1 to 255";
+    } else {
+        std::string_view rest = text.substr(colon + 1);
+        while (reason.empty()) {
+            const size_t dot = rest.find('.');
+            uint8_t port = 0;
+            if (read.ports.size() == kMaxPorts) {
+                reason = quoted + ": more than 7 ports";
+            } else if (!parse_number(rest.substr(0, dot), &port)) {
+                reason = quoted + ": a port is not a number from 1 to 255";
+            } else {
+                read.ports.push_back(port);
+                if (dot == std::string_view::npos) break;
+                rest = rest.substr(dot + 1);
+            }
+        }
+    }
+    if (!reason.empty()) {
+        if (error) *error = reason;
+        return false;
+    }
+    if (place) *place = std::move(read);
+    if (error) error->clear();
+    return true;
+}
+
+int list_devices(IdMatch match, std::vector<Listed>* devices) {
+    devices->clear();
+    if (!match) return LIBUSB_ERROR_INVALID_PARAM;
+    libusb_context* raw_context = nullptr;
+    if (const int rc = libusb_init(&raw_context); rc != 0) return rc;
+    const std::unique_ptr<libusb_context, ContextExit> context(raw_context);
+    libusb_device** raw = nullptr;
+    const ssize_t count = libusb_get_device_list(context.get(), &raw);
+    if (count < 0) return static_cast<int>(count);
+    const std::unique_ptr<libusb_device*, DeviceListRelease> list(raw);
+    for (ssize_t i = 0; i < count; ++i) {
+        libusb_device_descriptor desc{};
+        if (libusb_get_device_descriptor(raw[i], &desc) != 0 ||
+            !match(desc.idVendor, desc.idProduct))
+            continue;
+        Listed listed;
+        listed.vid = desc.idVendor;
+        listed.pid = desc.idProduct;
+        listed.place = place_of(raw[i]);
+        listed.place_text = listed.place.text();
+        libusb_device_handle* handle = nullptr;
+        if (libusb_open(raw[i], &handle) == 0) {
+            listed.serial = string_text(handle, desc.iSerialNumber);
+            listed.product = string_text(handle, desc.iProduct);
+            libusb_close(handle);
+        }
+        devices->push_back(std::move(listed));
+    }
+    return 0;
+}
+
+void choose_device(const Choice& choice) {
+    ChoiceHeld& held = choice_held();
+    std::lock_guard lock(held.mutex);
+    held.choice = choice;
+}
+
+Choice chosen_device() {
+    ChoiceHeld& held = choice_held();
+    std::lock_guard lock(held.mutex);
+    return held.choice;
+}
+
+const char* error_name(int rc) {
+    return libusb_error_name(rc);
+}
 
 const char* Transfer::error_name() const {
     return libusb_error_name(rc);

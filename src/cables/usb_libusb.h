@@ -3,12 +3,16 @@
 // control transfers, each bounded by a time-out, with failures named as libusb names them.
 // Bulk OUT transfers can also be queued, a bounded window of them in flight at once.
 // Everything a Device opened is released, in reverse order, when it goes.
+// With several devices plugged in, a front end chooses one (by its place on the bus or its serial
+// number) before anything opens: every open then sees that device alone.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <span>
 #include <string>
+#include <string_view>
+#include <vector>
 
 struct libusb_context;
 struct libusb_device_handle;
@@ -17,6 +21,48 @@ namespace usb {
 
 // The ids a back-end takes.
 using IdMatch = bool (*)(uint16_t vid, uint16_t pid);
+
+// Where a device sits: its bus and the hub ports from the root hub down to it.
+struct Place {
+    uint8_t bus = 0;
+    std::vector<uint8_t> ports;
+    bool operator==(const Place&) const = default;
+    // "BUS:PORT" with the ports dotted: "1:2", "3:1.4".
+    std::string text() const;
+};
+
+// Reads a place in its text form: bus 1..255, then 1 to 7 ports of 1..255, decimal. False with a
+// one-line reason in *error (when given) for anything else.
+bool parse_place(std::string_view text, Place* place, std::string* error);
+
+// One present device, as listed without claiming it.
+struct Listed {
+    uint16_t vid = 0, pid = 0;
+    Place place;
+    std::string place_text;  // place.text()
+    std::string serial;      // empty when the device has none or could not be opened
+    std::string product;     // likewise
+};
+
+// Every present device whose ids match, in the order the bus lists them; the strings are read
+// through a short open that claims nothing and detaches no driver. 0, or the negative libusb
+// error code that kept the bus from being read (the list is then empty).
+int list_devices(IdMatch match, std::vector<Listed>* devices);
+
+// The device every later open takes, for the whole process. With a place or a serial number
+// chosen, the device chosen (the first in bus order with that serial) is the only one there is:
+// it is the index-0 device of every id match it fits, and when it is not present nothing is.
+struct Choice {
+    enum class By { Any, Place, Serial };
+    By by = By::Any;  // Any: every matching device counts, in bus order
+    Place place;
+    std::string serial;
+};
+void choose_device(const Choice& choice);
+Choice chosen_device();
+
+// "LIBUSB_ERROR_OTHER" and the like for a libusb result code.
+const char* error_name(int rc);
 
 // What one transfer did: rc is 0 or a negative libusb error code; moved counts the bytes that
 // moved, which may be some even when the transfer timed out.

@@ -2,13 +2,16 @@
 
 #include <mutex>
 
+#include "cables/usb_ids.h"
 #include "jtag/msg.h"
+#include "sim/board_presets.h"
 
 namespace {
 
 struct Installed {
     std::mutex mutex;
-    std::shared_ptr<std::atomic<bool>> plug;  // of the board installed last; null for none
+    std::shared_ptr<std::atomic<bool>> plug;          // of the board installed last; null for none
+    std::shared_ptr<vireo::sim::VirtualBoard> board;  // the board installed last
 };
 
 Installed& installed() {
@@ -24,6 +27,7 @@ void usb_use_virtual_board(std::shared_ptr<vireo::sim::VirtualBoard> board) {
     // Pulled first, so no device opened on the old board answers once the new one is in.
     if (i.plug) i.plug->store(false);
     i.plug.reset();
+    i.board = board;
     if (!board) {
         set_wait_handler(nullptr);
         fx3_set_backend_factory({});
@@ -38,6 +42,36 @@ void usb_use_virtual_board(std::shared_ptr<vireo::sim::VirtualBoard> board) {
     devobj_set_backend([board, plug](const std::string& name) {
         return devobj_virtual_open(board, name, nullptr, plug);
     });
+}
+
+int usb_list_present_boards(std::vector<BoardEntry>* boards) {
+    std::shared_ptr<vireo::sim::VirtualBoard> board;
+    {
+        Installed& i = installed();
+        std::lock_guard lock(i.mutex);
+        board = i.board;
+    }
+    if (!board) return usb_list_boards(boards);
+    boards->clear();
+    const vireo::sim::BoardPreset& preset = board->preset();
+    BoardEntry entry;
+    entry.place = "virtual";
+    entry.is_virtual = true;
+    entry.product = preset.name;
+    switch (preset.transport.kind) {
+        case vireo::sim::TransportKind::Fx3Board:
+        case vireo::sim::TransportKind::Fx3BootLoader:
+            entry.vid = preset.transport.vid;
+            entry.pid = preset.transport.pid;
+            entry.kind = usb_kind_of(entry.vid, entry.pid);
+            break;
+        case vireo::sim::TransportKind::Usb2Board:
+        case vireo::sim::TransportKind::Usb2Cable:
+            entry.kind = usb_kind_of(usb_ids::kMakerVendor, 0);
+            break;
+    }
+    boards->push_back(std::move(entry));
+    return 0;
 }
 
 bool usb_choose_virtual_board(const std::string* option_text, const char* variable_text,

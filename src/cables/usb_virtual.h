@@ -7,9 +7,11 @@
 #include <atomic>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "cables/devobj_backend.h"
 #include "cables/fx3_backend.h"
+#include "cables/usb_boards.h"
 #include "sim/usb2_firmware.h"
 #include "sim/virtual_board.h"
 
@@ -26,6 +28,11 @@ void usb_use_virtual_board(std::shared_ptr<vireo::sim::VirtualBoard> board);
 bool usb_choose_virtual_board(const std::string* option_text, const char* variable_text,
                               std::shared_ptr<vireo::sim::VirtualBoard>* chosen,
                               std::string* error);
+
+// What a front end offers to choose from: with a virtual board installed, that board alone (place
+// "virtual", its preset name as the product); otherwise the USB boards and cables, as
+// usb_list_boards lists them and with its result.
+int usb_list_present_boards(std::vector<BoardEntry>* boards);
 
 // Whether a device on the board is still plugged in; null: always (only the board's own unplug
 // pulls it out).

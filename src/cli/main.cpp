@@ -15,7 +15,9 @@
 #include "app/paths.h"
 #include "app/pins_view.h"
 #include "app/session.h"
+#include "cables/usb_libusb.h"
 #include "cables/usb_virtual.h"
+#include "cli/board_commands.h"
 #include "cli/pins_command.h"
 #include "cli/terminal_ui.h"
 #include "jtag/msg.h"
@@ -40,7 +42,8 @@ constexpr const char* kExitCodes =
     "  0    success: the FPGA configured and verified, the status read, the FX3 firmware\n"
     "       written (replug the board), the flash programmed and verified\n"
     "  1    failure: the log and the status report say why\n"
-    "  2    usage error: unknown command or option, bad value, bad --sim / VIREO_SIM\n"
+    "  2    usage error: unknown command or option, bad value, bad --sim / VIREO_SIM,\n"
+    "       --usb / --serial with a virtual board\n"
     "  130  cancelled (Ctrl-C)\n";
 
 constexpr int kMaxDeviceIndex = 255;
@@ -145,6 +148,35 @@ int main(int argc, char** argv) {
                        "Use the virtual board PRESET[,option=value...] instead of USB hardware "
                        "(kb2201, kb2203, zynq, ...; same syntax as VIREO_SIM)")
             ->type_name("PRESET");
+    std::string usb_place, serial;
+    bool list = false;
+    auto* usb_option =
+        cli.add_option("--usb", usb_place,
+                       "Use the board or cable at this place on the USB bus (as --list shows it: "
+                       "bus, then the dotted hub ports, e.g. 1:2 or 3:1.4) and no other")
+            ->type_name("BUS:PORT")
+            ->check(CLI::Validator(
+                [](const std::string& text) {
+                    std::string reason;
+                    return usb::parse_place(text, nullptr, &reason) ? std::string() : reason;
+                },
+                ""));
+    auto* serial_option =
+        cli.add_option("--serial", serial,
+                       "Use the board or cable with this USB serial number (as --list shows it) "
+                       "and no other")
+            ->type_name("S")
+            ->check(CLI::Validator(
+                [](const std::string& text) {
+                    return text.empty() ? std::string("empty; give a serial number --list shows")
+                                        : std::string();
+                },
+                ""));
+    usb_option->excludes(serial_option);
+    sim_option->excludes(usb_option)->excludes(serial_option);
+    cli.add_flag("--list", list,
+                 "List the boards and cables present (place, vid:pid, kind, serial, product) and "
+                 "exit");
     cli.add_flag("-y,--yes", yes, "Answer yes to every question (e.g. the FX3 firmware offer)");
     cli.add_option("-d,--device", device,
                    "Address device N of the chain (0 = nearest TDI), of any chain length, when "
@@ -155,6 +187,9 @@ int main(int argc, char** argv) {
 
     auto* detect = cli.add_subcommand(
         "detect", "Find the cable, scan the chain, list every device and name the FPGA");
+    bool detect_every = false;
+    detect->add_flag("--all", detect_every,
+                     "Detect on every board and cable --list shows, one after the other");
     auto* idcode = cli.add_subcommand("idcode", "Read the FPGA's IDCODE and check it");
     auto* dna = cli.add_subcommand("dna", "Read the FPGA's device DNA");
     auto* status_command =
@@ -248,6 +283,10 @@ int main(int argc, char** argv) {
         ->needs(pins_extest);
     cli.footer(std::string("Examples:\n"
                            "  vireo detect\n"
+                           "  vireo --list\n"
+                           "  vireo --usb 3:1.4 program top.bit\n"
+                           "  vireo --serial 0001A2 detect\n"
+                           "  vireo detect --all\n"
                            "  vireo program top.bit\n"
                            "  vireo program --wait build/top.bit\n"
                            "  vireo status\n"
@@ -261,7 +300,10 @@ int main(int argc, char** argv) {
                kExitCodes);
     try {
         cli.parse(argc, argv);
-        if (cli.get_subcommands().empty()) {
+        if (list && !cli.get_subcommands().empty()) {
+            throw CLI::ValidationError("--list", "takes no command");
+        }
+        if (cli.get_subcommands().empty() && !list) {
             throw CLI::RequiredError(
                 "A command (detect, idcode, dna, status, program, flash, xvc, bsdl, pins)");
         }
@@ -294,6 +336,17 @@ int main(int argc, char** argv) {
             return kExitUsage;
         }
     }
+    const bool usb_chosen = usb_option->count() > 0 || serial_option->count() > 0;
+    const char* usb_chooser = usb_option->count() > 0 ? "--usb" : "--serial";
+    if (usb_chosen && std::getenv("VIREO_SIM")) {
+        std::cerr << usb_chooser << ": chooses a USB board, but VIREO_SIM chooses a virtual one; "
+                  << "unset VIREO_SIM\n";
+        return kExitUsage;
+    }
+    if (usb_chosen && detect_every) {
+        std::cerr << "detect --all: runs on every board; leave " << usb_chooser << " out\n";
+        return kExitUsage;
+    }
     std::shared_ptr<vireo::sim::VirtualBoard> board;
     std::string sim_error;
     if (!usb_choose_virtual_board(sim_option->count() > 0 ? &sim : nullptr,
@@ -301,6 +354,19 @@ int main(int argc, char** argv) {
         std::cerr << sim_error << "\n";
         return kExitUsage;
     }
+    // The board chosen for this run is the only one every later open sees.
+    if (usb_option->count() > 0) {
+        usb::Choice choice;
+        choice.by = usb::Choice::By::Place;
+        usb::parse_place(usb_place, &choice.place, nullptr);  // checked when parsed
+        usb::choose_device(choice);
+    } else if (serial_option->count() > 0) {
+        usb::Choice choice;
+        choice.by = usb::Choice::By::Serial;
+        choice.serial = serial;
+        usb::choose_device(choice);
+    }
+    if (list) return vireo::cli::list_boards();
     // The server opens the FX3 board itself for each client; nothing else may hold it meanwhile.
     if (*xvc) return serve_xvc(xvc_address, xvc_port);
 
@@ -313,7 +379,11 @@ int main(int argc, char** argv) {
     TerminalUi::catch_interrupt();
 
     int status = JTAG_OK;
-    if (*detect) {
+    if (*detect && detect_every) {
+        const int code = vireo::cli::detect_all(session);
+        if (board && !board->save_state(&sim_error)) std::cerr << sim_error << "\n";
+        return code;
+    } else if (*detect) {
         status = session.detect() == ConnectResult::Connected ? JTAG_OK : JTAG_NO_DEVICE;
         session.disconnect();
     } else if (*idcode) {

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -202,6 +203,65 @@ TEST_F(Cli, FirmwareStatusAndDetect) {
     const Outcome pl_program =
         on("zynq", {"program", "--device", "1", kBin + "/examples/example_xc7z020.bit"});
     EXPECT_EQ(pl_program.code, 0) << pl_program.shown();
+}
+
+// Several boards on one host: a USB board is chosen by place or serial, never together with a
+// virtual board; a bad place is named; a chosen board that is absent is not found, and no other
+// board is taken instead. No USB board is plugged into the test machine.
+TEST_F(Cli, ChoosingOneOfSeveralBoards) {
+    const struct {
+        std::vector<std::string> args;
+        std::string env;
+        std::string named;
+    } usage[] = {
+        {{"--sim", "kb2203", "--usb", "1:2", "detect"}, "", "--sim excludes --usb"},
+        {{"--serial", "A1", "--sim", "kb2203", "detect"}, "", "excludes --serial"},
+        {{"--usb", "1:2", "--serial", "A1", "detect"}, "", "--usb excludes --serial"},
+        {{"--usb", "1:2", "detect"}, "VIREO_SIM=kb2203", "unset VIREO_SIM"},
+        {{"--usb", "1:0", "detect"}, "", "'1:0': a port is not a number from 1 to 255"},
+        {{"--usb", "1.2", "detect"}, "", "'1.2' is not BUS:PORT"},
+        {{"--serial", "", "detect"}, "", "empty; give a serial number"},
+        {{"--usb", "1:2", "detect", "--all"}, "", "leave --usb out"},
+        {{"--list", "detect"}, "", "--list: takes no command"},
+    };
+    for (const auto& c : usage) {
+        const Outcome r = vireo(c.args, c.env);
+        EXPECT_EQ(r.code, 2) << c.named << "\n" << r.shown();
+        EXPECT_NE(r.err.find(c.named), std::string::npos) << r.shown();
+        EXPECT_EQ(r.out.find("Connecting"), std::string::npos) << r.shown();
+    }
+
+    for (const auto& args : std::vector<std::vector<std::string>>{{"--usb", "1:2", "detect"},
+                                                                  {"--serial", "A1", "idcode"}}) {
+        const Outcome absent = vireo(args, "");
+        EXPECT_EQ(absent.code, 1) << absent.shown();
+        EXPECT_NE(absent.out.find("board was not found"), std::string::npos) << absent.shown();
+    }
+    const Outcome none = vireo({"--list"}, "");
+    EXPECT_EQ(none.code, 0) << none.shown();
+    EXPECT_EQ(none.out, "No board or cable was found.\n");
+    const Outcome none_all = vireo({"detect", "--all"}, "");
+    EXPECT_EQ(none_all.code, 1) << none_all.shown();
+    EXPECT_EQ(none_all.out, "No board or cable was found.\n");
+
+    // A virtual board is the one board listed, by its preset name.
+    const Outcome fx3 = vireo({"--sim", "kb2203", "--list"}, "");
+    EXPECT_EQ(fx3.code, 0) << fx3.shown();
+    EXPECT_TRUE(std::regex_search(
+        fx3.out, std::regex("^PLACE {2,}VID:PID {2,}KIND {2,}SERIAL {2,}PRODUCT\n"
+                            "virtual {2,}2129:0640 {2,}FX3 board {2,}- {2,}kb2203\n$")))
+        << fx3.shown();
+    const Outcome usb2 = vireo({"--list"}, "VIREO_SIM=kb2201");
+    EXPECT_TRUE(std::regex_search(
+        usb2.out, std::regex("\nvirtual {2,}- {2,}USB 2.0 cable/board {2,}- {2,}kb2201\n$")))
+        << usb2.shown();
+
+    const Outcome all = vireo({"--sim", "kb2203", "detect", "--all"}, "");
+    EXPECT_EQ(all.code, 0) << all.shown();
+    const size_t named = all.out.find("Board virtual  2129:0640  FX3 board  -  kb2203\n");
+    EXPECT_NE(named, std::string::npos) << all.shown();
+    EXPECT_GT(all.out.find("XC7A100T", named), named) << all.shown();
+    EXPECT_EQ(vireo({"--sim", "zynq", "detect", "--all"}, "").code, 1) << "the DAP is refused";
 }
 
 TEST_F(Cli, FlashContentsOutliveTheProcessAndTheFpgaBootsThem) {
