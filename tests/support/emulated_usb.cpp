@@ -168,22 +168,10 @@ struct EmulatedDevice::Impl {
         return TRUE;
     }
 
-    static void on_connected(GObject* object, GParamSpec*, gpointer self) {
-        auto* client = reinterpret_cast<UMockdevIoctlClient*>(object);
-        if (umockdev_ioctl_client_get_connected(client)) return;
-        auto& impl = *static_cast<Impl*>(self);
-        std::lock_guard lock(impl.dev.mutex_);
-        // Closing the file releases what the client held, as the kernel does.
-        impl.clients.erase(client);
-        g_signal_handlers_disconnect_by_data(client, self);
-        g_object_unref(client);
-    }
-
     Client& client_state(UMockdevIoctlClient* client) {
         auto it = clients.find(client);
         if (it != clients.end()) return it->second;
         g_object_ref(client);
-        g_signal_connect(client, "notify::connected", G_CALLBACK(on_connected), this);
         return clients[client];
     }
 
@@ -195,7 +183,13 @@ struct EmulatedDevice::Impl {
         const unsigned long request = umockdev_ioctl_client_get_request(client);
         UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
         Client& c = client_state(client);
-        if (gone || booted) return finish(client, -1, ENODEV);
+        // A device that left the bus still hands out the URBs that ended (the kernel's "reap
+        // after disconnect"); everything else fails.
+        const bool reaping = request == USBDEVFS_REAPURB || request == USBDEVFS_REAPURBNDELAY;
+        if ((gone || booted) && !(reaping && !c.done.empty())) {
+            if (request == USBDEVFS_RELEASEINTERFACE) c.claimed = false;  // nothing left to hold
+            return finish(client, -1, ENODEV);
+        }
         const size_t size = _IOC_SIZE(request);
         GError* error = nullptr;
         DataRef data(size ? umockdev_ioctl_data_resolve(arg, 0, size, &error) : nullptr);
@@ -275,10 +269,19 @@ struct EmulatedDevice::Impl {
             if (!strikes) continue;
             const UsbFault f = it->fault;
             plans.erase(it);
-            if (f == UsbFault::Gone) gone = true;
+            if (f == UsbFault::Gone) leave_bus();
             return f;
         }
         return UsbFault::None;
+    }
+
+    // The device is gone: every URB still in flight ends as "no device".
+    void leave_bus() {
+        gone = true;
+        for (auto& [client, c] : clients) {
+            for (Urb& urb : c.waiting) end(c, std::move(urb), -ESHUTDOWN, 0);
+            c.waiting.clear();
+        }
     }
 
     void submit(UMockdevIoctlClient* client, Client& c, DataRef data) {
@@ -420,11 +423,21 @@ struct EmulatedDevice::Impl {
         }
         if (type == 0x40 && request == kBootRequest && loader) {
             const uint32_t address = static_cast<uint32_t>(index) << 16 | value;
-            const bool ok = length ? loader->write_memory(address, b + 8, length)
-                                   : (booted = loader->jump(address));
+            const bool ok = length ? loader->write_memory(address, b + 8, length) : jump(address);
             return end(c, std::move(urb), ok ? 0 : -EPIPE, ok ? static_cast<int>(length) : 0);
         }
         end(c, std::move(urb), -EPIPE, 0);
+    }
+
+    // This FX3 stands for real silicon: it starts whatever code lies at the entry point (the
+    // model's loader runs only its stand-in) and then leaves the bus as the board it becomes.
+    bool jump(uint32_t entry) {
+        uint8_t word[4];
+        if (!loader->read_memory(entry, word, sizeof word)) return false;
+        dev.board_->become_board();
+        leave_bus();
+        booted = true;
+        return true;
     }
 
     std::vector<uint8_t> descriptor(uint8_t type, uint8_t index) const {
@@ -520,10 +533,7 @@ EmulatedDevice::~EmulatedDevice() {
     umockdev_testbed_detach_ioctl(bus_.testbed_, m.devnode.c_str(), nullptr);
     {
         std::lock_guard lock(mutex_);
-        for (auto& [client, state] : m.clients) {
-            g_signal_handlers_disconnect_by_data(client, impl_.get());
-            g_object_unref(client);
-        }
+        for (auto& [client, state] : m.clients) g_object_unref(client);
         m.clients.clear();
     }
     g_signal_handlers_disconnect_by_data(m.handler, impl_.get());
@@ -551,11 +561,6 @@ int EmulatedDevice::claims() const {
     return impl_->claims();
 }
 
-int EmulatedDevice::clients() const {
-    std::lock_guard lock(mutex_);
-    return static_cast<int>(impl_->clients.size());
-}
-
 bool EmulatedDevice::kernel_driver_bound() const {
     std::lock_guard lock(mutex_);
     return impl_->driver_bound;
@@ -569,6 +574,13 @@ bool EmulatedDevice::booted() const {
 uint64_t EmulatedDevice::out_bytes() const {
     std::lock_guard lock(mutex_);
     return impl_->out_bytes;
+}
+
+std::vector<uint8_t> EmulatedDevice::loader_memory(uint32_t address, size_t size) const {
+    std::lock_guard lock(mutex_);
+    std::vector<uint8_t> bytes(size);
+    if (!impl_->loader || !impl_->loader->read_memory(address, bytes.data(), size)) return {};
+    return bytes;
 }
 
 std::string EmulatedDevice::place() const {
@@ -599,7 +611,7 @@ EmulatedDevice& EmulatedBus::plug(std::shared_ptr<sim::VirtualBoard> board, int 
 void EmulatedBus::unplug(EmulatedDevice& device) {
     {
         std::lock_guard lock(device.mutex_);
-        device.impl_->gone = true;
+        device.impl_->leave_bus();
     }
     umockdev_testbed_remove_device(testbed_, device.impl_->syspath.c_str());
 }

@@ -5,7 +5,8 @@
 // when it runs under the preload (see available()).
 //
 // What the kernel would do is emulated where the back-ends depend on it: interface claims (busy
-// while another client holds it, released when a client closes its file), a kernel driver bound
+// while another client holds it; umockdev does not tell when a client closes its file, so only an
+// explicit release counts), a kernel driver bound
 // to the interface that must be detached first, URBs reaped in order, discarded URBs reaped as
 // cancelled. Faults can be planned per device: the device gone, a transfer that never ends, a
 // short bulk read, a stalled endpoint.
@@ -57,10 +58,11 @@ class EmulatedDevice {
     void bind_kernel_driver(const std::string& name);
 
     // Observations.
-    int claims() const;   // clients holding interface 0 now
-    int clients() const;  // open files on the device node
+    int claims() const;  // clients holding interface 0 now
     bool kernel_driver_bound() const;
-    bool booted() const;         // a boot loader that jumped to its firmware
+    bool booted() const;  // a boot loader that jumped to its firmware
+    // What a boot loader holds at `address`; empty outside its memory or on another device.
+    std::vector<uint8_t> loader_memory(uint32_t address, size_t size) const;
     uint64_t out_bytes() const;  // bulk OUT bytes taken
     std::string place() const;   // "BUS:PORT", as vireo names it
     const std::string& serial() const { return serial_; }

@@ -1,0 +1,114 @@
+// vireo as a user runs it on a board, through the libusb back-ends and the emulated bus.
+#include <unistd.h>
+#include <zlib.h>
+
+#include <cstring>
+#include <regex>
+
+#include "cables/fx3.h"
+#include "sim/fx3_bootloader.h"
+#include "sim/xilinx_fpga.h"
+#include "usb/usb_fixture.h"
+#include "usb/vireo_process.h"
+
+namespace vireo::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A real Vivado bitstream per part (Debian's openfpgaloader package), unpacked into `dir`.
+std::string vendor_bitstream(const fs::path& dir, const std::string& part) {
+    const std::string name = "spiOverJtag_" + part + "csg324.bit";
+    gzFile in = gzopen(("/usr/share/openFPGALoader/" + name + ".gz").c_str(), "rb");
+    std::ofstream out(dir / name, std::ios::binary);
+    char buffer[65536];
+    for (int n; in && (n = gzread(in, buffer, sizeof buffer)) > 0;) out.write(buffer, n);
+    if (in) gzclose(in);
+    return (dir / name).string();
+}
+
+// The log without its times, which differ from run to run.
+std::string timeless(const std::string& text) {
+    static const std::regex stamp(R"(\d{4}/\d\d/\d\d \d\d:\d\d:\d\d)");
+    return std::regex_replace(text, stamp, "<time>");
+}
+
+class VireoOnUsb : public EmulatedUsbTest {
+  protected:
+    void SetUp() override {
+        EmulatedUsbTest::SetUp();
+        dir_ = fs::temp_directory_path() / ("vireo_usb_" + std::to_string(::getpid()));
+        fs::create_directories(dir_);
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+    VireoRun on_bus(const std::vector<std::string>& args) {
+        return run_vireo(dir_, args, bus_->child_environment());
+    }
+    VireoRun virtual_board(const std::string& preset, const std::vector<std::string>& args) {
+        return run_vireo(dir_, args, "VIREO_SIM=" + preset);
+    }
+    fs::path dir_;
+};
+
+// detect, idcode and program of a vendor bitstream through each back-end: an FX3 board, a USB 2.0
+// board and a USB 2.0 cable of the other command set. The emulated FPGA checks the bitstream's
+// CRCs; the log and the result are those of the virtual board.
+TEST_F(VireoOnUsb, CommandsGiveWhatTheVirtualBoardGives) {
+    for (const auto& [preset, part] :
+         {std::pair{"kb2203", "xc7a100t"}, {"kb2201", "xc6slx16"}, {"keenprobe-c", "xc7a100t"}}) {
+        SCOPED_TRACE(preset);
+        bus_ = std::make_unique<EmulatedBus>();
+        EmulatedDevice& dev = bus_->plug(board(preset), 1, 2);
+        const std::string bit = vendor_bitstream(dir_, part);
+        for (auto args : std::vector<std::vector<std::string>>{
+                 {"detect"}, {"idcode"}, {"program", bit}, {"status"}}) {
+            VireoRun usb = on_bus(args), sim = virtual_board(preset, args);
+            EXPECT_EQ(usb.code, 0) << usb.shown();
+            EXPECT_EQ(timeless(usb.out), timeless(sim.out)) << usb.shown() << sim.shown();
+            EXPECT_EQ(usb.err, sim.err) << usb.shown() << sim.shown();
+        }
+        EXPECT_TRUE(dev.with_board([](sim::VirtualBoard& b) {
+            return b.chain().find<sim::XilinxFpga>()->engine().done();
+        }));
+    }
+}
+
+// The FX3 boot loader takes a firmware image through vendor request 0xA0, starts it and comes
+// back as the board. The virtual board's stand-in image is refused on this path: it is no
+// firmware for real hardware.
+TEST_F(VireoOnUsb, FirmwareDownloadThroughTheBootLoader) {
+    EmulatedDevice& loader = bus_->plug(board("fx3-boot"), 1, 3);
+    VireoRun usb = on_bus({"--yes", "idcode"});
+    EXPECT_EQ(usb.code, 1) << usb.shown();
+    EXPECT_NE(usb.out.find("not firmware for real hardware"), std::string::npos) << usb.shown();
+    EXPECT_FALSE(loader.booted());
+
+    // An image in the boot loader's format, with code of our own.
+    std::vector<sim::Fx3ImageSection> sections{{0x40003000, {}}, {0x40010000, {}}};
+    for (uint32_t i = 0; i < 3000; ++i) sections[0].words.push_back(0xE1A00000 + i);
+    for (uint32_t i = 0; i < 700; ++i) sections[1].words.push_back(i * 2654435761u);
+    const std::vector<uint8_t> image = sim::fx3_image_bytes(sections, 0x40003000);
+    const fs::path file = dir_ / "firmware.img";
+    std::ofstream(file, std::ios::binary)
+        .write(reinterpret_cast<const char*>(image.data()), static_cast<long>(image.size()));
+    uint16_t vid = 0, pid = 0;
+    char text[100], error[256] = {};
+    ASSERT_EQ(fx3_open(0, &vid, &pid, text, sizeof text), 1);
+    EXPECT_EQ(vid, 0x04B4);
+    EXPECT_EQ(fx3_download(file.c_str(), error, sizeof error), 1) << error;
+    fx3_close();
+    EXPECT_EQ(loader.claims(), 0);
+    ASSERT_TRUE(loader.booted());
+    const std::vector<uint8_t> second = loader.loader_memory(0x40010000, 2800);
+    ASSERT_EQ(second.size(), 2800u);
+    EXPECT_EQ(std::memcmp(second.data(), &sections[1].words[0], 2800), 0);
+
+    EmulatedDevice& board = bus_->reenumerate(loader);
+    usb = on_bus({"idcode"});
+    EXPECT_EQ(usb.code, 0) << usb.shown();
+    EXPECT_NE(usb.out.find("KB2203"), std::string::npos) << usb.shown();
+    EXPECT_EQ(board.claims(), 0);
+}
+
+}  // namespace
+}  // namespace vireo::test
