@@ -206,8 +206,13 @@ ConnectResult Session::open_and_check(bool list_chain) {
         return refuse(ConnectResult::NoBoard);
     }
 
-    // A scan the cable did not make leaves the chain empty: no devices, not noise.
+    // A scan the cable did not make leaves the chain empty: no devices, not noise. A cable that
+    // failed during the scan is said to be lost, not mistaken for an empty chain.
     const bool scanned = chain_detect(chain_) == JTAG_OK;
+    if (!scanned && !cable_alive(chain_get_cable(chain_))) {
+        log_message(jtag_status_text(JTAG_DISCONNECTED), "");
+        return refuse(ConnectResult::CableLost);
+    }
     if (list_chain) log_chain(chain_);
     const int count = scanned ? jtag_count(chain_) : 0;
     const bool own_rule = device_index_ == kDefaultDevice;
@@ -244,13 +249,17 @@ ConnectResult Session::open_and_check(bool list_chain) {
     return ConnectResult::Connected;
 }
 
+int Session::connect_failure() const {
+    return last_connect_ == ConnectResult::CableLost ? JTAG_DISCONNECTED : JTAG_NO_DEVICE;
+}
+
 void Session::report_failure(int status) {
     if (devopt_) devopt_->status = status;
     chain_report_errors(chain_);
 }
 
 int Session::idcode_check() {
-    if (connect() != ConnectResult::Connected) return JTAG_NO_DEVICE;
+    if (connect() != ConnectResult::Connected) return connect_failure();
     jtag_select_all(chain_);
     int status = jtag_idcode(chain_);
     if (status == JTAG_OK) {
@@ -273,7 +282,7 @@ int Session::idcode_check() {
 }
 
 int Session::device_dna() {
-    if (connect() != ConnectResult::Connected) return JTAG_NO_DEVICE;
+    if (connect() != ConnectResult::Connected) return connect_failure();
     jtag_select_all(chain_);
     int status = jtag_bypass(chain_);
     chain_settings(chain_)->stay = 0;
@@ -317,7 +326,7 @@ int Session::device_dna() {
 }
 
 int Session::program_fpga(const std::string& file, const WaitForUpdate& wait_for_update) {
-    if (connect() != ConnectResult::Connected) return JTAG_NO_DEVICE;
+    if (connect() != ConnectResult::Connected) return connect_failure();
     if (wait_for_update && !wait_for_update(file)) {
         log_message("書き込みはキャンセルされました");
         disconnect();
@@ -358,7 +367,7 @@ int Session::program_fpga(const std::string& file, const WaitForUpdate& wait_for
 }
 
 int Session::config_status() {
-    if (connect() != ConnectResult::Connected) return JTAG_NO_DEVICE;
+    if (connect() != ConnectResult::Connected) return connect_failure();
     ConfigStatus status;
     const int result = devalg_read_config_status(module_, &status);
     if (result != JTAG_OK) {
@@ -408,7 +417,7 @@ int Session::set_target(Target target) {
     }
     if (connect() != ConnectResult::Connected) {
         target_ = Target::Fpga;
-        return JTAG_NO_DEVICE;
+        return connect_failure();
     }
     show_board_picture();
     devopt_->selected = 1;
@@ -442,7 +451,7 @@ int Session::set_target(Target target) {
 
 int Session::run_flash(const char* name, bool trim, const std::function<int(SpiRomContext*)>& op) {
     if (!spi_mode_) return JTAG_UNSUPPORTED;
-    if (connect() != ConnectResult::Connected) return JTAG_NO_DEVICE;
+    if (connect() != ConnectResult::Connected) return connect_failure();
     ui_.show_progress(0, 0);
     jtag_select_all(chain_);
     SpiRomContext* context = spirom_open(module_, "", trim ? SPIROM_OPT_TRIM : 0);

@@ -30,6 +30,7 @@ enum class ConnectResult {
     FirmwareDeclined,  // an FX3 without firmware was found and the user said no
     FirmwareLoaded,    // firmware written: the program should end now, the user replugs
     FirmwareFailed,    // the firmware download failed: the program should end now
+    CableLost,         // the cable stopped answering while the chain was scanned
 };
 
 // The device a session addresses by default: the programmer's own rule.
@@ -117,6 +118,8 @@ class Session {
   private:
     ConnectResult open_and_check(bool list_chain);
     ConnectResult refuse(ConnectResult result);
+    // What a command that could not connect returns: 21 for a lost cable, else "no device".
+    int connect_failure() const;
     void log_no_board_picture();
     void show_board_picture();
     // Stores a failure in the device's record and prints the chain's status report.

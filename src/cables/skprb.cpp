@@ -40,12 +40,14 @@ bool send_packet(int generation, std::span<const uint8_t> packet) {
 }
 
 // Appends the end byte, sends the batch and reads its reply of at least `need` bytes into
-// s.reply. 1, 0 for a reply too short to hold the bits, or 21 with the cable lost.
+// s.reply. 1, or 21 with the cable lost. A reply too short to hold the bits loses the cable too:
+// the rest of it would arrive as the start of the next reply, so every later one would be out of
+// step.
 int exchange(SkprbState& s, int need) {
     if (const int rc = s.packets.append({kCmdEnd}, true); rc != JTAG_OK) return rc;
     const int n = skprb_read(s, capture_max(s));
     if (n < 0) return JTAG_DISCONNECTED;
-    return n >= need ? JTAG_OK : JTAG_FAIL;
+    return n >= need ? JTAG_OK : s.packets.lose();
 }
 
 int runtest_wait(SkprbState& s, int64_t usec) {

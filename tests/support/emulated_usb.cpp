@@ -159,6 +159,7 @@ struct EmulatedDevice::Impl {
     std::string driver;  // kernel driver name, empty for none
     bool driver_bound = false;
     uint64_t out_bytes = 0, in_transfers = 0;
+    int struck = 0;  // planned faults that happened
 
     // --- the ioctl handler, on umockdev's thread ---
     static gboolean on_ioctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer self) {
@@ -269,6 +270,7 @@ struct EmulatedDevice::Impl {
             if (!strikes) continue;
             const UsbFault f = it->fault;
             plans.erase(it);
+            ++struck;
             if (f == UsbFault::Gone) leave_bus();
             return f;
         }
@@ -349,6 +351,7 @@ struct EmulatedDevice::Impl {
             case UsbFault::Stall:
                 return end(c, std::move(urb), -EPIPE, 0);
             case UsbFault::Timeout:
+                drop_reply(urb_of(urb.urb.get()).endpoint);  // the device never answers
                 return c.waiting.push_back(std::move(urb));
             case UsbFault::ShortRead:
                 return answer_in(c, std::move(urb), true);
@@ -357,6 +360,13 @@ struct EmulatedDevice::Impl {
         }
         if (!has_reply(urb_of(urb.urb.get()).endpoint)) return c.waiting.push_back(std::move(urb));
         answer_in(c, std::move(urb), false);
+    }
+
+    void drop_reply(uint8_t endpoint) {
+        if (fx3 && fx3_reply_ready()) fx3_has_reply = false;
+        std::vector<uint8_t> scratch(4096);
+        while (usb2 && usb2->reply(usb2_pipe(endpoint), scratch.data(), scratch.size()) > 0) {
+        }
     }
 
     bool has_reply(uint8_t endpoint) {
@@ -574,6 +584,16 @@ bool EmulatedDevice::booted() const {
 uint64_t EmulatedDevice::out_bytes() const {
     std::lock_guard lock(mutex_);
     return impl_->out_bytes;
+}
+
+uint64_t EmulatedDevice::in_transfers() const {
+    std::lock_guard lock(mutex_);
+    return impl_->in_transfers;
+}
+
+int EmulatedDevice::faults_struck() const {
+    std::lock_guard lock(mutex_);
+    return impl_->struck;
 }
 
 std::vector<uint8_t> EmulatedDevice::loader_memory(uint32_t address, size_t size) const {

@@ -63,8 +63,10 @@ class EmulatedDevice {
     bool booted() const;  // a boot loader that jumped to its firmware
     // What a boot loader holds at `address`; empty outside its memory or on another device.
     std::vector<uint8_t> loader_memory(uint32_t address, size_t size) const;
-    uint64_t out_bytes() const;  // bulk OUT bytes taken
-    std::string place() const;   // "BUS:PORT", as vireo names it
+    uint64_t out_bytes() const;     // bulk OUT bytes taken
+    uint64_t in_transfers() const;  // bulk IN transfers answered
+    int faults_struck() const;      // planned faults that happened
+    std::string place() const;      // "BUS:PORT", as vireo names it
     const std::string& serial() const { return serial_; }
     // Runs f on the board under the device's lock.
     template <typename F>

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <unistd.h>
+#include <zlib.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -39,6 +40,17 @@ inline VireoRun collect(const std::filesystem::path& dir, const std::string& tag
     };
     const std::string code = read("code");
     return {code.empty() ? -1 : std::atoi(code.c_str()), read("out"), read("err")};
+}
+
+// A real Vivado bitstream per part (Debian's openfpgaloader package), unpacked into `dir`.
+inline std::string vendor_bitstream(const std::filesystem::path& dir, const std::string& part) {
+    const std::string name = "spiOverJtag_" + part + "csg324.bit";
+    gzFile in = gzopen(("/usr/share/openFPGALoader/" + name + ".gz").c_str(), "rb");
+    std::ofstream out(dir / name, std::ios::binary);
+    char buffer[65536];
+    for (int n; in && (n = gzread(in, buffer, sizeof buffer)) > 0;) out.write(buffer, n);
+    if (in) gzclose(in);
+    return (dir / name).string();
 }
 
 inline VireoRun run_vireo(const std::filesystem::path& dir, const std::vector<std::string>& args,
