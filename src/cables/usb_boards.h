@@ -18,7 +18,7 @@ struct BoardEntry {
 // The kind word of a device with these ids; empty for ids of none of ours.
 std::string usb_kind_of(uint16_t vid, uint16_t pid);
 
-// The FX3 boards, FX3 boot loaders and USB 2.0 cables and boards on the USB buses, in bus order,
+// The FX3 boards, FX3 boot loaders and USB 2.0 cables and boards on the USB buses, by place,
 // read without claiming any. 0, or the negative libusb error code that kept the buses from being
 // read (the list is then empty).
 int usb_list_boards(std::vector<BoardEntry>* boards);

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <deque>
 #include <mutex>
+#include <tuple>
 #include <vector>
 
 namespace usb {
@@ -322,6 +323,10 @@ int list_devices(IdMatch match, std::vector<Listed>* devices) {
         }
         devices->push_back(std::move(listed));
     }
+    // By place, so that a list reads the same on every run whatever order the buses report.
+    std::sort(devices->begin(), devices->end(), [](const Listed& a, const Listed& b) {
+        return std::tie(a.place.bus, a.place.ports) < std::tie(b.place.bus, b.place.ports);
+    });
     return 0;
 }
 

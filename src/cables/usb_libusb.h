@@ -44,8 +44,8 @@ struct Listed {
     std::string product;     // likewise
 };
 
-// Every present device whose ids match, in the order the bus lists them; the strings are read
-// through a short open that claims nothing and detaches no driver. 0, or the negative libusb
+// Every present device whose ids match, ordered by place (bus, then hub ports); the strings are
+// read through a short open that claims nothing and detaches no driver. 0, or the negative libusb
 // error code that kept the bus from being read (the list is then empty).
 int list_devices(IdMatch match, std::vector<Listed>* devices);
 
