@@ -643,9 +643,14 @@ EmulatedDevice& EmulatedBus::reenumerate(EmulatedDevice& device) {
 
 std::string EmulatedBus::child_environment() const {
     gchar* root = umockdev_testbed_get_root_dir(testbed_);
-    const std::string env =
+    std::string env =
         std::string("UMOCKDEV_DIR='") + root + "' LD_PRELOAD=libumockdev-preload.so.0";
     g_free(root);
+    // A sanitizer build's child must also be told that the preload library may come first.
+    for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS"}) {
+        if (const char* value = std::getenv(name))
+            env += std::string(" ") + name + "='" + value + "'";
+    }
     return env;
 }
 
