@@ -76,7 +76,7 @@ TEST_F(SeveralBoards, PlaceOrSerialChoosesTheBoard) {
     EXPECT_GT(b_->out_bytes(), 0u);
     EXPECT_EQ(a_->out_bytes(), a_before) << "the other board untouched";
 
-    run = vireo({"--serial", "KB-A", "program", vendor_bitstream(dir_, "xc7a100t")});
+    run = vireo({"--serial", "KB-A", "program", vendor_bitstream(dir_, "xc7a100tcsg324")});
     EXPECT_EQ(run.code, 0) << run.shown();
     EXPECT_TRUE(configured(*a_));
     EXPECT_FALSE(configured(*b_));
@@ -97,7 +97,7 @@ TEST_F(SeveralBoards, PlaceOrSerialChoosesTheBoard) {
 }
 
 TEST_F(SeveralBoards, TwoProcessesConfigureTwoBoardsAtOnce) {
-    const std::string bit = vendor_bitstream(dir_, "xc7a100t");
+    const std::string bit = vendor_bitstream(dir_, "xc7a100tcsg324");
     const std::string env = bus_->child_environment();
     const std::string both =
         "{ " + vireo_command(dir_, "a", {"--serial", "KB-A", "program", bit}, env) + "; } & { " +

@@ -39,7 +39,8 @@ class UsbFaults : public EmulatedUsbTest {
 // transfers of one program), on an FX3 board and on a USB 2.0 board; each on a fresh board, as a
 // fault may leave the firmware out of step.
 TEST_F(UsbFaults, FaultsInTheMiddleOfAConfiguration) {
-    for (const auto& [preset, part] : {std::pair{"kb2203", "xc7a100t"}, {"kb2201", "xc6slx16"}}) {
+    for (const auto& [preset, part] :
+         {std::pair{"kb2203", "xc7a100tcsg324"}, {"kb2201", "xc6slx16csg324"}}) {
         const std::string file = vendor_bitstream(dir_, part);
         EmulatedDevice& first = fresh(preset);
         ASSERT_EQ(vireo({"program", file}).code, 0);

@@ -42,9 +42,10 @@ inline VireoRun collect(const std::filesystem::path& dir, const std::string& tag
     return {code.empty() ? -1 : std::atoi(code.c_str()), read("out"), read("err")};
 }
 
-// A real Vivado bitstream per part (Debian's openfpgaloader package), unpacked into `dir`.
+// A real Vivado bitstream for a part and package ("xc7a100tcsg324") from Debian's openfpgaloader
+// package, unpacked into `dir`.
 inline std::string vendor_bitstream(const std::filesystem::path& dir, const std::string& part) {
-    const std::string name = "spiOverJtag_" + part + "csg324.bit";
+    const std::string name = "spiOverJtag_" + part + ".bit";
     gzFile in = gzopen(("/usr/share/openFPGALoader/" + name + ".gz").c_str(), "rb");
     std::ofstream out(dir / name, std::ios::binary);
     char buffer[65536];
