@@ -55,6 +55,27 @@ std::string string_text(libusb_device_handle* handle, uint8_t index) {
     return size > 0 ? std::string(reinterpret_cast<const char*>(text), size) : "";
 }
 
+bool by_place(const Place& a, const Place& b) {
+    return std::tie(a.bus, a.ports) < std::tie(b.bus, b.ports);
+}
+
+// The devices of the list whose ids match, ordered by place: the order vireo --list shows and
+// indexes count in, the same on every run whatever order the bus reports.
+std::vector<libusb_device*> matching_by_place(libusb_device** list, ssize_t count, IdMatch match) {
+    std::vector<std::pair<Place, libusb_device*>> found;
+    for (ssize_t i = 0; i < count; ++i) {
+        libusb_device_descriptor desc{};
+        if (libusb_get_device_descriptor(list[i], &desc) == 0 &&
+            match(desc.idVendor, desc.idProduct))
+            found.emplace_back(place_of(list[i]), list[i]);
+    }
+    std::stable_sort(found.begin(), found.end(),
+                     [](const auto& a, const auto& b) { return by_place(a.first, b.first); });
+    std::vector<libusb_device*> devices;
+    for (const auto& f : found) devices.push_back(f.second);
+    return devices;
+}
+
 // Opens the index-th matching device of the context; its descriptor into *desc. A device chosen
 // by place or serial number is the only one counted, and only as index 0.
 libusb_device_handle* open_nth(libusb_context* context, IdMatch match, int index,
@@ -65,14 +86,12 @@ libusb_device_handle* open_nth(libusb_context* context, IdMatch match, int index
     const ssize_t count = libusb_get_device_list(context, &raw);
     if (count < 0) return nullptr;
     const std::unique_ptr<libusb_device*, DeviceListRelease> list(raw);
-    for (ssize_t i = 0; i < count; ++i) {
-        if (libusb_get_device_descriptor(raw[i], desc) != 0 ||
-            !match(desc->idVendor, desc->idProduct))
-            continue;
-        if (choice.by == Choice::By::Place && place_of(raw[i]) != choice.place) continue;
+    for (libusb_device* device : matching_by_place(raw, count, match)) {
+        if (libusb_get_device_descriptor(device, desc) != 0) continue;
+        if (choice.by == Choice::By::Place && place_of(device) != choice.place) continue;
         if (choice.by == Choice::By::Any && index-- > 0) continue;
         libusb_device_handle* handle = nullptr;
-        if (libusb_open(raw[i], &handle) != 0) {
+        if (libusb_open(device, &handle) != 0) {
             // A device we may not open cannot show its serial number: not the chosen one.
             if (choice.by == Choice::By::Serial) continue;
             return nullptr;
@@ -305,28 +324,22 @@ int list_devices(IdMatch match, std::vector<Listed>* devices) {
     const ssize_t count = libusb_get_device_list(context.get(), &raw);
     if (count < 0) return static_cast<int>(count);
     const std::unique_ptr<libusb_device*, DeviceListRelease> list(raw);
-    for (ssize_t i = 0; i < count; ++i) {
+    for (libusb_device* device : matching_by_place(raw, count, match)) {
         libusb_device_descriptor desc{};
-        if (libusb_get_device_descriptor(raw[i], &desc) != 0 ||
-            !match(desc.idVendor, desc.idProduct))
-            continue;
+        if (libusb_get_device_descriptor(device, &desc) != 0) continue;
         Listed listed;
         listed.vid = desc.idVendor;
         listed.pid = desc.idProduct;
-        listed.place = place_of(raw[i]);
+        listed.place = place_of(device);
         listed.place_text = listed.place.text();
         libusb_device_handle* handle = nullptr;
-        if (libusb_open(raw[i], &handle) == 0) {
+        if (libusb_open(device, &handle) == 0) {
             listed.serial = string_text(handle, desc.iSerialNumber);
             listed.product = string_text(handle, desc.iProduct);
             libusb_close(handle);
         }
         devices->push_back(std::move(listed));
     }
-    // By place, so that a list reads the same on every run whatever order the buses report.
-    std::sort(devices->begin(), devices->end(), [](const Listed& a, const Listed& b) {
-        return std::tie(a.place.bus, a.place.ports) < std::tie(b.place.bus, b.place.ports);
-    });
     return 0;
 }
 

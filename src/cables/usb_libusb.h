@@ -50,11 +50,11 @@ struct Listed {
 int list_devices(IdMatch match, std::vector<Listed>* devices);
 
 // The device every later open takes, for the whole process. With a place or a serial number
-// chosen, the device chosen (the first in bus order with that serial) is the only one there is:
+// chosen, the device chosen (the first by place with that serial) is the only one there is:
 // it is the index-0 device of every id match it fits, and when it is not present nothing is.
 struct Choice {
     enum class By { Any, Place, Serial };
-    By by = By::Any;  // Any: every matching device counts, in bus order
+    By by = By::Any;  // Any: every matching device counts, by place
     Place place;
     std::string serial;
 };
@@ -80,7 +80,7 @@ class Device {
     };
 
   public:
-    // The index-th device (counted from 0, in the order the bus lists them) whose ids match, opened
+    // The index-th device (counted from 0, by place: bus, then hub ports) whose ids match, opened
     // and with interface 0 claimed. Null when there is no such device or it cannot be opened.
     static std::unique_ptr<Device> open(IdMatch match, int index);
 

@@ -306,6 +306,10 @@ struct EmulatedDevice::Impl {
                    std::find(id.endpoints.begin(), id.endpoints.end(), head.endpoint) ==
                        id.endpoints.end()) {
             return finish(client, -1, ENOENT);  // no such endpoint
+        } else if (!c.claimed) {
+            // The kernel would claim the interface on the quiet; the emulation insists on an
+            // explicit claim, so that a back-end that forgets one is caught.
+            return finish(client, -1, EPERM);
         } else if (head.endpoint & 0x80) {
             bulk_in(c, std::move(urb));
         } else {

@@ -88,8 +88,11 @@ TEST_F(SeveralBoards, PlaceOrSerialChoosesTheBoard) {
         EXPECT_EQ(run.code, 1) << run.shown();
         EXPECT_NE(run.out.find("was not found"), std::string::npos) << run.shown();
     }
-    // Without a choice, the first board as ever.
+    // Without a choice, the first board listed.
+    const uint64_t a_then = a_->out_bytes(), b_then = b_->out_bytes();
     EXPECT_EQ(vireo({"idcode"}).code, 0);
+    EXPECT_GT(a_->out_bytes(), a_then);
+    EXPECT_EQ(b_->out_bytes(), b_then);
     run = vireo({"detect", "--all"});
     EXPECT_EQ(run.code, 0) << run.shown();
     EXPECT_NE(run.out.find("Board 1:2"), std::string::npos) << run.shown();
