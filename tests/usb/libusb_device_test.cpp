@@ -1,5 +1,3 @@
-#include <libusb.h>
-
 #include "cables/usb_ids.h"
 #include "cables/usb_libusb.h"
 #include "usb/usb_fixture.h"

@@ -1,38 +1,20 @@
 // Several boards on one emulated bus: vireo lists them, --usb and --serial choose one, and two
 // processes configure two boards at the same time without disturbing each other.
-#include <unistd.h>
 
-#include "sim/xilinx_fpga.h"
 #include "usb/usb_fixture.h"
-#include "usb/vireo_process.h"
 
 namespace vireo::test {
 namespace {
-
-namespace fs = std::filesystem;
 
 class SeveralBoards : public EmulatedUsbTest {
   protected:
     void SetUp() override {
         EmulatedUsbTest::SetUp();
         if (IsSkipped() || HasFailure()) return;
-        dir_ = fs::temp_directory_path() / ("vireo_boards_" + std::to_string(::getpid()));
-        fs::create_directories(dir_);
         a_ = &bus_->plug(board("kb2203"), 1, 2, "KB-A");
         b_ = &bus_->plug(board("kb2203"), 1, 3, "KB-B");
     }
-    void TearDown() override { fs::remove_all(dir_); }
 
-    VireoRun vireo(const std::vector<std::string>& args) {
-        return run_vireo(dir_, args, bus_->child_environment());
-    }
-    static bool configured(EmulatedDevice& dev) {
-        return dev.with_board([](sim::VirtualBoard& b) {
-            return b.chain().find<sim::XilinxFpga>()->engine().done();
-        });
-    }
-
-    fs::path dir_;
     EmulatedDevice* a_ = nullptr;
     EmulatedDevice* b_ = nullptr;
 };

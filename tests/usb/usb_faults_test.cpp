@@ -2,38 +2,14 @@
 // with the lost-cable message (status 21) and exit 1, never a success, bounded by the back-end's
 // time-outs; and the process gives the interface back itself (the emulated device counts only
 // an explicit release) and re-attaches a kernel driver it detached.
-#include <unistd.h>
-
 #include "usb/usb_fixture.h"
-#include "usb/vireo_process.h"
 
 namespace vireo::test {
 namespace {
 
-namespace fs = std::filesystem;
-
 constexpr const char* kLost = "JTAG cable was disconnected forcibly";
 
-class UsbFaults : public EmulatedUsbTest {
-  protected:
-    void SetUp() override {
-        EmulatedUsbTest::SetUp();
-        dir_ = fs::temp_directory_path() / ("vireo_usb_faults_" + std::to_string(::getpid()));
-        fs::create_directories(dir_);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-
-    VireoRun vireo(const std::vector<std::string>& args) {
-        return run_vireo(dir_, args, bus_->child_environment());
-    }
-    EmulatedDevice& fresh(const std::string& preset) {
-        bus_.reset();  // one testbed at a time: the last one gone leaves no UMOCKDEV_DIR
-        bus_ = std::make_unique<EmulatedBus>();
-        return bus_->plug(board(preset), 1, 1);
-    }
-
-    fs::path dir_;
-};
+using UsbFaults = EmulatedUsbTest;
 
 // Every fault half-way through a configuration with a vendor bitstream (by bulk OUT bytes or IN
 // transfers of one program), on an FX3 board and on a USB 2.0 board; each on a fresh board, as a

@@ -1,14 +1,11 @@
 // vireo as a user runs it on a board, through the libusb back-ends and the emulated bus.
-#include <unistd.h>
 
 #include <cctype>
 #include <cstring>
 
 #include "cables/fx3.h"
 #include "sim/fx3_bootloader.h"
-#include "sim/xilinx_fpga.h"
 #include "usb/usb_fixture.h"
-#include "usb/vireo_process.h"
 
 namespace vireo::test {
 namespace {
@@ -33,19 +30,9 @@ std::string timeless(std::string text) {
 
 class VireoOnUsb : public EmulatedUsbTest {
   protected:
-    void SetUp() override {
-        EmulatedUsbTest::SetUp();
-        dir_ = fs::temp_directory_path() / ("vireo_usb_" + std::to_string(::getpid()));
-        fs::create_directories(dir_);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-    VireoRun on_bus(const std::vector<std::string>& args) {
-        return run_vireo(dir_, args, bus_->child_environment());
-    }
     VireoRun virtual_board(const std::string& preset, const std::vector<std::string>& args) {
         return run_vireo(dir_, args, "VIREO_SIM=" + preset);
     }
-    fs::path dir_;
 };
 
 // detect, idcode, program of a vendor bitstream and status through each back-end: both FX3 boards
@@ -63,15 +50,12 @@ TEST_P(VireoOnEachBoard, CommandsGiveWhatTheVirtualBoardGives) {
     std::vector<std::vector<std::string>> commands{{"detect"}, {"idcode"}, {"status"}};
     if (*part) commands.insert(commands.begin() + 2, {"program", vendor_bitstream(dir_, part)});
     for (const auto& args : commands) {
-        VireoRun usb = on_bus(args), sim = virtual_board(preset, args);
+        VireoRun usb = vireo(args), sim = virtual_board(preset, args);
         EXPECT_EQ(usb.code, 0) << usb.shown();
         EXPECT_EQ(timeless(usb.out), timeless(sim.out)) << usb.shown() << sim.shown();
         EXPECT_EQ(usb.err, sim.err) << usb.shown() << sim.shown();
     }
-    EXPECT_EQ(dev.with_board([](sim::VirtualBoard& b) {
-        return b.chain().find<sim::XilinxFpga>()->engine().done();
-    }),
-              *part != 0);
+    EXPECT_EQ(configured(dev), *part != 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Boards, VireoOnEachBoard,
@@ -91,7 +75,7 @@ INSTANTIATE_TEST_SUITE_P(Boards, VireoOnEachBoard,
 // firmware for real hardware.
 TEST_F(VireoOnUsb, FirmwareDownloadThroughTheBootLoader) {
     EmulatedDevice& loader = bus_->plug(board("fx3-boot"), 1, 3);
-    VireoRun usb = on_bus({"--yes", "idcode"});
+    VireoRun usb = vireo({"--yes", "idcode"});
     EXPECT_EQ(usb.code, 1) << usb.shown();
     EXPECT_NE(usb.out.find("not firmware for real hardware"), std::string::npos) << usb.shown();
     EXPECT_FALSE(loader.booted());
@@ -117,7 +101,7 @@ TEST_F(VireoOnUsb, FirmwareDownloadThroughTheBootLoader) {
     EXPECT_EQ(std::memcmp(second.data(), &sections[1].words[0], 2800), 0);
 
     EmulatedDevice& board = bus_->reenumerate(loader);
-    usb = on_bus({"idcode"});
+    usb = vireo({"idcode"});
     EXPECT_EQ(usb.code, 0) << usb.shown();
     EXPECT_NE(usb.out.find("KB2203"), std::string::npos) << usb.shown();
     EXPECT_EQ(board.claims(), 0);
