@@ -3,12 +3,16 @@
 #include <libusb.h>
 
 #include <algorithm>
+#include <chrono>
 #include <climits>
 #include <cstdint>
+#include <cstdio>
 #include <deque>
 #include <mutex>
 #include <tuple>
 #include <vector>
+
+#include "jtag/msg.h"
 
 namespace usb {
 
@@ -59,6 +63,34 @@ bool by_place(const Place& a, const Place& b) {
     return std::tie(a.bus, a.ports) < std::tie(b.bus, b.ports);
 }
 
+// Tells the user why a device that is there cannot be used, where the reason is theirs to
+// mend: another program holds it, or the udev rules that let users open it are missing. A
+// connect looks at the same device more than once (for a boot loader, then for a board); the
+// reason is told once.
+void explain_refusal(int rc, libusb_device* device, const libusb_device_descriptor& desc) {
+    char text[160];
+    const std::string place = place_of(device).text();
+    if (rc == LIBUSB_ERROR_BUSY)
+        std::snprintf(text, sizeof text, "USB device %s (%04X:%04X) is in use by another program",
+                      place.c_str(), desc.idVendor, desc.idProduct);
+    else if (rc == LIBUSB_ERROR_ACCESS)
+        std::snprintf(text, sizeof text,
+                      "No permission to use USB device %s (%04X:%04X): install the udev rules "
+                      "(60-vireojtag.rules) or run as root",
+                      place.c_str(), desc.idVendor, desc.idProduct);
+    else
+        return;
+    static std::mutex mutex;
+    static std::string last;
+    static std::chrono::steady_clock::time_point when;
+    std::lock_guard lock(mutex);
+    const auto now = std::chrono::steady_clock::now();
+    if (text == last && now - when < std::chrono::seconds(2)) return;
+    last = text;
+    when = now;
+    msg_print("%s\n", text);
+}
+
 // The devices of the list whose ids match, ordered by place: the order vireo --list shows and
 // indexes count in, the same on every run whatever order the bus reports.
 std::vector<libusb_device*> matching_by_place(libusb_device** list, ssize_t count, IdMatch match) {
@@ -91,9 +123,10 @@ libusb_device_handle* open_nth(libusb_context* context, IdMatch match, int index
         if (choice.by == Choice::By::Place && place_of(device) != choice.place) continue;
         if (choice.by == Choice::By::Any && index-- > 0) continue;
         libusb_device_handle* handle = nullptr;
-        if (libusb_open(device, &handle) != 0) {
+        if (const int rc = libusb_open(device, &handle); rc != 0) {
             // A device we may not open cannot show its serial number: not the chosen one.
             if (choice.by == Choice::By::Serial) continue;
+            explain_refusal(rc, device, *desc);
             return nullptr;
         }
         if (choice.by == Choice::By::Serial &&
@@ -160,9 +193,12 @@ class Device::Claim {
     }
     Claim(const Claim&) = delete;
     Claim& operator=(const Claim&) = delete;
-    bool take() {
-        claimed_ = driver_.detach() && libusb_claim_interface(handle_, kInterface) == 0;
-        return claimed_;
+    // 0, or the libusb error that kept the interface from being claimed.
+    int take() {
+        if (!driver_.detach()) return LIBUSB_ERROR_BUSY;  // a kernel driver holds it
+        const int rc = libusb_claim_interface(handle_, kInterface);
+        claimed_ = rc == 0;
+        return rc;
     }
 
   private:
@@ -380,7 +416,10 @@ std::unique_ptr<Device> Device::open(IdMatch match, int index) {
     device->handle_.reset(open_nth(context, match, index, &desc));
     if (!device->handle_) return nullptr;
     device->claim_ = std::make_unique<Claim>(device->handle_.get());
-    if (!device->claim_->take()) return nullptr;
+    if (const int rc = device->claim_->take(); rc != 0) {
+        explain_refusal(rc, libusb_get_device(device->handle_.get()), desc);
+        return nullptr;
+    }
     device->vid_ = desc.idVendor;
     device->pid_ = desc.idProduct;
     device->product_string_ = desc.iProduct;

@@ -47,6 +47,9 @@ TEST_F(UsbFaults, BusyInterfaceIsNotFoundAndKernelDriverIsGivenBack) {
     VireoRun run = vireo({"idcode"});
     EXPECT_EQ(run.code, 1) << run.shown();
     EXPECT_NE(run.out.find("was not found"), std::string::npos) << run.shown();
+    EXPECT_NE(run.out.find("USB device 1:1 (2129:0640) is in use by another program"),
+              std::string::npos)
+        << run.shown();
 
     dev.hold_interface(false);
     dev.bind_kernel_driver("usbtest");
