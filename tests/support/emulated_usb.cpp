@@ -1,5 +1,6 @@
 #include "support/emulated_usb.h"
 
+#include <dlfcn.h>
 #include <linux/usbdevice_fs.h>
 #include <sys/ioctl.h>
 #include <umockdev.h>
@@ -612,9 +613,15 @@ std::string EmulatedDevice::place() const {
 }
 
 bool EmulatedBus::available(std::string* why) {
-    const char* preload = std::getenv("LD_PRELOAD");
-    if (preload && std::strstr(preload, "libumockdev-preload")) return true;
-    if (why) *why = "not running under the umockdev preload library (umockdev-wrapper)";
+    // Loaded, not merely named in LD_PRELOAD (the dynamic loader skips a library it cannot find).
+    if (void* preload = dlopen("libumockdev-preload.so.0", RTLD_LAZY | RTLD_NOLOAD)) {
+        dlclose(preload);
+        return true;
+    }
+    if (why)
+        *why =
+            "umockdev's preload library is not loaded (Debian package umockdev; run under "
+            "umockdev-wrapper)";
     return false;
 }
 
