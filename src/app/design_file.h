@@ -2,6 +2,7 @@
 // refuse must not cost the user the design that runs now (Shutdown clears it first).
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -19,5 +20,16 @@ bool has_bit_extension(const std::string& path);
 
 // A .bit file name, and a regular file that can be opened for reading.
 DesignFileCheck check_design_file(const std::string& path);
+
+// Why a configuration file is not for the device, "" when it is or when the file does not say:
+// the part its .bit header names must start with the device's part name, and the IDCODE its
+// configuration stream writes (the check the FPGA itself makes, revision ignored) must be the
+// device's. Such a file would not configure the device, from JTAG or from the flash.
+std::string design_part_refusal(const std::string& path, const std::string& device_name,
+                                uint32_t device_idcode);
+
+// The IDCODE a configuration stream (bytes as in the file) writes, 0 when it writes none: the
+// 7-series type-1 write 30018001, the Spartan-6 one 31C2, after the sync word.
+uint32_t stream_idcode(const uint8_t* data, size_t size);
 
 }  // namespace vireo::app

@@ -15,12 +15,14 @@
 #include "cables/usb_ids.h"
 #include "devalg/config_status.h"
 #include "devdb/bsreg.h"
+#include "formats/file_input.h"
 #include "jtag/chain.h"
 #include "jtag/devalg.h"
 #include "jtag/opflag.h"
 #include "jtag/status.h"
 #include "jtag/tap.h"
 #include "spirom/spirom.h"
+#include "spirom/spirom_file.h"
 #include "spirom/spirom_ops.h"
 
 namespace vireo::app {
@@ -449,18 +451,36 @@ int Session::set_target(Target target) {
     return JTAG_OK;
 }
 
+int Session::refuse_command(const char* name, int status) {
+    if (name) ui_.show_result(result_text(name, status), status);
+    return status;
+}
+
 int Session::run_flash(const char* name, bool trim, const std::function<int(SpiRomContext*)>& op) {
     if (!spi_mode_) return JTAG_UNSUPPORTED;
-    if (connect() != ConnectResult::Connected) return connect_failure();
+    if (connect() != ConnectResult::Connected) return refuse_command(name, connect_failure());
     ui_.show_progress(0, 0);
     jtag_select_all(chain_);
     SpiRomContext* context = spirom_open(module_, "", trim ? SPIROM_OPT_TRIM : 0);
-    if (!context) return JTAG_FAIL;  // the open said why
+    if (!context) {
+        const int status = cable_alive(chain_get_cable(chain_)) ? JTAG_FAIL : JTAG_DISCONNECTED;
+        log_message("The SPI ROM could not be opened%s.",
+                    status == JTAG_DISCONNECTED ? ": the cable stopped answering" : "");
+        report_failure(status);
+        return refuse_command(name, status);
+    }
     ui_.set_busy(true);
     set_flash_running(true);
     flash_busy_ = true;
     set_progress_phase(name ? name : "");
-    const int result = op(context);
+    int result = op(context);
+    // A Ctrl-C that arrived after the operation's last look at the running flag still cancels:
+    // the command did not finish as asked, so it must not claim success.
+    ui_.process_events();
+    if (result == JTAG_OK && !flash_running()) {
+        log_message("Cancelled at the end of the operation.");
+        result = JTAG_CANCELLED;
+    }
     set_progress_phase("");
     flash_busy_ = false;
     set_flash_running(true);
@@ -487,9 +507,17 @@ int Session::flash_unique_id() {
 
 int Session::flash_program(const std::string& file, uint32_t offset, bool trim, bool verify) {
     if (!spi_mode_) return JTAG_UNSUPPORTED;
+    if (const int check = check_flash_input(FlashOp::Program, file, offset, false, trim);
+        check != JTAG_OK)
+        return check;
     const int result = run_flash("Program", trim, [&](SpiRomContext* context) {
         int status = spirom_program(context, file.c_str(), offset);
-        if (status == JTAG_OK && verify && flash_running()) {
+        if (status == JTAG_OK && verify) {
+            ui_.process_events();
+            if (!flash_running()) {
+                log_message("The verify was cancelled: the flash is programmed, not verified.");
+                return static_cast<int>(JTAG_CANCELLED);
+            }
             set_progress_phase("Verify");
             status = spirom_verify(context, file.c_str(), offset);
         }
@@ -503,6 +531,10 @@ int Session::flash_program(const std::string& file, uint32_t offset, bool trim, 
 }
 
 int Session::flash_verify(const std::string& file, uint32_t offset, bool trim) {
+    if (!spi_mode_) return JTAG_UNSUPPORTED;
+    if (const int check = check_flash_input(FlashOp::Verify, file, offset, false, trim);
+        check != JTAG_OK)
+        return check;
     return run_flash("Verify", trim, [&](SpiRomContext* context) {
         return spirom_verify(context, file.c_str(), offset);
     });
@@ -518,7 +550,12 @@ int Session::flash_blank() {
 }
 
 int Session::flash_read(const std::string& file, uint32_t offset, bool overwrite) {
-    set_flash_assume_yes(overwrite);
+    if (!spi_mode_) return JTAG_UNSUPPORTED;
+    if (const int check = check_flash_input(FlashOp::Read, file, offset, overwrite);
+        check != JTAG_OK)
+        return check;
+    // The question, if any, was asked and answered yes.
+    set_flash_assume_yes(true);
     const int result = run_flash("Readback", false, [&](SpiRomContext* context) {
         return spirom_read_back(context, file.c_str(), offset);
     });
@@ -529,6 +566,60 @@ int Session::flash_read(const std::string& file, uint32_t offset, bool overwrite
 int Session::flash_dump(uint32_t offset) {
     return run_flash(nullptr, false,
                      [&](SpiRomContext* context) { return spirom_dump(context, offset); });
+}
+
+bool Session::file_for_device(const std::string& file) {
+    const bool image = has_bit_extension(file) || spirom_has_extension(file.c_str(), ".bin");
+    if (!image || !device_) return true;
+    const PartRecord* part = device_part(device_);
+    const std::string refusal =
+        design_part_refusal(file, device_name_, part ? part->idcode : device_get_idcode(device_));
+    if (refusal.empty()) return true;
+    if (allow_other_part_) {
+        log_message("%s; written anyway (--force).", refusal.c_str());
+        return true;
+    }
+    log_message("%s: it would not configure the FPGA. Refused (--force writes it anyway).",
+                refusal.c_str());
+    return false;
+}
+
+int Session::check_flash_input(FlashOp op, const std::string& file, uint32_t offset, bool overwrite,
+                               bool trim) {
+    const char* name = op == FlashOp::Program  ? "Program"
+                       : op == FlashOp::Verify ? "Verify"
+                       : op == FlashOp::Read   ? "Readback"
+                                               : nullptr;
+    if (op == FlashOp::Program || op == FlashOp::Verify) {
+        if (const int status = spirom_check_image(file.c_str(), offset, trim); status != JTAG_OK)
+            return refuse_command(name, status);
+    }
+    if (op == FlashOp::Read) {
+        if (const std::string problem = vireo::formats::output_problem(file.c_str());
+            !problem.empty()) {
+            log_message("Cannot write '%s': %s.", file.c_str(), problem.c_str());
+            return refuse_command(name, JTAG_FILE_OPEN);
+        }
+        std::error_code error;
+        if (!overwrite && std::filesystem::exists(file, error)) {
+            char question[4096];
+            std::snprintf(question, sizeof question,
+                          "ファイル%sはすでに存在します。上書きしますか？ (y/n)", file.c_str());
+            if (!ui_.ask_yes_no("query", question)) {
+                log_message("読み出しを中止します\n");
+                return refuse_command(name, JTAG_FAIL);
+            }
+        }
+    }
+    if (op == FlashOp::Program) {
+        // The chain alone tells the part: nothing runs on the FPGA for it.
+        const bool was_connected = chain_ != nullptr;
+        if (connect() != ConnectResult::Connected) return refuse_command(name, connect_failure());
+        const bool fits = file_for_device(file);
+        if (!was_connected) disconnect();
+        if (!fits) return refuse_command(name, JTAG_IDCODE);
+    }
+    return JTAG_OK;
 }
 
 bool Session::booted_from_flash() {

@@ -89,13 +89,28 @@ class Session {
     int set_target(Target target);
     bool spi_mode() const { return spi_mode_; }
 
+    // Lets a configuration file for another part than the device through (--force).
+    void allow_other_part(bool allow) { allow_other_part_ = allow; }
+
+    // What a flash command is given, checked before the board is touched (the FPGA keeps its
+    // design when the input is refused): program and verify need a file that holds an image (a
+    // complete HEX / S-record file) and an offset that starts a page of every flash, from which
+    // the image fits the largest one; a .bit or .bin file to program must be for the device's
+    // part (the chain is scanned for it, nothing else); read needs a folder it can write to, and
+    // an existing file is replaced only with `overwrite` or the user's yes. 1 when the command
+    // may run, else its failure with the reason in the log and the result line.
+    enum class FlashOp { Program, Verify, Read, Other };
+    int check_flash_input(FlashOp op, const std::string& file, uint32_t offset,
+                          bool overwrite = false, bool trim = true);
+
     // The SPI ROM commands (SPI ROM target only, else 17). Each opens the flash again on a fresh
     // connect and leaves the chain open. Results are operation statuses: 1 success, 24
     // cancelled, 15 a verify difference or a flash that is not blank, anything else failure.
     int flash_id();
     int flash_unique_id();
-    // Program then, unless told not to and while not cancelled, verify. The FPGA is restarted
-    // afterwards so that it boots the new contents. `trim` strips the header of .bit files.
+    // Program then, unless told not to, verify; a cancel before the verify is a cancel (24),
+    // never a success. The FPGA is restarted afterwards so that it boots the new contents.
+    // `trim` strips the header of .bit files.
     int flash_program(const std::string& file, uint32_t offset, bool trim = true,
                       bool verify = true);
     int flash_verify(const std::string& file, uint32_t offset, bool trim = true);
@@ -125,8 +140,12 @@ class Session {
     // Stores a failure in the device's record and prints the chain's status report.
     void report_failure(int status);
     // One SPI ROM operation: connect, open the flash, run `op`, show the result under `name`
-    // (none for the dumps).
+    // (none for the dumps). A cancel that came while `op` ran makes its success a cancel.
     int run_flash(const char* name, bool trim, const std::function<int(SpiRomContext*)>& op);
+    // The part check of check_flash_input on a connected chain; logs a refusal.
+    bool file_for_device(const std::string& file);
+    // A refusal of a command before it ran: the result line says it failed.
+    int refuse_command(const char* name, int status);
     bool booted_from_flash();
 
     AppUi& ui_;
@@ -142,6 +161,7 @@ class Session {
     bool spi_mode_ = false;
     std::atomic<bool> flash_busy_{false};
     int device_index_ = kDefaultDevice;
+    bool allow_other_part_ = false;
     int device_at_ = 0;  // the index of device_ on the chain
     ConnectResult last_connect_ = ConnectResult::NoBoard;
 };

@@ -224,6 +224,9 @@ int main(int argc, char** argv) {
     add_offset(flash_program);
     flash_program->add_flag("--no-trim", no_trim, "Keep the header of a .bit file");
     flash_program->add_flag("--no-verify", no_verify, "Do not verify after programming");
+    bool other_part = false;
+    flash_program->add_flag("--force", other_part,
+                            "Write a .bit / .bin file made for another part than the FPGA");
     auto* flash_verify = flash->add_subcommand("verify", "Compare the flash with FILE");
     flash_verify->add_option("FILE", flash_file, "Image to compare with")->required();
     add_offset(flash_verify);
@@ -366,9 +369,19 @@ int main(int argc, char** argv) {
         choice.serial = serial;
         usb::choose_device(choice);
     }
-    if (list) return vireo::cli::list_boards();
+    // Every run on a virtual board ends by saving it: a save that fails is the run's failure
+    // (the flash and the design of this run are gone), a cancel stays a cancel.
+    auto finish = [&board, &sim_error](int code) {
+        if (board && !board->save_state(&sim_error)) {
+            std::cerr << sim_error << "\n";
+            return code == kExitSuccess ? kExitFailure : code;
+        }
+        return code;
+    };
+    if (list) return finish(vireo::cli::list_boards());
     // The server opens the FX3 board itself for each client; nothing else may hold it meanwhile.
-    if (*xvc) return serve_xvc(xvc_address, xvc_port);
+    // Its clients may have programmed the flash.
+    if (*xvc) return finish(serve_xvc(xvc_address, xvc_port));
 
     TerminalUi ui(yes);
     const vireo::app::AppPaths paths = vireo::app::find_app_paths(argv[0]);
@@ -380,9 +393,7 @@ int main(int argc, char** argv) {
 
     int status = JTAG_OK;
     if (*detect && detect_every) {
-        const int code = vireo::cli::detect_all(session);
-        if (board && !board->save_state(&sim_error)) std::cerr << sim_error << "\n";
-        return code;
+        return finish(vireo::cli::detect_all(session));
     } else if (*detect) {
         status = session.detect() == ConnectResult::Connected ? JTAG_OK : JTAG_NO_DEVICE;
         session.disconnect();
@@ -400,7 +411,15 @@ int main(int argc, char** argv) {
     } else if (*flash) {
         const uint32_t offset = parse_hex(flash_offset);
         if (!flash_file.empty()) show_timestamp(flash_file);
-        status = session.set_target(vireo::app::Target::SpiRom);
+        session.allow_other_part(other_part);
+        // The input is checked before the bridge replaces the FPGA's design.
+        using FlashOp = Session::FlashOp;
+        const FlashOp op = *flash_program  ? FlashOp::Program
+                           : *flash_verify ? FlashOp::Verify
+                           : *flash_read   ? FlashOp::Read
+                                           : FlashOp::Other;
+        status = session.check_flash_input(op, flash_file, offset, force, !no_trim);
+        if (status == JTAG_OK) status = session.set_target(vireo::app::Target::SpiRom);
         if (status == JTAG_OK) {
             if (*flash_id) {
                 status = session.flash_id();
@@ -415,7 +434,8 @@ int main(int argc, char** argv) {
             } else if (*flash_blank) {
                 status = session.flash_blank();
             } else if (*flash_read) {
-                status = session.flash_read(flash_file, offset, force);
+                // Asked (or --force) before the board was touched.
+                status = session.flash_read(flash_file, offset, true);
             } else if (*flash_dump) {
                 status = session.flash_dump(offset);
             }
@@ -428,6 +448,5 @@ int main(int argc, char** argv) {
         }
     }
     session.disconnect();
-    if (board && !board->save_state(&sim_error)) std::cerr << sim_error << "\n";
-    return exit_code(status, session.last_connect());
+    return finish(exit_code(status, session.last_connect()));
 }

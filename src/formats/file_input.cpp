@@ -4,7 +4,30 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
+
 namespace vireo::formats {
+
+std::string input_problem(const char* path) {
+    if (!path || !*path) return "no file name";
+    // O_NONBLOCK keeps a FIFO from blocking the open; it is refused as not a regular file.
+    const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ENOENT || errno == ENOTDIR) return "not found";
+        if (errno == EACCES || errno == EPERM) return "permission denied";
+        if (errno == EISDIR) return "is a directory";
+        return std::strerror(errno);
+    }
+    struct stat st {};
+    const int stat_error = ::fstat(fd, &st) != 0 ? errno : 0;
+    ::close(fd);
+    if (stat_error) return std::strerror(stat_error);
+    if (S_ISDIR(st.st_mode)) return "is a directory";
+    if (!S_ISREG(st.st_mode)) return "not a regular file";
+    if (st.st_size == 0) return "is empty";
+    return "";
+}
 
 FilePtr open_input(const char* path) {
     if (!path || !*path) return nullptr;
@@ -20,6 +43,22 @@ FilePtr open_input(const char* path) {
     FILE* f = ::fdopen(fd, "rb");
     if (!f) ::close(fd);
     return FilePtr(f);
+}
+
+std::string output_problem(const char* path) {
+    if (!path || !*path) return "no file name";
+    struct stat st {};
+    if (::stat(path, &st) == 0) {
+        if (S_ISDIR(st.st_mode)) return "is a directory";
+        if (!S_ISREG(st.st_mode)) return "not a regular file";
+    }
+    // The file is written beside itself and renamed: its folder must take new files.
+    std::string folder = path;
+    const size_t slash = folder.rfind('/');
+    folder = slash == std::string::npos ? "." : slash == 0 ? "/" : folder.substr(0, slash);
+    if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return "no such folder";
+    if (::access(folder.c_str(), W_OK | X_OK) != 0) return "the folder is not writable";
+    return "";
 }
 
 LineRead read_line(FILE* file, std::string& line, int limit) {

@@ -18,6 +18,14 @@ using FilePtr = std::unique_ptr<FILE, FileCloser>;
 // reader never blocks on a pipe or reads an endless device.
 FilePtr open_input(const char* path);
 
+// Why path cannot be read as an input file, in a few words ("not found", "is a directory", "not
+// a regular file", "permission denied", "is empty"); "" when it can. Never blocks on a FIFO.
+std::string input_problem(const char* path);
+
+// Why a file cannot be written at path, "" when it can: its folder is missing or not writable,
+// or path is a directory or a file that cannot be replaced.
+std::string output_problem(const char* path);
+
 enum class LineRead { Line, TooLong, End };
 
 // Reads the next line (without its "\n" or "\r\n") into line. A line of more than limit

@@ -43,11 +43,29 @@ void fill_buffer(uint8_t* buffer, int64_t size, uint8_t fill) {
     if (size > 0) std::memset(buffer, fill, static_cast<size_t>(size));
 }
 
+// Marks a stored byte for a caller that wants to know which addresses the file holds.
+void mark(HexRecordsSeen* seen, int64_t index) {
+    if (seen && seen->written) (*seen->written)[static_cast<size_t>(index)] = 1;
+}
+
+void start_seen(HexRecordsSeen* seen, int64_t size) {
+    if (!seen) return;
+    seen->data_records = 0;
+    seen->end_record = false;
+    if (seen->written) seen->written->assign(static_cast<size_t>(std::max<int64_t>(size, 0)), 0);
+}
+
 }  // namespace
 
 int hexfile_read(const char* path, uint8_t* buffer, int64_t size, uint8_t fill, int64_t* length,
                  char* /*info*/, int /*info_size*/) {
+    return hexfile_read_seen(path, buffer, size, fill, length, nullptr);
+}
+
+int hexfile_read_seen(const char* path, uint8_t* buffer, int64_t size, uint8_t fill,
+                      int64_t* length, HexRecordsSeen* seen) {
     if (!buffer || size < 0) size = 0;
+    start_seen(seen, size);
     // Filled and length set before opening: the flash code goes on with both whatever the result.
     fill_buffer(buffer, size, fill);
     int64_t highest = 0;
@@ -75,7 +93,10 @@ int hexfile_read(const char* path, uint8_t* buffer, int64_t size, uint8_t fill, 
         }
         const int count = head[0], type = head[3];
         const int64_t offset = head[1] << 8 | head[2];
-        if (type == 1) break;
+        if (type == 1) {
+            if (seen) seen->end_record = true;
+            break;
+        }
         if (type == 2 || type == 4) {
             if (count < 2) {
                 status = kHexFormatError;
@@ -85,6 +106,7 @@ int hexfile_read(const char* path, uint8_t* buffer, int64_t size, uint8_t fill, 
             continue;
         }
         if (type != 0) continue;
+        if (seen) ++seen->data_records;
 
         int sum = head[0] + head[1] + head[2] + head[3];
         for (int i = 0; i < count; ++i) {
@@ -94,6 +116,7 @@ int hexfile_read(const char* path, uint8_t* buffer, int64_t size, uint8_t fill, 
                 break;
             }
             buffer[address] = static_cast<uint8_t>(body[i]);
+            mark(seen, address);
             highest = std::max(highest, address);
             sum += body[i];
         }
@@ -112,7 +135,15 @@ constexpr int64_t kNoAddress = 0xFFFFFFFF;
 
 int srecord_read(const char* path, uint8_t* buffer, int64_t size, uint8_t fill, int64_t* base,
                  int64_t* highest, int64_t* start, char* info, int info_size) {
+    return srecord_read_seen(path, buffer, size, fill, base, highest, start, info, info_size,
+                             nullptr);
+}
+
+int srecord_read_seen(const char* path, uint8_t* buffer, int64_t size, uint8_t fill, int64_t* base,
+                      int64_t* highest, int64_t* start, char* info, int info_size,
+                      HexRecordsSeen* seen) {
     if (!buffer || size < 0) size = 0;
+    start_seen(seen, size);
     const int64_t offset = base ? *base : 0;
     int64_t lowest = kNoAddress, top = 0, entry = 0;
     std::string header;
@@ -164,16 +195,20 @@ int srecord_read(const char* path, uint8_t* buffer, int64_t size, uint8_t fill, 
             header += ' ';
         } else if (type >= 7) {
             entry = address;
+            if (seen) seen->end_record = true;
         } else {
+            if (seen) ++seen->data_records;
             int sum = count;
             for (int i = 0; i < count - 1; ++i) sum += rec[i];
             for (int i = 0; i < data_count; ++i) {
                 const int64_t at = address + i;
                 const int64_t index = at - offset;
-                if (index >= 0 && index < size)
+                if (index >= 0 && index < size) {
                     buffer[index] = static_cast<uint8_t>(rec[address_bytes + i]);
-                else
+                    mark(seen, index);
+                } else {
                     status = kHexAddressOverflow;
+                }
                 lowest = std::min(lowest, at);
                 top = std::max(top, at);
             }
@@ -208,6 +243,7 @@ int hexfile_write(const char* path, const uint8_t* data, int64_t count) {
         std::snprintf(text + pos, sizeof text - pos, "%02X\n", -sum & 0xFF);
         std::fputs(text, file);
     }
+    std::fputs(":00000001FF\n", file);
     // A write that failed (full disk) is a failure, not a saved image.
     const bool written = !std::ferror(file);
     return std::fclose(file) == 0 && written ? 1 : 12;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 // Longest line the readers interpret (characters before the line end).
 constexpr int kHexLineLimit = 254;
@@ -27,7 +28,23 @@ int hexfile_read(const char* path, uint8_t* buffer, int64_t size, uint8_t fill, 
 // by a blank, cut to info_size.
 int srecord_read(const char* path, uint8_t* buffer, int64_t size, uint8_t fill, int64_t* base,
                  int64_t* highest, int64_t* start, char* info, int info_size);
+// What a reader saw besides the bytes, for callers that must know which addresses the file
+// holds and whether it is complete: `written` (optional, resized to the buffer size) gets 1 at
+// every byte a data record stored; the count of data records; whether the end record came
+// (Intel HEX type 01, S-record S7 / S8 / S9).
+struct HexRecordsSeen {
+    std::vector<uint8_t>* written = nullptr;
+    int64_t data_records = 0;
+    bool end_record = false;
+};
+int hexfile_read_seen(const char* path, uint8_t* buffer, int64_t size, uint8_t fill,
+                      int64_t* length, HexRecordsSeen* seen);
+int srecord_read_seen(const char* path, uint8_t* buffer, int64_t size, uint8_t fill, int64_t* base,
+                      int64_t* highest, int64_t* start, char* info, int info_size,
+                      HexRecordsSeen* seen);
+
 // Saves data as 16-byte records, each 64 KiB preceded by its extended linear address record; a
-// count that is not a multiple of 16 ends in a shorter record. No end record. 1, or 12 when the
-// file cannot be created or written (count above 4 GiB included).
+// count that is not a multiple of 16 ends in a shorter record, and the end-of-file record closes
+// the file (readers, ours included, take a file without it for a cut one). 1, or 12 when the file
+// cannot be created or written (count above 4 GiB included).
 int hexfile_write(const char* path, const uint8_t* data, int64_t count);

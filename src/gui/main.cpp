@@ -162,6 +162,9 @@ int main(int argc, char** argv) {
         status = 1;
     }
     std::string error;
-    if (board && !board->save_state(&error)) std::fprintf(stderr, "%s\n", error.c_str());
+    if (board && !board->save_state(&error)) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        if (status == 0) status = 1;
+    }
     return status;
 }

@@ -4,6 +4,8 @@
 // rename, so a reader sees the old or the new board, never a mix. A board in use claims the
 // folder for as long as it runs, as a process holds a USB interface: a second process on the
 // same board waits for it (bounded) instead of working on a copy that one of them would lose.
+// Claiming it removes the temporary files a killed save left behind. A file that exists but
+// cannot be read is an error, never taken for "nothing saved".
 #pragma once
 
 #include <cstdint>
@@ -22,6 +24,7 @@ struct SavedBoard {
     std::string flash_part;
     bool power_of_two = false;   // AT45 stored page-size configuration
     std::vector<uint8_t> flash;  // empty: not saved (blank, or unchanged when saving)
+    bool flash_file = false;     // load: flash.bin exists (`flash` holds it, whatever its size)
     LoadedDesign design;
     uint32_t bootsts = 0;
 };
@@ -37,10 +40,14 @@ class StateFolder {
 
     // Takes the folder's lock until this object goes; load and save then work under it.
     bool claim(std::string* error = nullptr);
+    // Where the flash contents are kept, for messages.
+    std::string flash_file() const;
 
-    // Nothing saved yet gives an empty optional and no error.
+    // Nothing saved yet gives an empty optional and no error; a state file that cannot be read
+    // or parsed gives an empty optional and the reason.
     std::optional<SavedBoard> load(std::string* error = nullptr) const;
-    // An empty board.flash keeps the flash file as it is.
+    // An empty board.flash keeps the flash file as it is. False, with the file and the system's
+    // reason in *error, when a file could not be written whole; that file keeps what it held.
     bool save(const SavedBoard& board, std::string* error = nullptr) const;
 
     // How long load and save wait for another process's lock before giving up.

@@ -51,19 +51,27 @@ bool VirtualBoard::attach_state(std::string* error) {
     auto folder = std::make_unique<StateFolder>(config_.state_dir);
     std::optional<SavedBoard> saved;
     if (folder->claim(&why)) saved = folder->load(&why);
+    // The flash saved for this board's part is kept whole or refused: a cut or grown file is
+    // damage the user must see, not a blank flash. Another part's contents are replaced.
+    const FlashPart* part = saved ? find_flash_part(saved->flash_part) : nullptr;
+    const bool same_part = part && fpga && fpga->flash() && part == board_flash(config_);
+    if (why.empty() && same_part && saved->flash_file && saved->flash.size() != part->size) {
+        why = folder->flash_file() + " holds " + std::to_string(saved->flash.size()) +
+              " bytes, the " + std::string(part->name) + " holds " + std::to_string(part->size) +
+              "; move it away to start with a blank flash";
+    }
     if (!why.empty()) {
         if (error) *error = "VIREO_SIM: " + why;
         return false;
     }
     state_ = std::move(folder);
     if (!saved || !fpga || !fpga->flash()) return true;
-    const FlashPart* part = find_flash_part(saved->flash_part);
-    if (part && part == board_flash(config_) && saved->flash.size() == part->size) {
+    if (same_part && saved->flash_file) {
         std::shared_ptr<SpiFlash> flash = make_spi_flash(*part, saved->power_of_two);
         flash->array() = saved->flash;
         flash_changes_saved_ = flash->changes();
         fpga->set_flash(std::move(flash));
-    } else if (!saved->flash.empty()) {
+    } else if (saved->flash_file) {
         flash_changes_saved_ = UINT64_MAX;  // another part's contents: replace them
     }
     if (!saved->powered) return true;  // unplugged since: this start is a power-up
@@ -90,9 +98,15 @@ bool VirtualBoard::save_state(std::string* error) {
         if (error) *error = "VIREO_SIM: no state folder attached";
         return false;
     }
-    const bool ok = state_->save(b, error);
-    if (ok && fpga && fpga->flash()) flash_changes_saved_ = fpga->flash()->changes();
-    return ok;
+    std::string why;
+    if (!state_->save(b, &why)) {
+        if (error)
+            *error = "The virtual board's state could not be saved: " + why +
+                     "; the flash and the running design of this run are lost.";
+        return false;
+    }
+    if (fpga && fpga->flash()) flash_changes_saved_ = fpga->flash()->changes();
+    return true;
 }
 
 bool VirtualBoard::count_transfer(uint64_t bytes_out, uint64_t bytes_in) {

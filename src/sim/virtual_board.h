@@ -39,8 +39,12 @@ class VirtualBoard {
     // board stayed powered, the FX3 firmware), and save_state() (also run when the board is
     // destroyed) writes it back. A folder with nothing saved is a fresh board, just powered up.
     // The board holds the folder until it is destroyed; another process's board on the same
-    // folder waits for it. False, with the reason in *error, when the folder cannot be used.
+    // folder waits for it. False, with the reason in *error, when the folder cannot be used:
+    // locked, a state file unreadable or malformed, or the saved flash of this board's part not
+    // its size (a flash saved for another part is replaced by a blank one).
     bool attach_state(std::string* error = nullptr);
+    // False when the state could not be written; *error then says why and that this run's flash
+    // and design are lost, in a sentence for the user.
     bool save_state(std::string* error = nullptr);
 
     const SimConfig& config() const { return config_; }

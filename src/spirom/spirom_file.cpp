@@ -1,13 +1,18 @@
 #include "spirom/spirom_file.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <array>
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <string>
 
+#include "formats/file_input.h"
 #include "formats/hexfile.h"
 #include "jtag/status.h"
 #include "spirom/spirom_host.h"
@@ -36,7 +41,8 @@ void log_info(const char* info) {
 }
 
 int load_raw(const char* path, uint8_t* buffer, int64_t size, int64_t* length) {
-    File f(std::fopen(path, "rb"));
+    // Regular files only: a FIFO or a device would block or never end.
+    vireo::formats::FilePtr f = vireo::formats::open_input(path);
     if (!f) return JTAG_FILE_OPEN;
     const size_t n = std::fread(buffer, 1, static_cast<size_t>(size), f.get());
     *length = static_cast<int64_t>(n);
@@ -59,45 +65,138 @@ bool spirom_has_extension(const char* path, const char* ext) {
     return true;
 }
 
+namespace {
+
+// Reads a HEX / MCS or S-record file with its log lines; `seen` tells which bytes it held.
+int load_records(const char* path, uint8_t* buffer, int64_t size, int64_t* length,
+                 HexRecordsSeen* seen) {
+    char info[kInfoSize] = {};
+    int status = JTAG_FILE_OPEN;
+    if (is_hex(path)) {
+        spirom_log("HEXファイル '%s' を読み込みます。", path);
+        status = hexfile_read_seen(path, buffer, size, 0xFF, length, seen);
+    } else {
+        spirom_log("Sレコードファイル '%s' を読み込みます。", path);
+        int64_t base = 0, highest = 0, start = 0;
+        status = srecord_read_seen(path, buffer, size, 0xFF, &base, &highest, &start, info,
+                                   kInfoSize, seen);
+        // The highest address holds data too: the image ends one byte after it.
+        *length = base == 0xFFFFFFFF ? 0 : highest + 1;
+    }
+    spirom_log("最終アドレス=%08x", static_cast<unsigned>(*length));
+    log_info(info);
+    return status;
+}
+
+}  // namespace
+
 int spirom_load_file(const char* path, uint8_t* buffer, int64_t size, int64_t* length) {
     if (!path || !buffer || !length || size < 0) return JTAG_NULL;
     *length = 0;
     std::fill_n(buffer, size, uint8_t{0xFF});
-    char info[kInfoSize] = {};
-    if (is_hex(path)) {
-        spirom_log("HEXファイル '%s' を読み込みます。", path);
-        const int status = hexfile_read(path, buffer, size, 0xFF, length, info, kInfoSize);
-        spirom_log("最終アドレス=%08x", static_cast<unsigned>(*length));
-        log_info(info);
-        return status;
-    }
-    if (is_srec(path)) {
-        spirom_log("Sレコードファイル '%s' を読み込みます。", path);
-        int64_t base = 0, highest = 0, start = 0;
-        const int status =
-            srecord_read(path, buffer, size, 0xFF, &base, &highest, &start, info, kInfoSize);
-        // The highest address holds data too: the image ends one byte after it.
-        *length = base == 0xFFFFFFFF ? 0 : highest + 1;
-        spirom_log("最終アドレス=%08x", static_cast<unsigned>(*length));
-        log_info(info);
-        return status;
-    }
+    if (is_hex(path) || is_srec(path)) return load_records(path, buffer, size, length, nullptr);
     return load_raw(path, buffer, size, length);
 }
 
-int spirom_save_file(const char* path, const uint8_t* data, int64_t count) {
-    if (!path || (!data && count > 0) || count < 0) return 0;
-    if (is_hex(path)) {
-        spirom_log("HEXファイル '%s' を書き込みます。", path);
-        return hexfile_write(path, data, count) == JTAG_OK ? 1 : 0;
+SpiRomLoad spirom_load_image(const char* path, int64_t size, bool trim, SpiRomImage* image,
+                             std::string* problem) {
+    if (const std::string why = vireo::formats::input_problem(path); !why.empty()) {
+        if (problem) *problem = why;
+        return why == "is empty" ? SpiRomLoad::Empty : SpiRomLoad::Unreadable;
     }
-    if (is_srec(path))
+    image->bytes.assign(static_cast<size_t>(size), 0xFF);
+    image->held.clear();
+    int64_t length = 0;
+    if (is_hex(path) || is_srec(path)) {
+        HexRecordsSeen seen;
+        seen.written = &image->held;
+        const int status = load_records(path, image->bytes.data(), size, &length, &seen);
+        if (status == kHexAddressOverflow) return SpiRomLoad::TooLarge;
+        if (status != JTAG_OK) return SpiRomLoad::Faulty;
+        if (seen.data_records == 0) return SpiRomLoad::Empty;
+        if (!seen.end_record) return SpiRomLoad::Incomplete;
+    } else {
+        const int status = load_raw(path, image->bytes.data(), size, &length);
+        if (status == JTAG_ADDRESS_OVERFLOW) return SpiRomLoad::TooLarge;
+        if (status != JTAG_OK) {
+            if (problem) *problem = std::strerror(errno);
+            return SpiRomLoad::Unreadable;
+        }
+        if (trim && spirom_has_extension(path, ".bit"))
+            spirom_trim_bit_header(image->bytes.data(), &length);
+        std::fill(image->bytes.begin() + length, image->bytes.end(), uint8_t{0xFF});
+        image->held.assign(static_cast<size_t>(size), 0);
+        std::fill_n(image->held.begin(), length, uint8_t{1});
+    }
+    const auto last = std::find(image->held.rbegin(), image->held.rend(), uint8_t{1});
+    image->end = image->held.rend() - last;
+    return image->end > 0 ? SpiRomLoad::Ok : SpiRomLoad::Empty;
+}
+
+namespace {
+
+// A temporary name beside path, in the same folder so that the rename stays on one file system.
+std::string temporary_beside(const char* path) {
+    const std::filesystem::path target(path);
+    char suffix[32];
+    std::snprintf(suffix, sizeof suffix, ".vireo-%d.tmp", static_cast<int>(::getpid()));
+    std::string name = ".";
+    name += target.filename().string();
+    name += suffix;
+    return (target.parent_path() / name).string();
+}
+
+bool write_raw(const char* path, const uint8_t* data, int64_t count) {
+    const int fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) return false;
+    int64_t done = 0;
+    while (done < count) {
+        const ssize_t n = ::write(fd, data + done, static_cast<size_t>(count - done));
+        if (n <= 0) break;
+        done += n;
+    }
+    const bool ok = done == count && ::fsync(fd) == 0;
+    return ::close(fd) == 0 && ok;
+}
+
+}  // namespace
+
+int spirom_save_file(const char* path, const uint8_t* data, int64_t count) {
+    if (!path || !*path || (!data && count > 0) || count < 0) return 0;
+    const bool hex = is_hex(path);
+    if (hex) {
+        spirom_log("HEXファイル '%s' を書き込みます。", path);
+    } else if (is_srec(path)) {
         spirom_log("Sレコード形式の保存には対応していないため、バイナリで保存します。");
-    File f(std::fopen(path, "wb"));
-    if (!f) return 0;
-    const bool written =
-        std::fwrite(data, 1, static_cast<size_t>(count), f.get()) == static_cast<size_t>(count);
-    return written && std::fclose(f.release()) == 0 ? 1 : 0;
+    }
+    const std::string temp = temporary_beside(path);
+    const bool written = hex ? hexfile_write(temp.c_str(), data, count) == JTAG_OK
+                             : write_raw(temp.c_str(), data, count);
+    std::error_code error;
+    if (written) std::filesystem::rename(temp, path, error);
+    if (!written || error) {
+        std::filesystem::remove(temp, error);
+        return 0;
+    }
+    return 1;
+}
+
+std::string spirom_rescue_path(const char* image_path, uint32_t start, uint32_t end) {
+    namespace fs = std::filesystem;
+    fs::path folder = image_path ? fs::path(image_path).parent_path() : fs::path();
+    if (folder.empty()) folder = ".";
+    if (::access(folder.c_str(), W_OK | X_OK) != 0) folder = ".";
+    std::error_code error;
+    for (int n = 1;; ++n) {
+        char name[64];
+        if (n == 1) {
+            std::snprintf(name, sizeof name, "vireo-flash-%08X-%08X.bin", start, end);
+        } else {
+            std::snprintf(name, sizeof name, "vireo-flash-%08X-%08X-%d.bin", start, end, n);
+        }
+        const fs::path path = folder / name;
+        if ((!fs::exists(path, error) && !error) || n > 9999) return path.string();
+    }
 }
 
 void spirom_trim_bit_header(uint8_t* data, int64_t* length) {

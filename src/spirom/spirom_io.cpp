@@ -43,12 +43,10 @@ int64_t scaled(int64_t max_16mb, int64_t bytes) {
 FlashIo::FlashIo(const SpiRomContext* c) : c_(c) {
     if (!c) return;
     group_ = group_of(c->jedec);
-    page_size_ = c->page_size;
-    page_count_ = c->page_count;
-    shift_ = c->address_shift;
+    geo_ = {c->page_size, c->page_count, c->address_shift};
     // In the binary page size an AT45 address is linear: the page starts at page × size.
-    if (group_ == Group::At45 && (c->status & 1) && std::has_single_bit(unsigned(page_size_)))
-        shift_ = std::countr_zero(unsigned(page_size_));
+    if (group_ == Group::At45 && (c->status & 1) && std::has_single_bit(unsigned(geo_.page_size)))
+        geo_.shift = std::countr_zero(unsigned(geo_.page_size));
     four_byte_ = flash_bytes() > k16MB;
     switch (group_) {
         case Group::At45:
@@ -62,7 +60,8 @@ FlashIo::FlashIo(const SpiRomContext* c) : c_(c) {
             chip_ = {1 * kS, at25dq() ? 64 * kS : scaled(250 * kS, flash_bytes())};
             break;
         case Group::Sst:
-            sector_pages_ = 128;
+            // 0xD8 erases 64 KB whatever page size the part table gives.
+            sector_pages_ = std::max(1, 65536 / std::max(1, geo_.page_size));
             page_ = {10, 1 * kMs};
             sector_ = {1 * kMs, 25 * kMs};
             chip_ = {10 * kMs, 50 * kMs};
@@ -114,6 +113,13 @@ int FlashIo::addressed(uint8_t op, uint32_t address, const uint8_t* data, int co
     return c_->txrx(c_->module, send.data(), unused.data(), 4, data ? count : 0, 1);
 }
 
+int FlashIo::write_enabled(uint8_t op, uint32_t address, const uint8_t* data, int count) {
+    int status = select_segment(address);
+    if (status == JTAG_OK) status = command({0x06});
+    if (status == JTAG_OK) status = addressed(op, address, data, count);
+    return status;
+}
+
 int FlashIo::read(uint32_t address, uint8_t* out, int count) {
     if (const int status = select_segment(address); status != JTAG_OK) return status;
     const uint8_t send[5] = {0x0B, static_cast<uint8_t>(address >> 16),
@@ -150,40 +156,44 @@ int FlashIo::wait_ready(BusyLimit limit, bool cancel, bool progress) {
 
 namespace spirom_io {
 
-int load_image(const FlashIo& io, const SpiRomContext* c, const char* path, uint32_t offset,
-               std::vector<uint8_t>* image, int64_t* length) {
+int load_image(const Geometry& geo, const char* path, uint32_t offset, bool trim,
+               SpiRomImage* image) {
     if (!path || !*path) {
         spirom_log("ファイルが指定されていません");
         return JTAG_FILE_OPEN;
     }
-    if (!io.page_aligned(offset)) {
-        spirom_log("オフセット 0x%X はページの先頭ではありません (ページ %dバイト)", offset,
-                   io.page_size());
-        return JTAG_ADDRESS_OVERFLOW;
-    }
-    if (io.page_of(offset) >= io.page_count()) {
+    if (geo.page_of(offset) >= geo.page_count || offset >= geo.address_end()) {
         spirom_log("オフセット 0x%X はROMの範囲外です", offset);
         return JTAG_ADDRESS_OVERFLOW;
     }
-    const int64_t space = io.flash_bytes() - int64_t{io.page_of(offset)} * io.page_size();
-    image->assign(static_cast<size_t>(space), 0xFF);
-    switch (spirom_load_file(path, image->data(), space, length)) {
-        case JTAG_OK:
-            break;
-        case JTAG_ADDRESS_OVERFLOW:
+    if (!geo.page_aligned(offset)) {
+        spirom_log("オフセット 0x%X はページの先頭ではありません (ページ %dバイト)", offset,
+                   geo.page_size);
+        return JTAG_ADDRESS_OVERFLOW;
+    }
+    const int64_t space = geo.flash_bytes() - int64_t{geo.page_of(offset)} * geo.page_size;
+    std::string problem;
+    switch (spirom_load_image(path, space, trim, image, &problem)) {
+        case SpiRomLoad::Ok:
+            return JTAG_OK;
+        case SpiRomLoad::TooLarge:
             spirom_log("ファイル%sはオフセット 0x%X からのROMの容量 (%lldバイト) を超えています",
                        path, offset, static_cast<long long>(space));
             return JTAG_ADDRESS_OVERFLOW;
-        case kHexFormatError:
+        case SpiRomLoad::Faulty:
             spirom_log("ファイル%sに誤りがあるため使用しません", path);
             return kHexFormatError;
-        default:
-            spirom_log("ファイル%sが読み込めません", path);
+        case SpiRomLoad::Empty:
+            spirom_log("ファイル%sには書き込むデータがありません", path);
             return JTAG_FILE_OPEN;
+        case SpiRomLoad::Incomplete:
+            spirom_log("ファイル%sは終了レコードがなく、途中で切れています", path);
+            return kHexFormatError;
+        case SpiRomLoad::Unreadable:
+            break;
     }
-    if (c->trim_header && spirom_has_extension(path, ".bit"))
-        spirom_trim_bit_header(image->data(), length);
-    return JTAG_OK;
+    spirom_log("ファイル%sが読み込めません (%s)", path, problem.c_str());
+    return JTAG_FILE_OPEN;
 }
 
 }  // namespace spirom_io

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "spirom/spirom.h"
+#include "spirom/spirom_file.h"
 
 namespace spirom_io {
 
@@ -15,6 +16,25 @@ enum class Group { None, At45, Series25, Sst, Winbond };
 
 // A busy wait that ran past its bound (besides JTAG_OK, JTAG_CANCELLED and transfer failures).
 constexpr int kTimedOut = -1;
+
+// Pages and their addresses: page number << shift is a page's flash address.
+struct Geometry {
+    int page_size = 0;
+    int page_count = 0;
+    int shift = 0;
+
+    int64_t flash_bytes() const { return int64_t{page_size} * page_count; }
+    uint32_t page_address(int page) const { return static_cast<uint32_t>(page) << shift; }
+    // One past the highest flash address (above flash_bytes() where pages are not a power of two).
+    int64_t address_end() const { return int64_t{page_count} << shift; }
+    // Whether a flash address starts a page; the page it lies in.
+    bool page_aligned(uint32_t address) const { return (address & ((1u << shift) - 1)) == 0; }
+    int page_of(uint32_t address) const { return static_cast<int>(address >> shift); }
+};
+
+// The largest flash any command can meet (the 256-Mbit parts), for checks made before the flash
+// is known: every page size of the part table divides 256-byte aligned addresses.
+constexpr Geometry kLargestFlash = {256, 131072, 8};
 
 // Maximum busy times from the data sheets, with the interval between status reads.
 struct BusyLimit {
@@ -31,13 +51,13 @@ class FlashIo {
 
     Group group() const { return group_; }
     bool at25dq() const;
-    int page_size() const { return page_size_; }
-    int page_count() const { return page_count_; }
-    int64_t flash_bytes() const { return int64_t{page_size_} * page_count_; }
-    uint32_t page_address(int page) const { return static_cast<uint32_t>(page) << shift_; }
-    // Whether a flash address starts a page; the page it starts.
-    bool page_aligned(uint32_t address) const { return (address & ((1u << shift_) - 1)) == 0; }
-    int page_of(uint32_t address) const { return static_cast<int>(address >> shift_); }
+    const Geometry& geometry() const { return geo_; }
+    int page_size() const { return geo_.page_size; }
+    int page_count() const { return geo_.page_count; }
+    int64_t flash_bytes() const { return geo_.flash_bytes(); }
+    uint32_t page_address(int page) const { return geo_.page_address(page); }
+    bool page_aligned(uint32_t address) const { return geo_.page_aligned(address); }
+    int page_of(uint32_t address) const { return geo_.page_of(address); }
     // Pages one 0xD8 erases (1 for the AT45 pages, which erase themselves).
     int sector_pages() const { return sector_pages_; }
 
@@ -48,6 +68,10 @@ class FlashIo {
     // Write-only transactions: bare command bytes; a command with address and data.
     int command(std::initializer_list<uint8_t> bytes);
     int addressed(uint8_t op, uint32_t address, const uint8_t* data = nullptr, int count = 0);
+    // An addressed command that needs the write-enable latch (program, erase, unprotect): on the
+    // parts beyond 16 MB the extended address register is written first, because that write
+    // clears the latch; then write enable, then the command.
+    int write_enabled(uint8_t op, uint32_t address, const uint8_t* data = nullptr, int count = 0);
     // Fast read (0x0B) of count bytes from address.
     int read(uint32_t address, uint8_t* out, int count);
     int read_status(uint8_t* status);
@@ -63,7 +87,8 @@ class FlashIo {
 
     const SpiRomContext* c_;
     Group group_ = Group::None;
-    int page_size_ = 0, page_count_ = 0, shift_ = 0, sector_pages_ = 1;
+    Geometry geo_;
+    int sector_pages_ = 1;
     BusyLimit page_{}, sector_{}, chip_{};
     bool four_byte_ = false;  // the part is larger than 3 address bytes reach
     int segment_ = -1;        // extended address register as last written, -1 unknown
@@ -73,10 +98,10 @@ class FlashIo {
 
 namespace spirom_io {
 
-// The file image for program and verify: refuses a missing name, an offset that does not start
-// a page or lies past the flash, an unreadable or faulty file and one larger than the flash from
-// the offset (each with its log line). Trims the .bit header when the context says so.
-int load_image(const FlashIo& io, const SpiRomContext* context, const char* path, uint32_t offset,
-               std::vector<uint8_t>* image, int64_t* length);
+// The file image for program and verify, from the offset's page on: refuses a missing name, an
+// offset that does not start a page or lies past the flash, an unreadable, empty, incomplete or
+// faulty file and one larger than the flash from the offset, each with its log line.
+int load_image(const Geometry& geometry, const char* path, uint32_t offset, bool trim,
+               SpiRomImage* image);
 
 }  // namespace spirom_io

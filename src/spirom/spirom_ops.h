@@ -11,7 +11,14 @@
 #include "spirom/spirom.h"
 
 // Erases only the sectors the image touches and keeps every byte outside the image's range.
+// A sector that was erased but could not be written back (the cable lost mid-sector) is saved
+// to a file the log names, with the command that restores it.
 int spirom_program(SpiRomContext* context, const char* path, uint32_t offset);
+// What program and verify check of their file and offset, made before any flash is known (so
+// before the board is touched): the file holds an image (a complete HEX / S-record file), the
+// offset starts a page of every flash and the image fits the largest flash from it. 1, or the
+// status program would return, with its log line.
+int spirom_check_image(const char* path, uint32_t offset, bool trim);
 int spirom_verify(SpiRomContext* context, const char* path, uint32_t offset);
 int spirom_erase(SpiRomContext* context);
 int spirom_blank_check(SpiRomContext* context);

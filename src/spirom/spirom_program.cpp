@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "jtag/status.h"
+#include "spirom/spirom_file.h"
 #include "spirom/spirom_host.h"
 #include "spirom/spirom_io.h"
 #include "spirom/spirom_ops.h"
@@ -32,8 +33,7 @@ int program_page(FlashIo& io, int page, const uint8_t* data) {
             break;
         case Group::Series25:
         case Group::Winbond:
-            status = io.command({0x06});
-            if (status == JTAG_OK) status = io.addressed(0x02, address, data, io.page_size());
+            status = io.write_enabled(0x02, address, data, io.page_size());
             break;
         case Group::Sst: {
             // Auto-address-increment words, each given its programming time.
@@ -63,7 +63,8 @@ int program_page(FlashIo& io, int page, const uint8_t* data) {
     return status;
 }
 
-// Unprotects (AT25DQ321) and erases the sector that starts at page; logs the failure.
+// Unprotects (AT25DQ321) and erases the sector that starts at page; logs the failure. The erase
+// always runs to its end: the sector's kept bytes go back only into an erased sector.
 int erase_sector(FlashIo& io, int page) {
     const uint32_t address = io.page_address(page);
     const bool winbond = io.group() == Group::Winbond;
@@ -75,18 +76,9 @@ int erase_sector(FlashIo& io, int page) {
     }
     int status = JTAG_OK;
     // The AT25DQ321 powers up with every sector protected and refuses to erase them.
-    if (io.at25dq()) {
-        status = io.command({0x06});
-        if (status == JTAG_OK) status = io.addressed(0x39, address);
-    }
-    if (status == JTAG_OK) status = io.command({0x06});
-    if (status == JTAG_OK) status = io.addressed(0xD8, address);
-    if (status == JTAG_OK) status = io.wait_ready(io.sector_limit(), true);
-    // A cancel still lets the erase finish, so that the sector's kept bytes can go back.
-    if (status == JTAG_CANCELLED) {
-        status = io.wait_ready(io.sector_limit(), false);
-        if (status == JTAG_OK) return JTAG_CANCELLED;
-    }
+    if (io.at25dq()) status = io.write_enabled(0x39, address);
+    if (status == JTAG_OK) status = io.write_enabled(0xD8, address);
+    if (status == JTAG_OK) status = io.wait_ready(io.sector_limit(), false);
     if (status == kTimedOut) {
         spirom_log(winbond ? "ブロック %d 消去失敗" : "セクタ %d 消去失敗", page >> 8);
         return JTAG_FAIL;
@@ -102,31 +94,95 @@ int unprotect_sst(FlashIo& io) {
     return status == kTimedOut ? JTAG_FAIL : status;
 }
 
-// Writes the pages first..last of one sector from `sector` (its data, page by page, from the
-// sector's first page). Pages outside [in_first, in_last] are the sector's kept bytes: written
-// back even after a cancel, and only when they hold data.
-int program_sector(FlashIo& io, int first, int last, int in_first, int in_last,
-                   const std::vector<uint8_t>& sector, bool* cancelled) {
+// One erase unit of the flash (a sector; an AT45 page) as it must read after programming: the
+// image's bytes where the file holds them, the flash's own bytes elsewhere.
+struct Sector {
+    int first = 0, last = 0;  // pages
+    std::vector<uint8_t> bytes;
+    bool kept_data = false;  // bytes outside the file that are not erased ones
+};
+
+// Whether the image's page (counted from the image's first page) holds any byte of the file.
+bool page_held(const FlashIo& io, const SpiRomImage& image, int64_t page_index) {
+    const int64_t begin = page_index * io.page_size();
+    if (begin >= image.end) return false;
+    const int64_t end = std::min<int64_t>(begin + io.page_size(), image.end);
+    return std::find(image.held.begin() + begin, image.held.begin() + end, 1) !=
+           image.held.begin() + end;
+}
+
+// Builds a sector from the image and, for the bytes the file does not hold, the flash.
+int collect_sector(FlashIo& io, const SpiRomImage& image, int first_page, Sector* sector) {
     const int size = io.page_size();
-    for (int page = first; page <= last; ++page) {
-        const uint8_t* data = sector.data() + size_t(page - first) * size;
-        const bool kept = page < in_first || page > in_last;
-        if (!kept && !*cancelled && !spirom_running()) *cancelled = true;
-        if ((!kept && *cancelled) || (kept && blank(data, size))) continue;
+    sector->bytes.assign(size_t(sector->last - sector->first + 1) * size, 0xFF);
+    sector->kept_data = false;
+    for (int page = sector->first; page <= sector->last; ++page) {
+        uint8_t* at = sector->bytes.data() + size_t(page - sector->first) * size;
+        const int64_t pos = int64_t(page - first_page) * size;
+        const bool inside = pos >= 0 && pos < image.end;
+        const auto held = image.held.begin() + (inside ? pos : 0);
+        const bool whole = inside && pos + size <= int64_t(image.held.size()) &&
+                           std::all_of(held, held + size, [](uint8_t h) { return h != 0; });
+        if (!whole) {
+            if (const int status = io.read(io.page_address(page), at, size); status != JTAG_OK)
+                return status;
+        }
+        for (int i = 0; i < size; ++i) {
+            const int64_t k = pos + i;
+            const bool ours = inside && k < int64_t(image.held.size()) && image.held[k];
+            if (ours) {
+                at[i] = image.bytes[k];
+            } else if (at[i] != 0xFF) {
+                sector->kept_data = true;
+            }
+        }
+    }
+    return JTAG_OK;
+}
+
+// Writes a sector's pages after its erase (pages that stay erased are skipped); AT45 pages erase
+// themselves and are always written.
+int write_sector(FlashIo& io, const Sector& sector) {
+    const int size = io.page_size();
+    for (int page = sector.first; page <= sector.last; ++page) {
+        const uint8_t* data = sector.bytes.data() + size_t(page - sector.first) * size;
+        if (io.group() != Group::At45 && blank(data, size)) continue;
         if (const int status = program_page(io, page, data); status != JTAG_OK) return status;
         if (page % kProgressPages == 0) spirom_progress(page, io.page_count(), "");
     }
     return JTAG_OK;
 }
 
+// A sector was erased (or its erase may have reached the flash) and could not be written back:
+// its bytes as they should read go to a file, and the log says what is damaged and how to
+// restore it.
+void save_damaged(const FlashIo& io, const Sector& sector, const char* image_path) {
+    const uint32_t start = io.page_address(sector.first);
+    const uint32_t end = io.page_address(sector.last) + io.page_size() - 1;
+    spirom_log("0x%08X-0x%08X は消去されたため、ファイル外のデータを書き戻せませんでした", start,
+               end);
+    const std::string path = spirom_rescue_path(image_path, start, end);
+    if (!spirom_save_file(path.c_str(), sector.bytes.data(), std::ssize(sector.bytes))) {
+        spirom_log("この範囲のデータを保存できませんでした");
+        return;
+    }
+    spirom_log("この範囲のあるべきデータを %s に保存しました", path.c_str());
+    spirom_log("復元するには: vireo flash program --offset %X %s", start, path.c_str());
+}
+
 }  // namespace
+
+int spirom_check_image(const char* path, uint32_t offset, bool trim) {
+    SpiRomImage image;
+    return spirom_io::load_image(spirom_io::kLargestFlash, path, offset, trim, &image);
+}
 
 int spirom_program(SpiRomContext* c, const char* path, uint32_t offset) {
     if (!c) return JTAG_FAIL;
     FlashIo io(c);
-    std::vector<uint8_t> image;
-    int64_t length = 0;
-    if (const int status = spirom_io::load_image(io, c, path, offset, &image, &length);
+    SpiRomImage image;
+    if (const int status =
+            spirom_io::load_image(io.geometry(), path, offset, c->trim_header != 0, &image);
         status != JTAG_OK)
         return status;
     spirom_log("Data arrayにファイル%sを書き込みます", path);
@@ -136,45 +192,33 @@ int spirom_program(SpiRomContext* c, const char* path, uint32_t offset) {
     }
     const int size = io.page_size();
     const int first = io.page_of(offset);
-    const int last = first + static_cast<int>((length + size - 1) / size) - 1;
+    const int last = first + static_cast<int>((image.end + size - 1) / size) - 1;
     const int per_sector = io.sector_pages();
-    bool cancelled = false;
-    for (int start = first - first % per_sector; length > 0 && start <= last && !cancelled;
-         start += per_sector) {
+    for (int start = first - first % per_sector; start <= last; start += per_sector) {
+        Sector sector;
+        sector.first = start;
+        sector.last = std::min(start + per_sector, io.page_count()) - 1;
+        bool touched = false;
+        for (int page = std::max(start, first); page <= std::min(sector.last, last) && !touched;
+             ++page)
+            touched = page_held(io, image, page - first);
+        if (!touched) continue;
+        // A cancel stops between sectors only, so a sector is never left half written.
         if (!spirom_running()) {
-            cancelled = true;
-            break;
+            spirom_log("書き込みを中止しました");
+            return JTAG_CANCELLED;
         }
-        const int end = std::min(start + per_sector, io.page_count()) - 1;
-        // The sector as it must read afterwards: the image's pages, the rest from the flash.
-        std::vector<uint8_t> sector(size_t(end - start + 1) * size, 0xFF);
-        for (int page = start; page <= end; ++page) {
-            uint8_t* at = sector.data() + size_t(page - start) * size;
-            const int64_t pos = int64_t(page - first) * size;
-            const bool inside = page >= first && page <= last;
-            const bool partial = page == last && pos + size > length;
-            if (!inside || partial) {
-                if (const int status = io.read(io.page_address(page), at, size); status != JTAG_OK)
-                    return status;
-            }
-            if (inside) std::copy_n(image.begin() + pos, std::min<int64_t>(size, length - pos), at);
-        }
-        if (io.sector_pages() > 1) {
-            const int status = erase_sector(io, start);
-            cancelled = status == JTAG_CANCELLED;
-            if (status != JTAG_OK && !cancelled) return status;
-        }
-        if (const int status = program_sector(io, start, end, first, last, sector, &cancelled);
-            status != JTAG_OK)
+        if (const int status = collect_sector(io, image, first, &sector); status != JTAG_OK)
             return status;
+        int status = per_sector > 1 ? erase_sector(io, start) : JTAG_OK;
+        if (status == JTAG_OK) status = write_sector(io, sector);
+        if (status != JTAG_OK) {
+            if (sector.kept_data) save_damaged(io, sector, path);
+            return status;
+        }
     }
-    if (cancelled) {
-        spirom_log("書き込みを中止しました");
-        return JTAG_CANCELLED;
-    }
-    if (length > 0)
-        spirom_log("Page %dの中(%dバイト目)でファイルが終了し、書き込み完了しました。", last,
-                   static_cast<int>(length));
+    spirom_log("Page %dの中(%dバイト目)でファイルが終了し、書き込み完了しました。", last,
+               static_cast<int>(image.end));
     spirom_progress(io.page_count(), io.page_count(), "");
     return JTAG_OK;
 }
@@ -232,8 +276,13 @@ int spirom_erase(SpiRomContext* c) {
             spirom_progress(io.page_count(), io.page_count(), "");
             return JTAG_OK;
         case kTimedOut:
-            spirom_log("チップ消去が%lld秒以内に終わりませんでした",
-                       static_cast<long long>(io.chip_limit().max_us / 1000000));
+            if (io.chip_limit().max_us < 1000000) {
+                spirom_log("チップ消去が%lldミリ秒以内に終わりませんでした",
+                           static_cast<long long>(io.chip_limit().max_us / 1000));
+            } else {
+                spirom_log("チップ消去が%lld秒以内に終わりませんでした",
+                           static_cast<long long>(io.chip_limit().max_us / 1000000));
+            }
             return JTAG_FAIL;
         case JTAG_CANCELLED:
             spirom_log("消去を中止しました");

@@ -28,10 +28,12 @@ std::string format_text(const char* format, const char* arg) {
     return text;
 }
 
-int compare_page(const FlashIo& io, int page, const uint8_t* file, const uint8_t* rom, int n) {
-    const auto diff = std::mismatch(file, file + n, rom);
-    if (diff.first == file + n) return JTAG_OK;
-    const int at = static_cast<int>(diff.first - file);
+// Compares the bytes the file holds in one page; dumps both on a difference.
+int compare_page(const FlashIo& io, int page, const uint8_t* file, const uint8_t* held,
+                 const uint8_t* rom, int n) {
+    int at = 0;
+    while (at < n && (!held[at] || file[at] == rom[at])) ++at;
+    if (at == n) return JTAG_OK;
     spirom_log("page %d で結果不一致", page);
     spirom_log("Byte 0x%x, 0x%02X 0x%02X", at, file[at], rom[at]);
     spirom_log("ファイル\n");
@@ -47,18 +49,23 @@ int spirom_verify(SpiRomContext* c, const char* path, uint32_t offset) {
     if (!c) return JTAG_FAIL;
     spirom_log("SPIのベリファイを開始します");
     FlashIo io(c);
-    std::vector<uint8_t> image;
-    int64_t length = 0;
-    if (const int status = spirom_io::load_image(io, c, path, offset, &image, &length);
+    SpiRomImage image;
+    if (const int status =
+            spirom_io::load_image(io.geometry(), path, offset, c->trim_header != 0, &image);
         status != JTAG_OK)
         return status;
     if (io.group() == Group::None) return JTAG_UNSUPPORTED;
     spirom_log("Data arrayを読み出してファイル%sと比較します", path);
     const int size = io.page_size();
+    const int first = io.page_of(offset);
     std::vector<uint8_t> rom(size);
     int result = JTAG_OK;
-    int64_t sum = 0;
-    for (int page = io.page_of(offset); page < io.page_count() && sum < length; ++page) {
+    for (int64_t sum = 0; sum < image.end; sum += size) {
+        const int page = first + static_cast<int>(sum / size);
+        const int n = static_cast<int>(std::min<int64_t>(size, image.end - sum));
+        const uint8_t* held = image.held.data() + sum;
+        // Pages the file holds nothing of (gaps of a HEX file) are not read.
+        if (std::find(held, held + n, 1) == held + n) continue;
         if (!spirom_running()) {
             result = JTAG_CANCELLED;
             break;
@@ -66,17 +73,15 @@ int spirom_verify(SpiRomContext* c, const char* path, uint32_t offset) {
         if (const int status = io.read(io.page_address(page), rom.data(), size); status != JTAG_OK)
             return status;
         if (page % kProgressPages == 0) spirom_progress(page, io.page_count(), "");
-        const int n = static_cast<int>(std::min<int64_t>(size, length - sum));
-        result = compare_page(io, page, image.data() + sum, rom.data(), n);
+        result = compare_page(io, page, image.bytes.data() + sum, held, rom.data(), n);
         if (result != JTAG_OK) {
             spirom_log("ベリファイエラーがあります");
             break;
         }
-        sum += n;
-        if (sum >= length)
+        if (sum + n >= image.end)
             spirom_log(
                 "Page %dの中(%dバイト目)でファイルが終了しました。比較結果は一致しています。", page,
-                static_cast<int>(length));
+                static_cast<int>(image.end));
     }
     spirom_progress(io.page_count(), io.page_count(), "");
     return result;
@@ -111,7 +116,11 @@ int spirom_read_back(SpiRomContext* c, const char* path, uint32_t offset) {
     if (!c || !path || !*path) return JTAG_FAIL;
     FlashIo io(c);
     if (io.group() == Group::None) return JTAG_UNSUPPORTED;
-    if (!io.page_aligned(offset) || io.page_of(offset) >= io.page_count()) {
+    if (offset >= io.geometry().address_end()) {
+        spirom_log("オフセット 0x%X はROMの範囲外です", offset);
+        return JTAG_ADDRESS_OVERFLOW;
+    }
+    if (!io.page_aligned(offset)) {
         spirom_log("オフセット 0x%X はページの先頭ではありません (ページ %dバイト)", offset,
                    io.page_size());
         return JTAG_ADDRESS_OVERFLOW;
@@ -157,7 +166,11 @@ int spirom_dump(SpiRomContext* c, uint32_t address) {
     if (!c) return JTAG_FAIL;
     FlashIo io(c);
     if (io.group() == Group::None) return JTAG_UNSUPPORTED;
-    if (address >= io.flash_bytes()) return JTAG_ADDRESS_OVERFLOW;
+    // AT45 pages of 528 bytes leave gaps in the address space: the bound is the last page's end.
+    if (address >= io.geometry().address_end()) {
+        spirom_log("オフセット 0x%X はROMの範囲外です", address);
+        return JTAG_ADDRESS_OVERFLOW;
+    }
     spirom_log("Data arrayを読み出して先頭をダンプします\n");
     uint8_t bytes[kDumpRead] = {};
     if (const int status = io.read(address, bytes, kDumpRead); status != JTAG_OK) return status;

@@ -362,3 +362,45 @@ TEST_F(Cli, FlashContentsOutliveTheProcessAndTheFpgaBootsThem) {
 }
 
 }  // namespace
+
+#include <sys/resource.h>
+
+#include <csignal>
+
+namespace {
+
+// The state folder is the virtual board's flash: a run whose state cannot be saved fails with
+// the reason, and a saved flash cut short is refused rather than taken for a blank one.
+TEST_F(Cli, LostOrDamagedBoardStateFailsTheRun) {
+    const std::string data = save("data.bin", std::vector<char>(4096, '\x5A'));
+    // A file size limit stops root too: the 16 MB flash meets it like a full disk.
+    rlimit limit{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &limit), 0);
+    const rlim_t unlimited = limit.rlim_cur;
+    const auto handler = std::signal(SIGXFSZ, SIG_IGN);
+    limit.rlim_cur = 65536;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+    const Outcome full = in_state("full", "kb2203", {"flash", "program", data});
+    limit.rlim_cur = unlimited;
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    std::signal(SIGXFSZ, handler);
+    EXPECT_EQ(full.code, 1) << full.shown();
+    EXPECT_NE(full.err.find("The virtual board's state could not be saved: cannot write " +
+                            (dir_ / "state" / "full" / "flash.bin").string() +
+                            ": File too large; the flash and the running design of this run "
+                            "are lost.\n"),
+              std::string::npos)
+        << full.shown();
+
+    ASSERT_EQ(in_state("cut", "kb2203", {"flash", "program", data}).code, 0);
+    const fs::path flash = dir_ / "state" / "cut" / "flash.bin";
+    fs::resize_file(flash, 1000);
+    const Outcome cut = in_state("cut", "kb2203", {"flash", "verify", data});
+    EXPECT_EQ(cut.code, 2) << cut.shown();
+    EXPECT_NE(cut.err.find(flash.string() + " holds 1000 bytes, the N25Q128 holds 16777216"),
+              std::string::npos)
+        << cut.shown();
+    EXPECT_EQ(fs::file_size(flash), 1000u) << "left for the user to look at";
+}
+
+}  // namespace

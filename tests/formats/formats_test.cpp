@@ -238,13 +238,14 @@ TEST_F(Hexfile, WriteLayoutAndRoundTrip) {
     ASSERT_EQ(hexfile_write(path.c_str(), data.data(), 32), 1);
     EXPECT_EQ(text(),
               ":020000040000FA\n:10000000000102030405060708090A0B0C0D0E0F78\n"
-              ":10001000101112131415161718191A1B1C1D1E1F68\n");
+              ":10001000101112131415161718191A1B1C1D1E1F68\n:00000001FF\n");
     ASSERT_EQ(hexfile_write(path.c_str(), data.data(), data.size()), 1);
     const std::string all = text();
     const size_t block = 16 + 4096 * 44;  // address record and 4096 data lines
     EXPECT_EQ(all.substr(block, 25), ":020000040001F9\n:10000000");
     EXPECT_EQ(all.substr(2 * block, 25), ":020000040002F8\n:10000000");
-    EXPECT_EQ(all.size(), 2 * block + 16 + 2 * 44 + 28) << "ends in an 8-byte record";
+    EXPECT_EQ(all.size(), 2 * block + 16 + 2 * 44 + 28 + 12)
+        << "an 8-byte record, then the end record";
     EXPECT_EQ(hex(all, data.size() + 8), 1);
     EXPECT_EQ(length, static_cast<int64_t>(data.size()));
     EXPECT_TRUE(std::equal(data.begin(), data.end(), image.begin()));

@@ -3,8 +3,10 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 
@@ -69,6 +71,73 @@ TEST_F(BoardState, LockedOrDamagedFolderIsRefused) {
     auto b = make_virtual_board("kb2201,state=" + dir_.string());
     EXPECT_FALSE(b->attach_state(&error));
     EXPECT_EQ(error.rfind("VIREO_SIM: ", 0), 0u) << error;
+}
+
+// A saved flash of this board's part that is cut short, or a state file that cannot be read, is
+// refused and left for the user to look at: the board never starts with a blank flash instead.
+TEST_F(BoardState, DamagedStateIsRefusedNotTakenForABlankBoard) {
+    program(*fpga(*board()).flash(), std::vector<uint8_t>(600, 0x00));
+    const fs::path flash = dir_ / "flash.bin", text = dir_ / "board.txt";
+    const auto refusal = [this] {
+        std::string error;
+        EXPECT_FALSE(make_virtual_board("kb2201,state=" + dir_.string())->attach_state(&error));
+        return error;
+    };
+    for (const uintmax_t size : {100u, 0u}) {
+        fs::resize_file(flash, size);
+        const std::string error = refusal();
+        EXPECT_NE(error.find(flash.string() + " holds " + std::to_string(size) +
+                             " bytes, the AT45DB161D holds 2162688"),
+                  std::string::npos)
+            << error;
+        EXPECT_EQ(fs::file_size(flash), size);
+    }
+    EXPECT_EQ(fpga(*board("kb2201,flash=AT45DB081D")).flash()->array()[0], 0xFF)
+        << "a flash saved for another part is replaced";
+    fs::remove(flash);
+    fs::create_directory(flash);
+    EXPECT_NE(refusal().find(flash.string() + " cannot be read: Is a directory"),
+              std::string::npos);
+    fs::remove(text);
+    fs::create_directory(text);
+    EXPECT_NE(refusal().find(text.string() + " cannot be read: "), std::string::npos);
+}
+
+// A save that cannot write its files says which and why, and leaves no temporary file; the
+// temporary files of a save killed midway go at the next start.
+TEST_F(BoardState, FailedSaveSaysWhyAndKilledSavesLeaveNothing) {
+    fs::create_directories(dir_);
+    for (const char* name : {"board.txt.tmp4242", "flash.bin.tmp17", "notes.tmp1"})
+        std::ofstream(dir_ / name) << "x";
+    auto b = board();
+    EXPECT_FALSE(fs::exists(dir_ / "board.txt.tmp4242"));
+    EXPECT_FALSE(fs::exists(dir_ / "flash.bin.tmp17"));
+    EXPECT_TRUE(fs::exists(dir_ / "notes.tmp1")) << "not a save's";
+    fs::remove(dir_ / "notes.tmp1");
+
+    program(*fpga(*b).flash(), std::vector<uint8_t>(600, 0x00));
+    // A file size limit stops root too: the 2 MB flash meets it like a full disk.
+    rlimit limit{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &limit), 0);
+    const rlim_t unlimited = limit.rlim_cur;
+    const auto handler = std::signal(SIGXFSZ, SIG_IGN);
+    limit.rlim_cur = 4096;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+    std::string error;
+    const bool saved = b->save_state(&error);
+    limit.rlim_cur = unlimited;
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    std::signal(SIGXFSZ, handler);
+    EXPECT_FALSE(saved);
+    EXPECT_EQ(error, "The virtual board's state could not be saved: cannot write " +
+                         (dir_ / "flash.bin").string() +
+                         ": File too large; the flash and the running design of this run are "
+                         "lost.");
+    for (const auto& f : fs::directory_iterator(dir_))
+        EXPECT_EQ(f.path().string().find(".tmp"), std::string::npos) << f.path();
+    EXPECT_FALSE(fs::exists(dir_ / "flash.bin"));
+    EXPECT_TRUE(b->save_state(&error)) << error;
+    EXPECT_EQ(fs::file_size(dir_ / "flash.bin"), 2162688u);
 }
 
 TEST_F(BoardState, FlashAndDesignOutliveTheProcessUntilUnplugged) {

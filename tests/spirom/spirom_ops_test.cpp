@@ -61,7 +61,7 @@ TEST_F(SpiRomOpsTest, RefusalsComeBeforeAnythingIsErased) {
         std::string line;
     } cases[] = {
         {"", 0, 12, "ファイルが指定されていません"},
-        {missing.c_str(), 0, 12, "ファイル" + missing + "が読み込めません"},
+        {missing.c_str(), 0, 12, "ファイル" + missing + "が読み込めません (not found)"},
         {raw.c_str(), 0x10010, 16,
          "オフセット 0x10010 はページの先頭ではありません (ページ 256バイト)"},
         {raw.c_str(), 0x1000000, 16, "オフセット 0x1000000 はROMの範囲外です"},
@@ -123,7 +123,7 @@ TEST_F(SpiRomOpsTest, TextFormatsAndBitHeaders) {
     EXPECT_TRUE(holds(rom(), 0x30, {0x02, 0x33, 0x7A}));
     EXPECT_TRUE(logged("最終アドレス=00000033"));
     // The S-record's highest address holds data: a difference there is found.
-    const std::string srec = write_file("a.srec", text("S107000041424344EE\n"));
+    const std::string srec = write_file("a.srec", text("S107000041424344EE\nS9030000FC\n"));
     EXPECT_EQ(spirom_program(ctx.get(), srec.c_str(), 0x10000), 1);
     EXPECT_TRUE(holds(rom(), 0x10000, text("ABCD")));
     EXPECT_EQ(spirom_verify(ctx.get(), srec.c_str(), 0x10000), 1);
@@ -187,22 +187,15 @@ TEST_F(SpiRomOpsTest, ProgramStopsAtTimeOutsCancelAndALostCable) {
     EXPECT_TRUE(logged("Page 0 書き込み失敗"));
     EXPECT_TRUE(all_of(rom(), 256, 0x10000, 0xFF));
 
-    // Cancel after the first page.
+    // A cancel finishes the sector in hand, its kept bytes included, and stops before the next.
     ctx = open_flash("N25Q128");
-    g_running_for = 1;
-    EXPECT_EQ(spirom_program(ctx.get(), path.c_str(), 0), 24);
-    EXPECT_TRUE(logged("書き込みを中止しました"));
-    EXPECT_TRUE(holds(rom(), 0, file, 0, 256));
-    EXPECT_TRUE(all_of(rom(), 256, 0x10000, 0xFF));
-
-    // Cancel while the sector erases: the erase ends and the sector's other bytes go back.
-    ctx = open_flash("N25Q128");
-    g_running_for = -1;
-    std::fill_n(rom().begin(), 256, 0x5A);
+    std::fill_n(rom().begin(), 0x20000, 0x5A);
     g_running_calls = 2;
-    EXPECT_EQ(spirom_program(ctx.get(), path.c_str(), 0x100), 24);
-    EXPECT_TRUE(all_of(rom(), 0, 256, 0x5A));
-    EXPECT_TRUE(all_of(rom(), 256, 0x10000, 0xFF));
+    EXPECT_EQ(spirom_program(ctx.get(), path.c_str(), 0xFF00), 24);
+    EXPECT_TRUE(logged("書き込みを中止しました"));
+    EXPECT_TRUE(all_of(rom(), 0, 0xFF00, 0x5A));
+    EXPECT_TRUE(holds(rom(), 0xFF00, file, 0, 256));
+    EXPECT_TRUE(all_of(rom(), 0x10000, 0x20000, 0x5A));
     g_running_calls = -1;
 
     // The cable goes in the middle of the pages.
@@ -210,6 +203,62 @@ TEST_F(SpiRomOpsTest, ProgramStopsAtTimeOutsCancelAndALostCable) {
     g_running_for = -1;
     cable().unplug_after = cable().transfers + 60;
     EXPECT_EQ(spirom_program(ctx.get(), path.c_str(), 0), 21);
+}
+
+TEST_F(SpiRomOpsTest, ACutAfterTheEraseSavesTheSectorAndNamesTheRestore) {
+    // 300 bytes inside a sector of other data, the cable cut at points spread over the whole
+    // program: either the other data is still in the flash, or the log names a file that
+    // restores it.
+    const auto file = data(300, 23);
+    const std::string path = write_file("a.bin", file);
+    std::vector<uint8_t> before(0x10000);
+    for (size_t i = 0; i < before.size(); ++i) before[i] = static_cast<uint8_t>(i / 3);
+    int64_t all = 0;  // transfers of a whole program
+    {
+        Context ctx = open_flash("N25Q128");
+        std::copy(before.begin(), before.end(), rom().begin());
+        const int64_t start = cable().transfers;
+        ASSERT_EQ(spirom_program(ctx.get(), path.c_str(), 0x8000), 1);
+        all = cable().transfers - start;
+    }
+    bool rescued = false;
+    for (int64_t cut = 1; cut < all; cut += all / 16) {
+        SCOPED_TRACE("cut after " + std::to_string(cut));
+        Context ctx = open_flash("N25Q128");
+        ASSERT_TRUE(ctx);
+        std::copy(before.begin(), before.end(), rom().begin());
+        cable().unplug_after = cable().transfers + cut;
+        const int result = spirom_program(ctx.get(), path.c_str(), 0x8000);
+        cable().unplug_after = -1;
+        cable().gone = false;
+        EXPECT_EQ(result, 21);
+        const auto line = std::ranges::find_if(
+            g_lines, [](const std::string& l) { return l.starts_with("復元するには: "); });
+        // The file's bytes may be anything after a cut; the rescue file holds them as programmed.
+        std::vector<uint8_t> now(rom().begin(), rom().begin() + 0x10000), meant = before;
+        std::copy_n(file.begin(), 300, meant.begin() + 0x8000);
+        std::copy_n(file.begin(), 300, now.begin() + 0x8000);
+        if (line == g_lines.end()) {
+            EXPECT_EQ(now, meant) << "damaged without a rescue file";
+            continue;
+        }
+        rescued = true;
+        const std::string saved = (folder_ / "vireo-flash-00000000-0000FFFF.bin").string();
+        EXPECT_EQ(*line, "復元するには: vireo flash program --offset 0 " + saved);
+        EXPECT_TRUE(
+            logged("0x00000000-0x0000FFFF は消去されたため、ファイル外のデータを書き戻せ"
+                   "ませんでした"));
+        EXPECT_EQ(read_file(saved), meant);
+        // The board plugged in again: powered up, its flash holding what the cut left.
+        const std::shared_ptr<sim::SpiFlash> replugged =
+            sim::make_spi_flash(*sim::find_flash_part("N25Q128"));
+        replugged->array() = rom();
+        ctx = open_flash(replugged);
+        EXPECT_EQ(spirom_program(ctx.get(), saved.c_str(), 0), 1);
+        EXPECT_TRUE(holds(rom(), 0, meant));
+        std::filesystem::remove(saved);
+    }
+    EXPECT_TRUE(rescued) << "no cut fell between the erase and the last write-back";
 }
 
 TEST_F(SpiRomOpsTest, ReadBackBlankCheckAndDump) {
@@ -336,6 +385,12 @@ TEST_F(SpiRomOpsTest, UpperSixteenMegabytesOfThe256MbitParts) {
         EXPECT_TRUE(holds(rom(), 0xFFFF00, file));
         EXPECT_TRUE(all_of(rom(), 0, 256, 0x5A)) << "nothing wraps onto the first 16 MB";
         EXPECT_EQ(spirom_verify(ctx.get(), path.c_str(), 0xFFFF00), 1);
+        // Programmed again with other data: the sector above 16 MB is erased first.
+        const auto other = data(512, 20);
+        const std::string again = write_file("b.bin", other);
+        EXPECT_EQ(spirom_program(ctx.get(), again.c_str(), 0xFFFF00), 1);
+        EXPECT_EQ(spirom_verify(ctx.get(), again.c_str(), 0xFFFF00), 1);
+        EXPECT_EQ(spirom_program(ctx.get(), path.c_str(), 0xFFFF00), 1);
         g_lines.clear();
         EXPECT_EQ(spirom_dump(ctx.get(), 0x1000000), 1);
         char first[16];
