@@ -2,7 +2,7 @@
 PRESETS := release asan
 JOBS ?= $(shell nproc)
 
-.PHONY: demo test bench bootstrap build clean gui deb
+.PHONY: demo test bench soak bootstrap build clean gui deb
 
 bootstrap:
 	@bash scripts/bootstrap
@@ -45,6 +45,14 @@ bench: bootstrap
 	  [ -x "$$b" ] || continue; echo "== $$(basename $$b) =="; \
 	  "$$b" --benchmark_out=$$out/$$(basename $$b).json --benchmark_out_format=json; \
 	done; bash scripts/bench-summary $$out
+
+# The flash commands' property test with fresh seeds for SECONDS seconds. A failure prints the
+# seed that replays it: cd build/release/bin && VIREO_PROPERTY_SEED=<seed> ../tests/test_flash_property
+SECONDS ?= 600
+soak: bootstrap
+	@cmake --preset release >/dev/null
+	@cmake --build --preset release -j $(JOBS) --target test_flash_property
+	@cd build/release/bin && VIREO_SOAK_SECONDS=$(SECONDS) ../tests/test_flash_property
 
 # The Debian package (CPack) from the release preset, then a check of what it installs.
 deb: bootstrap

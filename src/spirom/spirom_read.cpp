@@ -66,13 +66,14 @@ int spirom_verify(SpiRomContext* c, const char* path, uint32_t offset) {
         const uint8_t* held = image.held.data() + sum;
         // Pages the file holds nothing of (gaps of a HEX file) are not read.
         if (std::find(held, held + n, 1) == held + n) continue;
+        // Progress first: a cancel it lets through stops before the next comparison.
+        if (page % kProgressPages == 0) spirom_progress(page, io.page_count(), "");
         if (!spirom_running()) {
             result = JTAG_CANCELLED;
             break;
         }
         if (const int status = io.read(io.page_address(page), rom.data(), size); status != JTAG_OK)
             return status;
-        if (page % kProgressPages == 0) spirom_progress(page, io.page_count(), "");
         result = compare_page(io, page, image.bytes.data() + sum, held, rom.data(), n);
         if (result != JTAG_OK) {
             spirom_log("ベリファイエラーがあります");

@@ -3,9 +3,12 @@
 // case shares a state folder between runs (a flash programmed by one run and verified by the
 // next), a fresh board.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -68,16 +71,18 @@ class Cli : public ::testing::Test {
         return {code.empty() ? -1 : std::stoi(code), read_text(dir_ / "out"),
                 read_text(dir_ / "err")};
     }
-    // vireo on the board kept in `state`, sent SIGINT once its standard error shows `when`.
+    // vireo on the board kept in `state`, sent SIGINT once its standard error (or `stream`)
+    // shows `when`.
     Outcome interrupted(const std::string& state, const std::vector<std::string>& args,
-                        const std::string& when) {
+                        const std::string& when, const std::string& stream = "err") {
         const std::string d = dir_.string(), st = (dir_ / "state" / state).string();
         fs::create_directories(st);
         std::string command = "cd '" + d + "' && { env -i PATH=/usr/bin:/bin HOME='" + d +
                               "' VIREO_SIM=kb2203,state='" + st + "' '" + kBin + "/vireo'";
         for (const std::string& arg : args) command += " '" + arg + "'";
         command += " >out 2>err </dev/null & p=$!; for i in $(seq 600); do grep -qF '" + when +
-                   "' err && break; sleep 0.01; done; kill -INT $p; wait $p; echo $? >code; }";
+                   "' " + stream +
+                   " && break; sleep 0.01; done; kill -INT $p; wait $p; echo $? >code; }";
         EXPECT_NE(std::system(command.c_str()), -1);
         const std::string code = read_text(dir_ / "code");
         return {code.empty() ? -1 : std::stoi(code), read_text(dir_ / "out"),
@@ -361,14 +366,6 @@ TEST_F(Cli, FlashContentsOutliveTheProcessAndTheFpgaBootsThem) {
         << status.shown();
 }
 
-}  // namespace
-
-#include <sys/resource.h>
-
-#include <csignal>
-
-namespace {
-
 // The state folder is the virtual board's flash: a run whose state cannot be saved fails with
 // the reason, and a saved flash cut short is refused rather than taken for a blank one.
 TEST_F(Cli, LostOrDamagedBoardStateFailsTheRun) {
@@ -401,6 +398,62 @@ TEST_F(Cli, LostOrDamagedBoardStateFailsTheRun) {
               std::string::npos)
         << cut.shown();
     EXPECT_EQ(fs::file_size(flash), 1000u) << "left for the user to look at";
+}
+
+// What a flash command is given is checked before the bridge replaces the running design; HEX
+// files made by objcopy land at their own addresses; a Ctrl-C after the last erase is a cancel.
+TEST_F(Cli, FlashInputIsCheckedFirstAndACancelIsNeverASuccess) {
+    ASSERT_EQ(in_state("keep", "kb2203", {"program", kGood}).code, 0);
+    std::vector<char> bytes(70000);
+    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 13 + i / 700);
+    const std::string data = save("data.bin", bytes), empty = save("empty.bin", {});
+    const std::string fifo = (dir_ / "fifo.bin").string(), folder = (dir_ / "folder").string();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+    fs::create_directories(folder);
+    const std::string big = save("big.bin", std::vector<char>(0x10001));
+    const std::vector<std::string> refused[] = {
+        {"flash", "program", folder},
+        {"flash", "program", fifo},
+        {"flash", "verify", "/dev/null"},
+        {"flash", "program", empty},
+        {"flash", "program", "--offset", "10", data},
+        {"flash", "program", "--offset", "2000000", data},
+        {"flash", "program", "--offset", "1FF0000", big},
+        {"flash", "read", (dir_ / "no" / "such.bin").string()},
+        {"flash", "read", data},
+        {"flash", "program", kBin + "/examples/example_xc7s50.bit"},
+    };
+    for (const auto& args : refused) {
+        const Outcome r = in_state("keep", "kb2203", args);
+        EXPECT_EQ(r.code, 1) << r.shown();
+        EXPECT_EQ(r.out.find("SPI ROM mode"), std::string::npos) << "board touched\n" << r.shown();
+    }
+    const Outcome other =
+        in_state("keep", "kb2203", {"flash", "program", kBin + "/examples/example_xc7s50.bit"});
+    EXPECT_NE(other.out.find("example_xc7s50.bit is for xc7s50"), std::string::npos)
+        << other.shown();
+    EXPECT_NE(in_state("keep", "kb2203", {"status"}).out.find("FPGA is configured (DONE high)"),
+              std::string::npos);
+
+    // objcopy's HEX file for 0x200000: the image at 0 stays, the gap is not written.
+    ASSERT_EQ(in_state("hex", "kb2203", {"flash", "program", data}).code, 0);
+    const std::string hex = (dir_ / "data.hex").string();
+    ASSERT_EQ(std::system(("objcopy -I binary -O ihex --change-addresses 0x200000 '" + data +
+                           "' '" + hex + "'")
+                              .c_str()),
+              0);
+    const Outcome placed = in_state("hex", "kb2203", {"flash", "program", hex});
+    EXPECT_EQ(placed.code, 0) << placed.shown();
+    EXPECT_EQ(placed.out.find("Erasing sector 0\n"), std::string::npos) << placed.shown();
+    EXPECT_EQ(in_state("hex", "kb2203", {"flash", "verify", data}).code, 0);
+    EXPECT_EQ(in_state("hex", "kb2203", {"flash", "verify", "--offset", "200000", data}).code, 0);
+
+    // Ctrl-C right after the one sector's erase: the sector is finished, nothing is verified.
+    const std::string small = save("small.bin", std::vector<char>(300, 'x'));
+    const Outcome late =
+        interrupted("late", {"flash", "program", small}, "Erasing sector 0", "out");
+    EXPECT_EQ(late.code, 130) << late.shown();
+    EXPECT_EQ(late.out.find("Success"), std::string::npos) << late.shown();
 }
 
 }  // namespace
