@@ -72,8 +72,15 @@ int spirom_load_bridge(DevAlgModule* module, int load, const char* bridge_path, 
         if (written != JTAG_OK) return 0;
     }
     const auto setup = devalg_entry<DevAlgSetupFn>(module, DEVALG_SPI_SETUP);
-    if (!setup) return 0;
-    return setup(module, options & SPIROM_OPT_SETUP) == JTAG_OK ? 1 : 0;
+    if (!setup) {
+        spirom_log("SPIアルゴリズムが見つかりません\n");
+        return 0;
+    }
+    if (setup(module, options & SPIROM_OPT_SETUP) != JTAG_OK) {
+        spirom_log("SPIブリッジの準備 (SpiSetup) に失敗しました");
+        return 0;
+    }
+    return 1;
 }
 
 SpiRomContext* spirom_open(DevAlgModule* module, const char* bridge_path, int options) {
@@ -98,7 +105,10 @@ SpiRomContext* spirom_open(DevAlgModule* module, const char* bridge_path, int op
         return nullptr;
     }
     uint8_t id[6] = {};
-    if (command(c.get(), {0x9F}, id, 6) != JTAG_OK) return nullptr;
+    if (command(c.get(), {0x9F}, id, 6) != JTAG_OK) {
+        spirom_log("SPI ROMのID (0x9F) を読み出せませんでした");
+        return nullptr;
+    }
     c->jedec = uint32_t{id[0]} << 16 | uint32_t{id[1]} << 8 | id[2];
 
     const SpiRomPart& part = spirom_find_part(c->jedec);

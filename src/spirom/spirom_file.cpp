@@ -69,22 +69,24 @@ namespace {
 
 // Reads a HEX / MCS or S-record file with its log lines; `seen` tells which bytes it held.
 int load_records(const char* path, uint8_t* buffer, int64_t size, int64_t* length,
-                 HexRecordsSeen* seen) {
+                 HexRecordsSeen* seen, bool quiet = false) {
     char info[kInfoSize] = {};
     int status = JTAG_FILE_OPEN;
     if (is_hex(path)) {
-        spirom_log("HEXファイル '%s' を読み込みます。", path);
+        if (!quiet) spirom_log("HEXファイル '%s' を読み込みます。", path);
         status = hexfile_read_seen(path, buffer, size, 0xFF, length, seen);
     } else {
-        spirom_log("Sレコードファイル '%s' を読み込みます。", path);
+        if (!quiet) spirom_log("Sレコードファイル '%s' を読み込みます。", path);
         int64_t base = 0, highest = 0, start = 0;
         status = srecord_read_seen(path, buffer, size, 0xFF, &base, &highest, &start, info,
                                    kInfoSize, seen);
         // The highest address holds data too: the image ends one byte after it.
         *length = base == 0xFFFFFFFF ? 0 : highest + 1;
     }
-    spirom_log("最終アドレス=%08x", static_cast<unsigned>(*length));
-    log_info(info);
+    if (!quiet) {
+        spirom_log("最終アドレス=%08x", static_cast<unsigned>(*length));
+        log_info(info);
+    }
     return status;
 }
 
@@ -99,7 +101,7 @@ int spirom_load_file(const char* path, uint8_t* buffer, int64_t size, int64_t* l
 }
 
 SpiRomLoad spirom_load_image(const char* path, int64_t size, bool trim, SpiRomImage* image,
-                             std::string* problem) {
+                             std::string* problem, bool quiet) {
     if (const std::string why = vireo::formats::input_problem(path); !why.empty()) {
         if (problem) *problem = why;
         return why == "is empty" ? SpiRomLoad::Empty : SpiRomLoad::Unreadable;
@@ -110,7 +112,7 @@ SpiRomLoad spirom_load_image(const char* path, int64_t size, bool trim, SpiRomIm
     if (is_hex(path) || is_srec(path)) {
         HexRecordsSeen seen;
         seen.written = &image->held;
-        const int status = load_records(path, image->bytes.data(), size, &length, &seen);
+        const int status = load_records(path, image->bytes.data(), size, &length, &seen, quiet);
         if (status == kHexAddressOverflow) return SpiRomLoad::TooLarge;
         if (status != JTAG_OK) return SpiRomLoad::Faulty;
         if (seen.data_records == 0) return SpiRomLoad::Empty;

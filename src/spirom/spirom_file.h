@@ -29,8 +29,9 @@ enum class SpiRomLoad {
 };
 
 // Reads path into an image of `size` bytes. Trims the header of a .bit file when `trim` is set.
+// `quiet` leaves out the log lines that say what a HEX / S-record file holds.
 SpiRomLoad spirom_load_image(const char* path, int64_t size, bool trim, SpiRomImage* image,
-                             std::string* problem);
+                             std::string* problem, bool quiet = false);
 
 // Writes count bytes to path: Intel HEX for .mcs / .hex, raw bytes otherwise (S-record names
 // included). The data goes to a temporary file beside path that replaces path only when it was

@@ -157,7 +157,7 @@ int FlashIo::wait_ready(BusyLimit limit, bool cancel, bool progress) {
 namespace spirom_io {
 
 int load_image(const Geometry& geo, const char* path, uint32_t offset, bool trim,
-               SpiRomImage* image) {
+               SpiRomImage* image, bool quiet) {
     if (!path || !*path) {
         spirom_log("ファイルが指定されていません");
         return JTAG_FILE_OPEN;
@@ -173,7 +173,7 @@ int load_image(const Geometry& geo, const char* path, uint32_t offset, bool trim
     }
     const int64_t space = geo.flash_bytes() - int64_t{geo.page_of(offset)} * geo.page_size;
     std::string problem;
-    switch (spirom_load_image(path, space, trim, image, &problem)) {
+    switch (spirom_load_image(path, space, trim, image, &problem, quiet)) {
         case SpiRomLoad::Ok:
             return JTAG_OK;
         case SpiRomLoad::TooLarge:

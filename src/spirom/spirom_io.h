@@ -102,6 +102,6 @@ namespace spirom_io {
 // offset that does not start a page or lies past the flash, an unreadable, empty, incomplete or
 // faulty file and one larger than the flash from the offset, each with its log line.
 int load_image(const Geometry& geometry, const char* path, uint32_t offset, bool trim,
-               SpiRomImage* image);
+               SpiRomImage* image, bool quiet = false);
 
 }  // namespace spirom_io

@@ -174,7 +174,7 @@ void save_damaged(const FlashIo& io, const Sector& sector, const char* image_pat
 
 int spirom_check_image(const char* path, uint32_t offset, bool trim) {
     SpiRomImage image;
-    return spirom_io::load_image(spirom_io::kLargestFlash, path, offset, trim, &image);
+    return spirom_io::load_image(spirom_io::kLargestFlash, path, offset, trim, &image, true);
 }
 
 int spirom_program(SpiRomContext* c, const char* path, uint32_t offset) {
