@@ -150,6 +150,9 @@ TEST_F(SpiRomOpsTest, ChipEraseEndsByTheFlashOrFailsAndNeverReportsDoneOtherwise
     EXPECT_EQ(spirom_erase(ctx.get()), 0);
     EXPECT_FALSE(logged("消去完了\n"));
     EXPECT_TRUE(logged("チップ消去が250秒以内に終わりませんでした"));
+    ctx = open_flash(slow("SST25VF032B", 10'000, 25'000'000, 80'000'000));
+    EXPECT_EQ(spirom_erase(ctx.get()), 0);
+    EXPECT_TRUE(logged("チップ消去が50ミリ秒以内に終わりませんでした"));
 
     // Cancelled while the flash erases.
     ctx = open_flash("N25Q128");
@@ -293,7 +296,16 @@ TEST_F(SpiRomOpsTest, ReadBackBlankCheckAndDump) {
     g_running_for = 0;
     EXPECT_EQ(spirom_read_back(ctx.get(), cancelled.c_str(), 0), 24);
     EXPECT_FALSE(std::filesystem::exists(cancelled));
+    // A cancelled read over an existing file leaves it whole, and no temporary file beside it.
+    const std::vector<uint8_t> kept = read_file(path);
+    EXPECT_EQ(spirom_read_back(ctx.get(), path.c_str(), 0), 24);
+    EXPECT_EQ(read_file(path), kept);
+    for (const auto& entry : std::filesystem::directory_iterator(folder_))
+        EXPECT_EQ(entry.path().filename().string().find(".tmp"), std::string::npos) << entry.path();
     g_running_for = -1;
+    g_lines.clear();
+    EXPECT_EQ(spirom_read_back(ctx.get(), path.c_str(), 0x40000), 16);
+    EXPECT_TRUE(logged("オフセット 0x40000 はROMの範囲外です"));
 
     g_lines.clear();
     EXPECT_EQ(spirom_dump(ctx.get(), 0x1234), 1);
@@ -343,6 +355,8 @@ TEST_F(SpiRomOpsTest, DataFlashPagesInBothPageSizes) {
         EXPECT_TRUE(all_of(rom(), 4 * 528 + tail, 4 * 528 + size, 0x5A));
         EXPECT_TRUE(all_of(rom(), 5 * 528, 5 * 528 + size, 0x5A));
         EXPECT_EQ(spirom_verify(ctx.get(), path.c_str(), 2u << shift), 1);
+        // The last page's address lies beyond page count × page size in the 528-byte mode.
+        EXPECT_EQ(spirom_dump(ctx.get(), 4095u << shift), 1);
     }
 }
 
