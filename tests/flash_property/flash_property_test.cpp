@@ -28,7 +28,6 @@
 #include <memory>
 #include <optional>
 #include <random>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -581,23 +580,30 @@ std::optional<Failure> FlashProperty::check_rescues(const std::string& log, cons
                                                     const std::vector<Range>& in_file,
                                                     const std::vector<Range>& outside,
                                                     const Bytes& wanted) {
-    static const std::regex kName("vireo-flash-([0-9A-F]{8})-([0-9A-F]{8})\\.bin");
     std::vector<std::pair<Range, fs::path>> rescues;
-    for (auto it = std::sregex_iterator(log.begin(), log.end(), kName);
-         it != std::sregex_iterator(); ++it) {
-        const uint32_t start = static_cast<uint32_t>(std::stoul((*it)[1], nullptr, 16));
-        const uint32_t end = static_cast<uint32_t>(std::stoul((*it)[2], nullptr, 16));
+    // "vireo-flash-<8 hex>-<8 hex>.bin" (std::regex does not build warning-free under asan).
+    constexpr std::string_view kPrefix = "vireo-flash-";
+    for (size_t at = log.find(kPrefix); at != std::string::npos; at = log.find(kPrefix, at + 1)) {
+        const std::string name = log.substr(at, kPrefix.size() + 21);
+        if (name.size() != kPrefix.size() + 21 || name[kPrefix.size() + 8] != '-' ||
+            !name.ends_with(".bin") ||
+            name.find_first_not_of("0123456789ABCDEF-", kPrefix.size()) != kPrefix.size() + 17)
+            continue;
+        const uint32_t start =
+            static_cast<uint32_t>(std::stoul(name.substr(kPrefix.size(), 8), nullptr, 16));
+        const uint32_t end =
+            static_cast<uint32_t>(std::stoul(name.substr(kPrefix.size() + 9, 8), nullptr, 16));
         const std::optional<uint64_t> first = geo_.linear(start), last = geo_.linear(end);
         if (!first || !last || *last < *first || *first % geo_.page != 0 ||
             (*last + 1) % geo_.page != 0)
-            return Failure{"the rescue range " + it->str() + " is not whole pages"};
-        fs::path path = fs::path(file.path).parent_path() / it->str();
-        if (!fs::exists(path)) path = fs::current_path() / it->str();
-        if (!fs::exists(path)) return Failure{"the named rescue file " + it->str() + " is missing"};
+            return Failure{"the rescue range " + name + " is not whole pages"};
+        fs::path path = fs::path(file.path).parent_path() / name;
+        if (!fs::exists(path)) path = fs::current_path() / name;
+        if (!fs::exists(path)) return Failure{"the named rescue file " + name + " is missing"};
         if (log.find("vireo flash program --offset " + hex(start) + " ") == std::string::npos &&
             log.find("vireo flash program --offset 0x" + hex(start) + " ") == std::string::npos &&
             log.find("vireo flash program --offset " + hex(start, 8) + " ") == std::string::npos)
-            return Failure{"the log names " + it->str() + " without its restore command"};
+            return Failure{"the log names " + name + " without its restore command"};
         if (std::none_of(rescues.begin(), rescues.end(),
                          [&](const auto& r) { return r.second == path; }))
             rescues.push_back({{*first, *last + 1}, path});
@@ -659,11 +665,10 @@ std::optional<Failure> FlashProperty::iterate(uint64_t seed) {
     if (part_->family != sim::FlashFamily::At45 && !logged_pages.count(pc.name)) {
         geo_ = geometry_of(*part_, binary_, 256);
         if (auto f = plug(Bytes(part_->size, 0xFF), 0, false)) return f;
-        static const std::regex kPage("Page size +([0-9]+)");
-        std::smatch m;
         const std::string log = pui_.joined();
-        if (!std::regex_search(log, m, kPage)) return Failure{"no page size logged:\n" + log};
-        logged_pages[pc.name] = static_cast<uint32_t>(std::stoul(m[1]));
+        const size_t at = log.find("Page size ");
+        if (at == std::string::npos) return Failure{"no page size logged:\n" + log};
+        logged_pages[pc.name] = static_cast<uint32_t>(std::stoul(log.substr(at + 10)));
     }
     geo_ = geometry_of(*part_, binary_, logged_pages[pc.name]);
     if (geo_.page == 0 || geo_.bytes() != geo_.page * uint64_t{geo_.pages} ||
