@@ -29,6 +29,9 @@ class AppUi {
     virtual void set_busy(bool busy) = 0;
     // Lets the interface handle pending input during a long operation (Cancel, Ctrl-C).
     virtual void process_events() {}
+    // Whether the user has asked the whole command to stop (Ctrl-C), also between operations,
+    // where no running flag is watched yet. The window cancels operations only.
+    virtual bool stop_requested() const { return false; }
 };
 
 }  // namespace vireo::app

@@ -417,6 +417,7 @@ int Session::set_target(Target target) {
         spi_mode_ = false;
         return restart_fpga() ? JTAG_OK : JTAG_FAIL;
     }
+    if (stop_requested()) return JTAG_CANCELLED;
     if (connect() != ConnectResult::Connected) {
         target_ = Target::Fpga;
         return connect_failure();
@@ -435,7 +436,8 @@ int Session::set_target(Target target) {
         log_blank_line();
         ui_.set_busy(false);
         disconnect();
-        return JTAG_FAIL;
+        // A Ctrl-C that stopped the bridge's configuration is a cancel, not a failure.
+        return stop_requested() ? JTAG_CANCELLED : JTAG_FAIL;
     }
     log_message("SPI ROM was found.");
     log_message("-------------------------------------------");
@@ -456,8 +458,17 @@ int Session::refuse_command(const char* name, int status) {
     return status;
 }
 
+bool Session::stop_requested() {
+    ui_.process_events();
+    return ui_.stop_requested();
+}
+
 int Session::run_flash(const char* name, bool trim, const std::function<int(SpiRomContext*)>& op) {
     if (!spi_mode_) return JTAG_UNSUPPORTED;
+    if (stop_requested()) {
+        log_message("Cancelled before the operation started.");
+        return refuse_command(name, JTAG_CANCELLED);
+    }
     if (connect() != ConnectResult::Connected) return refuse_command(name, connect_failure());
     ui_.show_progress(0, 0);
     jtag_select_all(chain_);
@@ -476,8 +487,7 @@ int Session::run_flash(const char* name, bool trim, const std::function<int(SpiR
     int result = op(context);
     // A Ctrl-C that arrived after the operation's last look at the running flag still cancels:
     // the command did not finish as asked, so it must not claim success.
-    ui_.process_events();
-    if (result == JTAG_OK && !flash_running()) {
+    if (result == JTAG_OK && (stop_requested() || !flash_running())) {
         log_message("Cancelled at the end of the operation.");
         result = JTAG_CANCELLED;
     }
@@ -513,13 +523,14 @@ int Session::flash_program(const std::string& file, uint32_t offset, bool trim, 
     const int result = run_flash("Program", trim, [&](SpiRomContext* context) {
         int status = spirom_program(context, file.c_str(), offset);
         if (status == JTAG_OK && verify) {
-            ui_.process_events();
-            if (!flash_running()) {
+            if (stop_requested() || !flash_running()) {
                 log_message("The verify was cancelled: the flash is programmed, not verified.");
                 return static_cast<int>(JTAG_CANCELLED);
             }
             set_progress_phase("Verify");
             status = spirom_verify(context, file.c_str(), offset);
+        } else if (status == JTAG_OK) {
+            log_message("Programmed without a verify (--no-verify).");
         }
         return status;
     });

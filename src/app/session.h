@@ -144,7 +144,9 @@ class Session {
     int run_flash(const char* name, bool trim, const std::function<int(SpiRomContext*)>& op);
     // The part check of check_flash_input on a connected chain; logs a refusal.
     bool file_for_device(const std::string& file);
-    // A refusal of a command before it ran: the result line says it failed.
+    // Whether the user asked the whole command to stop (pending input handled first).
+    bool stop_requested();
+    // A command that ends before it ran: its result line.
     int refuse_command(const char* name, int status);
     bool booted_from_flash();
 

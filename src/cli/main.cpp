@@ -419,7 +419,21 @@ int main(int argc, char** argv) {
                            : *flash_read   ? FlashOp::Read
                                            : FlashOp::Other;
         status = session.check_flash_input(op, flash_file, offset, force, !no_trim);
-        if (status == JTAG_OK) status = session.set_target(vireo::app::Target::SpiRom);
+        // A second Ctrl-C must not end the process with a sector erased and not written back.
+        TerminalUi::protect(*flash_program || *flash_erase);
+        if (status == JTAG_OK) {
+            status = session.set_target(vireo::app::Target::SpiRom);
+            const char* name = *flash_program  ? "Program"
+                               : *flash_verify ? "Verify"
+                               : *flash_erase  ? "Erase"
+                               : *flash_blank  ? "BlankCheck"
+                               : *flash_read   ? "Readback"
+                                               : nullptr;
+            if (status != JTAG_OK && name)
+                ui.show_result(
+                    std::string(name) + (status == JTAG_CANCELLED ? " Canceled" : " Failed!!"),
+                    status);
+        }
         if (status == JTAG_OK) {
             if (*flash_id) {
                 status = session.flash_id();

@@ -11,11 +11,12 @@ namespace vireo::cli {
 namespace {
 
 std::atomic<int> g_interrupts{0};
+std::atomic<bool> g_protected{false};
 
-void on_sigint(int) {
-    if (g_interrupts.fetch_add(1) >= 1) {
-        std::signal(SIGINT, SIG_DFL);
-        std::raise(SIGINT);
+void on_signal(int signal) {
+    if (g_interrupts.fetch_add(1) >= 1 && !g_protected) {
+        std::signal(signal, SIG_DFL);
+        std::raise(signal);
     }
 }
 
@@ -31,7 +32,11 @@ bool TerminalUi::interrupted() {
 }
 
 void TerminalUi::catch_interrupt() {
-    std::signal(SIGINT, on_sigint);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) std::signal(signal, on_signal);
+}
+
+void TerminalUi::protect(bool on) {
+    g_protected = on;
 }
 
 void TerminalUi::end_bar() {
@@ -113,7 +118,9 @@ void TerminalUi::process_events() {
     if (interrupted() && !cancel_sent_ && cancel_) {
         cancel_sent_ = true;
         end_bar();
-        std::cerr << "  Cancelling after the current piece (Ctrl-C again to abort)...\n";
+        std::cerr << (g_protected
+                          ? "  Cancelling after the current piece...\n"
+                          : "  Cancelling after the current piece (Ctrl-C again to abort)...\n");
         cancel_();
     }
 }

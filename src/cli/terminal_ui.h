@@ -26,13 +26,16 @@ class TerminalUi : public app::AppUi {
     void show_result(const std::string& text, int status) override;
     void set_busy(bool) override {}
     void process_events() override;
+    bool stop_requested() const override { return interrupted(); }
 
     // Called once from process_events after Ctrl-C.
     void on_interrupt(std::function<void()> cancel) { cancel_ = std::move(cancel); }
     static bool interrupted();
-    // Installs the Ctrl-C handler: the first press asks the running work to cancel, a second
-    // one ends the program.
+    // Installs the Ctrl-C handler (also for SIGTERM and SIGHUP): the first one asks the running
+    // work to cancel, a second one ends the program, except while `protect` holds: then the work
+    // in hand (a flash sector erased and not yet written back) finishes first.
     static void catch_interrupt();
+    static void protect(bool on);
 
   private:
     void end_bar();

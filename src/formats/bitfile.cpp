@@ -189,3 +189,59 @@ int bitfile_read(const char* path, uint8_t* buffer, int size, uint8_t fill, int*
     copy_info(info, info_size, description);
     return r.result();
 }
+
+std::string bitfile_problem(const char* path, BitfileSummary* summary) {
+    BitfileSummary local;
+    BitfileSummary& out = summary ? *summary : local;
+    out = {};
+    FilePtr file = vireo::formats::open_input(path);
+    if (!file) return "cannot be opened";
+    FILE* f = file.get();
+    auto number = [f](int bytes, uint64_t& value) {
+        value = 0;
+        for (int i = 0; i < bytes; ++i) {
+            const int c = std::getc(f);
+            if (c == EOF) return false;
+            value = value << 8 | static_cast<unsigned>(c);
+        }
+        return true;
+    };
+    auto field = [f, &number](std::string* text) {
+        uint64_t length = 0;
+        if (!number(2, length)) return false;
+        std::string bytes(length, '\0');
+        if (std::fread(bytes.data(), 1, length, f) != length) return false;
+        if (text) *text = printable(bytes.substr(0, bytes.find('\0')));
+        return true;
+    };
+    // Preamble, then the 'a' key with its length field, then the keyed text fields.
+    uint64_t one = 0;
+    if (!field(nullptr) || !number(2, one) || std::getc(f) != 'a')
+        return "not a .bit file (no header)";
+    struct Key {
+        char key;
+        std::string* text;
+    };
+    std::string date, time;
+    for (const Key& k :
+         {Key{0, &out.design}, Key{'b', &out.part}, Key{'c', &date}, Key{'d', &time}}) {
+        if (k.key && std::getc(f) != k.key) return "not a .bit file (header damaged)";
+        if (!field(k.text)) return "not a .bit file (header cut short)";
+    }
+    if (std::getc(f) != 'e' || !number(4, out.declared)) return "not a .bit file (no image length)";
+    static constexpr uint8_t kSync[] = {0xAA, 0x99, 0x55, 0x66};
+    size_t matched = 0;
+    uint8_t buffer[65536];
+    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;) {
+        for (size_t i = 0; i < n && !out.sync; ++i) {
+            matched = buffer[i] == kSync[matched] ? matched + 1 : buffer[i] == kSync[0] ? 1 : 0;
+            out.sync = matched == sizeof kSync;
+        }
+        out.present += n;
+    }
+    if (out.present < out.declared)
+        return "truncated: the header declares " + std::to_string(out.declared) +
+               " bytes, the file holds " + std::to_string(out.present);
+    if (!out.sync) return "no sync word (AA 99 55 66) in its image";
+    return "";
+}

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 // Status only this reader returns: a header or image check failed.
 constexpr int kBitfileFormatError = 13;
@@ -16,3 +17,17 @@ constexpr int kBitfileFormatError = 13;
 // past the delivered image always hold fill, and length and info are set on every return.
 int bitfile_read(const char* path, uint8_t* buffer, int size, uint8_t fill, int* length, char* info,
                  int info_size);
+
+// What a .bit file holds, read without a message: its header's part name and design name, the
+// image length the header declares and the bytes the file holds after the header.
+struct BitfileSummary {
+    std::string design, part;
+    uint64_t declared = 0;  // image bytes the header declares
+    uint64_t present = 0;   // image bytes the file holds
+    bool sync = false;      // the image holds the sync word AA 99 55 66
+};
+
+// Why path is not a whole .bit file ("" when it is): a header that does not parse, an image
+// shorter than the header declares ("truncated: the header declares N bytes, the file holds M"),
+// an image without a sync word. `summary` (optional) gets what was read.
+std::string bitfile_problem(const char* path, BitfileSummary* summary = nullptr);

@@ -9,9 +9,11 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <initializer_list>
 #include <memory>
 #include <string>
 
+#include "formats/bitfile.h"
 #include "formats/file_input.h"
 #include "formats/hexfile.h"
 #include "jtag/status.h"
@@ -29,11 +31,16 @@ struct FileClose {
 };
 using File = std::unique_ptr<FILE, FileClose>;
 
+// The names the usual tools give these formats (objcopy, srec_cat, the FPGA vendors' tools).
+bool has_any(const char* path, std::initializer_list<const char*> extensions) {
+    return std::any_of(extensions.begin(), extensions.end(),
+                       [path](const char* ext) { return spirom_has_extension(path, ext); });
+}
 bool is_hex(const char* path) {
-    return spirom_has_extension(path, ".mcs") || spirom_has_extension(path, ".hex");
+    return has_any(path, {".mcs", ".hex", ".ihex", ".ihx", ".h86"});
 }
 bool is_srec(const char* path) {
-    return spirom_has_extension(path, ".s") || spirom_has_extension(path, ".srec");
+    return has_any(path, {".s", ".srec", ".s19", ".s28", ".s37", ".mot", ".sx"});
 }
 
 void log_info(const char* info) {
@@ -106,6 +113,13 @@ SpiRomLoad spirom_load_image(const char* path, int64_t size, bool trim, SpiRomIm
         if (problem) *problem = why;
         return why == "is empty" ? SpiRomLoad::Empty : SpiRomLoad::Unreadable;
     }
+    // A .bit file is a bitstream: one that is cut, damaged or not one at all is not written.
+    if (spirom_has_extension(path, ".bit")) {
+        if (std::string why = bitfile_problem(path); !why.empty()) {
+            if (problem) *problem = std::move(why);
+            return SpiRomLoad::Faulty;
+        }
+    }
     image->bytes.assign(static_cast<size_t>(size), 0xFF);
     image->held.clear();
     int64_t length = 0;
@@ -175,6 +189,11 @@ int spirom_save_file(const char* path, const uint8_t* data, int64_t count) {
     const bool written = hex ? hexfile_write(temp.c_str(), data, count) == JTAG_OK
                              : write_raw(temp.c_str(), data, count);
     std::error_code error;
+    // A file replaced keeps its permissions.
+    const auto status = std::filesystem::status(path, error);
+    if (written && !error && std::filesystem::is_regular_file(status))
+        std::filesystem::permissions(temp, status.permissions(), error);
+    error.clear();
     if (written) std::filesystem::rename(temp, path, error);
     if (!written || error) {
         std::filesystem::remove(temp, error);
@@ -183,22 +202,61 @@ int spirom_save_file(const char* path, const uint8_t* data, int64_t count) {
     return 1;
 }
 
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int kRescueVersions = 100;
+
+fs::path rescue_name(uint32_t start, uint32_t end, int version) {
+    char name[64];
+    if (version == 1) {
+        std::snprintf(name, sizeof name, "vireo-flash-%08X-%08X.bin", start, end);
+    } else {
+        std::snprintf(name, sizeof name, "vireo-flash-%08X-%08X-%d.bin", start, end, version);
+    }
+    return name;
+}
+
+fs::path image_folder(const char* image_path) {
+    const fs::path folder = image_path ? fs::path(image_path).parent_path() : fs::path();
+    return folder.empty() ? fs::path(".") : folder;
+}
+
+}  // namespace
+
 std::string spirom_rescue_path(const char* image_path, uint32_t start, uint32_t end) {
-    namespace fs = std::filesystem;
-    fs::path folder = image_path ? fs::path(image_path).parent_path() : fs::path();
-    if (folder.empty()) folder = ".";
+    fs::path folder = image_folder(image_path);
     if (::access(folder.c_str(), W_OK | X_OK) != 0) folder = ".";
     std::error_code error;
     for (int n = 1;; ++n) {
-        char name[64];
-        if (n == 1) {
-            std::snprintf(name, sizeof name, "vireo-flash-%08X-%08X.bin", start, end);
-        } else {
-            std::snprintf(name, sizeof name, "vireo-flash-%08X-%08X-%d.bin", start, end, n);
-        }
-        const fs::path path = folder / name;
-        if ((!fs::exists(path, error) && !error) || n > 9999) return path.string();
+        const fs::path path = folder / rescue_name(start, end, n);
+        if ((!fs::exists(path, error) && !error) || n >= kRescueVersions) return path.string();
     }
+}
+
+std::string spirom_pending_rescue(const char* image_path, uint32_t start, uint32_t end) {
+    std::error_code error;
+    for (const fs::path& folder : {image_folder(image_path), fs::path(".")}) {
+        for (int n = 1; n < kRescueVersions; ++n) {
+            const fs::path path = folder / rescue_name(start, end, n);
+            if (!fs::exists(path, error)) break;
+            // Restoring it is what the file is for.
+            if (fs::equivalent(path, image_path, error)) return "";
+            return path.string();
+        }
+    }
+    return "";
+}
+
+std::string spirom_shell_word(const std::string& text) {
+    const bool plain = !text.empty() && text.find_first_not_of(
+                                            "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
+                                            "0123456789_./-+:,=@%") == std::string::npos;
+    if (plain && text[0] != '-') return text;
+    std::string quoted = "'";
+    for (const char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
 }
 
 void spirom_trim_bit_header(uint8_t* data, int64_t* length) {

@@ -42,6 +42,11 @@ int spirom_save_file(const char* path, const uint8_t* data, int64_t count);
 // (8 hexadecimal digits each) beside the image when that folder is writable, else in the current
 // folder; never an existing file ("-2", "-3" ... are added), so an earlier rescue stays.
 std::string spirom_rescue_path(const char* image_path, uint32_t start, uint32_t end);
+// A rescue file of [start, end] still lying beside the image or in the current folder (its
+// bytes are not back in the flash yet), "" when none or when the image is that file.
+std::string spirom_pending_rescue(const char* image_path, uint32_t start, uint32_t end);
+// A file name as one shell word: as it is when it needs no quoting, else in single quotes.
+std::string spirom_shell_word(const std::string& text);
 
 // Moves the data down to the first sixteen 0xFF dummy bytes followed by the sync word
 // AA 99 55 66, shortening length; without such a run nothing changes.

@@ -181,7 +181,11 @@ int load_image(const Geometry& geo, const char* path, uint32_t offset, bool trim
                        path, offset, static_cast<long long>(space));
             return JTAG_ADDRESS_OVERFLOW;
         case SpiRomLoad::Faulty:
-            spirom_log("ファイル%sに誤りがあるため使用しません", path);
+            if (problem.empty()) {
+                spirom_log("ファイル%sに誤りがあるため使用しません", path);
+            } else {
+                spirom_log("ファイル%sに誤りがあるため使用しません (%s)", path, problem.c_str());
+            }
             return kHexFormatError;
         case SpiRomLoad::Empty:
             spirom_log("ファイル%sには書き込むデータがありません", path);

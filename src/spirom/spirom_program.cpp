@@ -167,7 +167,8 @@ void save_damaged(const FlashIo& io, const Sector& sector, const char* image_pat
         return;
     }
     spirom_log("この範囲のあるべきデータを %s に保存しました", path.c_str());
-    spirom_log("復元するには: vireo flash program --offset %X %s", start, path.c_str());
+    spirom_log("復元するには: vireo flash program --offset %X %s", start,
+               spirom_shell_word(path).c_str());
 }
 
 }  // namespace
@@ -187,13 +188,12 @@ int spirom_program(SpiRomContext* c, const char* path, uint32_t offset) {
         return status;
     spirom_log("Data arrayにファイル%sを書き込みます", path);
     if (io.group() == Group::None) return JTAG_UNSUPPORTED;
-    if (io.group() == Group::Sst) {
-        if (const int status = unprotect_sst(io); status != JTAG_OK) return status;
-    }
     const int size = io.page_size();
     const int first = io.page_of(offset);
     const int last = first + static_cast<int>((image.end + size - 1) / size) - 1;
     const int per_sector = io.sector_pages();
+    // The erase units that hold any byte of the file, each from its first page to its last.
+    std::vector<Sector> sectors;
     for (int start = first - first % per_sector; start <= last; start += per_sector) {
         Sector sector;
         sector.first = start;
@@ -202,7 +202,25 @@ int spirom_program(SpiRomContext* c, const char* path, uint32_t offset) {
         for (int page = std::max(start, first); page <= std::min(sector.last, last) && !touched;
              ++page)
             touched = page_held(io, image, page - first);
-        if (!touched) continue;
+        if (touched) sectors.push_back(std::move(sector));
+    }
+    // A sector whose rescue file is still pending holds damaged bytes, which would be kept as if
+    // they were the user's: nothing is written until it is restored.
+    for (const Sector& sector : sectors) {
+        const uint32_t start = io.page_address(sector.first);
+        const std::string pending =
+            spirom_pending_rescue(path, start, io.page_address(sector.last) + io.page_size() - 1);
+        if (pending.empty()) continue;
+        spirom_log(
+            "%s がまだ書き戻されていません。先に復元してください: vireo flash program --offset %X "
+            "%s (復元後にそのファイルを削除してください)",
+            pending.c_str(), start, spirom_shell_word(pending).c_str());
+        return JTAG_FAIL;
+    }
+    if (io.group() == Group::Sst) {
+        if (const int status = unprotect_sst(io); status != JTAG_OK) return status;
+    }
+    for (Sector& sector : sectors) {
         // A cancel stops between sectors only, so a sector is never left half written.
         if (!spirom_running()) {
             spirom_log("書き込みを中止しました");
@@ -210,12 +228,13 @@ int spirom_program(SpiRomContext* c, const char* path, uint32_t offset) {
         }
         if (const int status = collect_sector(io, image, first, &sector); status != JTAG_OK)
             return status;
-        int status = per_sector > 1 ? erase_sector(io, start) : JTAG_OK;
+        int status = per_sector > 1 ? erase_sector(io, sector.first) : JTAG_OK;
         if (status == JTAG_OK) status = write_sector(io, sector);
         if (status != JTAG_OK) {
             if (sector.kept_data) save_damaged(io, sector, path);
             return status;
         }
+        sector.bytes = {};  // one sector's bytes at a time
     }
     spirom_log("Page %dの中(%dバイト目)でファイルが終了し、書き込み完了しました。", last,
                static_cast<int>(image.end));

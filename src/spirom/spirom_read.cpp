@@ -84,7 +84,7 @@ int spirom_verify(SpiRomContext* c, const char* path, uint32_t offset) {
                 "Page %dの中(%dバイト目)でファイルが終了しました。比較結果は一致しています。", page,
                 static_cast<int>(image.end));
     }
-    spirom_progress(io.page_count(), io.page_count(), "");
+    if (result == JTAG_OK) spirom_progress(io.page_count(), io.page_count(), "");
     return result;
 }
 
@@ -108,7 +108,7 @@ int spirom_blank_check(SpiRomContext* c) {
             break;
         }
     }
-    spirom_progress(io.page_count(), io.page_count(), "");
+    if (result == JTAG_OK) spirom_progress(io.page_count(), io.page_count(), "");
     spirom_log(result == JTAG_OK ? "ROMはブランクです" : "ROMはブランクではありません");
     return result;
 }
@@ -175,6 +175,10 @@ int spirom_dump(SpiRomContext* c, uint32_t address) {
     spirom_log("Data arrayを読み出して先頭をダンプします\n");
     uint8_t bytes[kDumpRead] = {};
     if (const int status = io.read(address, bytes, kDumpRead); status != JTAG_OK) return status;
-    hex_dump_log(bytes, kDumpShown, address);
+    // Past the last address the flash wraps to its start: those bytes are not shown.
+    hex_dump_log(
+        bytes,
+        static_cast<int>(std::min<int64_t>(kDumpShown, io.geometry().address_end() - address)),
+        address);
     return JTAG_OK;
 }

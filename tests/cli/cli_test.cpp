@@ -422,6 +422,7 @@ TEST_F(Cli, FlashInputIsCheckedFirstAndACancelIsNeverASuccess) {
         {"flash", "read", (dir_ / "no" / "such.bin").string()},
         {"flash", "read", data},
         {"flash", "program", kBin + "/examples/example_xc7s50.bit"},
+        {"flash", "program", save("noise.bit", std::vector<char>(5000, 'n'))},
     };
     for (const auto& args : refused) {
         const Outcome r = in_state("keep", "kb2203", args);
@@ -454,6 +455,10 @@ TEST_F(Cli, FlashInputIsCheckedFirstAndACancelIsNeverASuccess) {
         interrupted("late", {"flash", "program", small}, "Erasing sector 0", "out");
     EXPECT_EQ(late.code, 130) << late.shown();
     EXPECT_EQ(late.out.find("Success"), std::string::npos) << late.shown();
+    // Ctrl-C before the flash is reached: a cancel as well, not a failure and not a success.
+    const Outcome early = interrupted("early", {"flash", "program", small}, "Connecting", "out");
+    EXPECT_EQ(early.code, 130) << early.shown();
+    EXPECT_EQ(early.out.find("Success"), std::string::npos) << early.shown();
 }
 
 }  // namespace

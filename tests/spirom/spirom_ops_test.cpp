@@ -129,6 +129,13 @@ TEST_F(SpiRomOpsTest, TextFormatsAndBitHeaders) {
     EXPECT_EQ(spirom_verify(ctx.get(), srec.c_str(), 0x10000), 1);
     rom()[0x10003] = 0;
     EXPECT_EQ(spirom_verify(ctx.get(), srec.c_str(), 0x10000), 15);
+    // objcopy's name for S-records; a .bit that is no bitstream is not written as raw bytes.
+    const std::string s19 = write_file("a.s19", text("S107002041424344CE\nS9030000FC\n"));
+    EXPECT_EQ(spirom_program(ctx.get(), s19.c_str(), 0), 1);
+    EXPECT_TRUE(holds(rom(), 0x20, text("ABCD")));
+    const std::string noise = write_file("noise.bit", data(5000, 1));
+    EXPECT_EQ(spirom_program(ctx.get(), noise.c_str(), 0x20000), 13);
+    EXPECT_TRUE(all_of(rom(), 0x20000, 0x21000, 0xFF));
 
     const std::vector<uint8_t> image = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
                                         0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
@@ -252,6 +259,11 @@ TEST_F(SpiRomOpsTest, ACutAfterTheEraseSavesTheSectorAndNamesTheRestore) {
             logged("0x00000000-0x0000FFFF は消去されたため、ファイル外のデータを書き戻せ"
                    "ませんでした"));
         EXPECT_EQ(read_file(saved), meant);
+        // Programming the sector again before the restore would keep its damaged bytes.
+        g_lines.clear();
+        EXPECT_EQ(spirom_program(ctx.get(), path.c_str(), 0x8000), 0);
+        EXPECT_TRUE(g_lines.size() == 2 && g_lines[1].starts_with(saved + " がまだ書き戻されて"))
+            << testing::PrintToString(g_lines);
         // The board plugged in again: powered up, its flash holding what the cut left.
         const std::shared_ptr<sim::SpiFlash> replugged =
             sim::make_spi_flash(*sim::find_flash_part("N25Q128"));
