@@ -11,6 +11,7 @@
 
 #include "formats/bitfile.h"
 #include "formats/file_input.h"
+#include "jtag/msg.h"
 
 namespace vireo::app {
 namespace {
@@ -36,6 +37,24 @@ std::string header_part_prefix(const std::string& device_name) {
     std::string name = lower(device_name);
     if (name.starts_with("xc")) name.erase(0, 2);
     return name.substr(0, name.find('_'));
+}
+
+// The part of a header's part field without its package ("7a35tcpg236" -> "7a35t",
+// "6slx9tqg144" -> "6slx9"): a digit, the family letters, the size, a T for the transceiver parts.
+std::string part_without_package(const std::string& field) {
+    const std::string text = lower(field);
+    size_t i = 0;
+    auto digits = [&] {
+        const size_t from = i;
+        while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i]))) ++i;
+        return i > from;
+    };
+    if (!digits()) return text;
+    const size_t letters = i;
+    while (i < text.size() && std::isalpha(static_cast<unsigned char>(text[i]))) ++i;
+    if (i == letters || !digits()) return text;
+    if (i < text.size() && text[i] == 't' && text.compare(i, 3, "tqg") != 0) ++i;
+    return text.substr(0, i);
 }
 
 // The configuration stream of a file as it lies in the file: a .bit file's image (the reader
@@ -92,10 +111,10 @@ std::string design_part_refusal(const std::string& path, const std::string& devi
                                 uint32_t device_idcode) {
     std::string part;
     const std::vector<uint8_t> stream = stream_of(path, &part);
-    const std::string name = file_name(path);
+    const std::string name = shown_text(file_name(path));
     const std::string prefix = header_part_prefix(device_name);
     if (!part.empty() && !prefix.empty() && !lower(part).starts_with(prefix))
-        return name + " is for xc" + lower(part) + ", the device is " + device_name;
+        return name + " is for xc" + part_without_package(part) + ", the device is " + device_name;
     const uint32_t id = stream_idcode(stream.data(), stream.size());
     if (id != 0 && device_idcode != 0 && (id & 0x0FFFFFFF) != (device_idcode & 0x0FFFFFFF)) {
         char text[160];
@@ -120,12 +139,19 @@ DesignFileCheck check_design_file(const std::string& path) {
             return check;
         }
     } else {
-        check.messages = {"Bit file format error",
-                          "Cannot read '" + path + "': the file name has no .bit extension"};
+        check.messages = {"Bit file format error", "Cannot read '" + shown_text(path) +
+                                                       "': the file name has no .bit extension"};
         return check;
     }
     if (const std::string cause = vireo::formats::input_problem(path.c_str()); !cause.empty()) {
-        check.messages = {"Bit file format error", "Cannot read '" + path + "': " + cause};
+        check.messages = {"Bit file format error",
+                          "Cannot read '" + shown_text(path) + "': " + cause};
+        return check;
+    }
+    // The whole file, before anything reaches the FPGA: a cut or damaged one would stop the
+    // configuration half-way, after Shutdown has cleared the running design.
+    if (const std::string cause = bitfile_problem(path.c_str()); !cause.empty()) {
+        check.messages = {"Bit file format error", shown_text(file_name(path)) + ": " + cause};
         return check;
     }
     check.ok = true;

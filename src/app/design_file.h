@@ -18,7 +18,8 @@ struct DesignFileCheck {
 // True when the file NAME (not the folders above it) ends in ".bit", in any letter case.
 bool has_bit_extension(const std::string& path);
 
-// A .bit file name, and a regular file that can be opened for reading.
+// A .bit file name, a regular file that can be opened for reading, and a whole bitstream: its
+// header parses, the image length it declares is in the file, the image holds the sync word.
 DesignFileCheck check_design_file(const std::string& path);
 
 // Why a configuration file is not for the device, "" when it is or when the file does not say:

@@ -5,6 +5,9 @@
 #include <ctime>
 #include <fstream>
 
+#include "app/design_file.h"
+#include "formats/bitfile.h"
+
 namespace vireo::app {
 namespace fs = std::filesystem;
 namespace {
@@ -66,7 +69,15 @@ bool FileUpdateWatch::ready() {
         seen_since_ = clock;
         return false;
     }
-    return clock - seen_since_ >= settle_;
+    if (clock - seen_since_ < settle_) return false;
+    // A writer that pauses longer than the settle time is not done while the bitstream is
+    // shorter than its header declares.
+    if (has_bit_extension(path_)) {
+        BitfileSummary bit;
+        bitfile_problem(path_.c_str(), &bit);
+        if (bit.declared == 0 || bit.present < bit.declared) return false;
+    }
+    return true;
 }
 
 }  // namespace vireo::app

@@ -54,6 +54,7 @@ PinTable* PinsView::table() const {
 }
 
 int PinsView::load(const std::string& bsdl_path) {
+    measured_ = false;
     if (session_.connect() != ConnectResult::Connected) return JTAG_NO_DEVICE;
     Chain* chain = session_.chain();
     device_ = session_.device();
@@ -64,13 +65,13 @@ int PinsView::load(const std::string& bsdl_path) {
     if (!device_ || index_ < 0) return JTAG_NO_DEVICE;
     std::error_code ec;
     if (!std::filesystem::is_regular_file(bsdl_path, ec)) {
-        log_message("%s: not a readable file", bsdl_path.c_str());
+        log_message("%s: not a readable file", shown_text(bsdl_path).c_str());
         return JTAG_FILE_OPEN;
     }
     const uint32_t detected = device_get_idcode(device_);
     const std::string detected_name = device_description(device_);
-    if (!device_load_description(device_, bsdl_path.c_str())) {
-        log_message("%s: no usable BSDL description", bsdl_path.c_str());
+    if (!device_load_description(device_, shown_text(bsdl_path).c_str())) {
+        log_message("%s: no usable BSDL description", shown_text(bsdl_path).c_str());
         return JTAG_FILE_TYPE;
     }
     // Boundary data of another part would drive the wrong pads: the description must be this
@@ -79,14 +80,34 @@ int PinsView::load(const std::string& bsdl_path) {
     const uint32_t mask = part->idcode_mask & 0x0FFFFFFF;
     if (mask == 0 || (part->idcode & mask) != (detected & mask)) {
         log_message("%s describes %s (IDCODE %08X), but device %d is %s (IDCODE %08X)",
-                    bsdl_path.c_str(), part->name.c_str(), part->idcode, index_,
+                    shown_text(bsdl_path).c_str(), part->name.c_str(), part->idcode, index_,
                     detected_name.c_str(), detected);
         return JTAG_IDCODE;
     }
     if (part->bsr_len <= 0) {
-        log_message("%s: the description has no boundary register", bsdl_path.c_str());
+        log_message("%s: the description has no boundary register", shown_text(bsdl_path).c_str());
         return JTAG_FILE_TYPE;
     }
+    // A description whose boundary register is not the device's own would read, and drive,
+    // every pin from the wrong cells: its length is checked against the wire before any use.
+    BoundaryMeasure measured;
+    const int status = jtag_measure_boundary(chain, index_, &measured);
+    if (status != JTAG_OK) {
+        log_message(
+            "The boundary register of device %d could not be measured: %s. No pin is read "
+            "or driven",
+            index_, measured.reason.c_str());
+        return status;
+    }
+    if (measured.length != part->bsr_len) {
+        log_message(
+            "%s describes %d boundary cells, the device %s has %d: refused, no pin is "
+            "driven",
+            shown_text(bsdl_path).c_str(), part->bsr_len, detected_name.c_str(), measured.length);
+        return JTAG_FILE_TYPE;
+    }
+    measured_ = true;
+    sampled_ = false;
     jtag_select_none(chain);
     jtag_select(chain, index_, 1);
     last_state_.assign(static_cast<size_t>(pintable_count(table())), PIN_UNPROBED);
@@ -111,6 +132,7 @@ int PinsView::sample() {
         return status;
     }
     extest_ = false;
+    sampled_ = true;
     note_changes();
     return status;
 }
@@ -119,19 +141,19 @@ std::string PinsView::resolve(const PinSetting& setting) const {
     const PinTable* pins = table();
     std::string pin;
     if (setting.name[0] == '@') {
-        if (pin_find(pins, setting.name.c_str() + 1)) pin = setting.name.substr(1);
+        if (pin_find(pins, shown_text(setting.name).c_str() + 1)) pin = setting.name.substr(1);
     } else {
-        pin = pin_by_port(pins, setting.name.c_str());
-        if (pin.empty() && pin_find(pins, setting.name.c_str())) pin = setting.name;
+        pin = pin_by_port(pins, shown_text(setting.name).c_str());
+        if (pin.empty() && pin_find(pins, shown_text(setting.name).c_str())) pin = setting.name;
     }
     if (pin.empty()) {
-        log_message("%s: no such port or pin in the description", setting.name.c_str());
+        log_message("%s: no such port or pin in the description", shown_text(setting.name).c_str());
         return "";
     }
     int output = -1, input = -1, control = -1;
     pin_cells(pins, pin.c_str(), &output, &input, &control);
     if (setting.level >= 0 ? output < 0 : control < 0) {
-        log_message("%s (pin %s) has no %s cell: it cannot be %s", setting.name.c_str(),
+        log_message("%s (pin %s) has no %s cell: it cannot be %s", shown_text(setting.name).c_str(),
                     pin.c_str(), setting.level >= 0 ? "output" : "control",
                     setting.level >= 0 ? "driven" : "released");
         return "";
@@ -140,10 +162,16 @@ std::string PinsView::resolve(const PinSetting& setting) const {
 }
 
 int PinsView::extest(const std::vector<PinSetting>& settings) {
+    if (!measured_) return JTAG_FAIL;
     std::vector<std::string> names;
     for (const PinSetting& setting : settings) {
         names.push_back(resolve(setting));
         if (names.back().empty()) return JTAG_FAIL;
+    }
+    // The measurement left the update latches at zero; SAMPLE preloads the pins as seen.
+    if (!sampled_) {
+        const int status = sample();
+        if (status != JTAG_OK) return status;
     }
     Chain* chain = session_.chain();
     Devopt* devopt = device_devopt(device_);

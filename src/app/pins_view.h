@@ -38,12 +38,14 @@ class PinsView {
     explicit PinsView(Session& session) : session_(session) {}
 
     // Connects, installs the description of `bsdl_path` on the session's device and selects that
-    // device alone. The description must name the device's IDCODE. 1 or a failure status.
+    // device alone. The description must name the device's IDCODE, and its BOUNDARY_LENGTH must
+    // be the boundary register measured on the chain. 1 or a failure status.
     int load(const std::string& bsdl_path);
     // SAMPLE: every pin's state as the device sees it, the running design undisturbed.
     int sample();
     // EXTEST with the pins as last seen, then the settings driven. Every setting is checked
-    // before EXTEST starts; a bad one fails the whole call with nothing driven.
+    // before EXTEST starts; a bad one, or no load() that measured the register, fails the whole
+    // call with nothing driven.
     int extest(const std::vector<PinSetting>& settings);
     // Shifts the boundary register again (SAMPLE or EXTEST as loaded) and counts changes.
     int refresh();
@@ -64,6 +66,8 @@ class PinsView {
     Device* device_ = nullptr;
     int index_ = -1;
     bool extest_ = false;
+    bool measured_ = false;  // load() found the description's boundary length on the wire
+    bool sampled_ = false;   // a SAMPLE has preloaded the boundary register since then
     std::vector<int> last_state_;
     std::vector<int> changes_;
 };

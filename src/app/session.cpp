@@ -18,6 +18,7 @@
 #include "formats/file_input.h"
 #include "jtag/chain.h"
 #include "jtag/devalg.h"
+#include "jtag/msg.h"
 #include "jtag/opflag.h"
 #include "jtag/status.h"
 #include "jtag/tap.h"
@@ -57,6 +58,18 @@ const char* maker_name(int maker) {
             return "";
     }
 }
+
+// A command's cancel lasts until the command ends; the next command starts without it.
+class CancelScope {
+  public:
+    explicit CancelScope(std::atomic<bool>& requested) : requested_(requested) {}
+    ~CancelScope() { requested_ = false; }
+    CancelScope(const CancelScope&) = delete;
+    CancelScope& operator=(const CancelScope&) = delete;
+
+  private:
+    std::atomic<bool>& requested_;
+};
 
 std::string result_text(const char* name, int status) {
     const char* suffix = status == JTAG_OK          ? " Success!!"
@@ -222,6 +235,7 @@ ConnectResult Session::open_and_check(bool list_chain) {
         log_message(count == 0 ? "Any device was not found on Spartan-6 or Artix-7 board."
                                : "Three or more deivices were fount on Spartan-6 or Artix-7 "
                                  "board. It may have some error.");
+        if (count > 0) log_device_hint();
         return refuse(ConnectResult::NoDevice);
     }
     device_at_ = own_rule ? 0 : device_index_;
@@ -243,12 +257,27 @@ ConnectResult Session::open_and_check(bool list_chain) {
     // A device chosen by index needs only a configuration module for its part.
     if (own_rule ? !supported_device(device_name_) : !module_) {
         log_message("Illegal device %s was found.", device_name_.c_str());
+        if (own_rule) log_device_hint();
         return refuse(ConnectResult::IllegalDevice);
     }
     show_board_picture();
     if (!connected_) log_message("Device %s was found succesfully.", device_name_.c_str());
     connected_ = true;
     return ConnectResult::Connected;
+}
+
+void Session::log_device_hint() {
+    const int count = jtag_count(chain_);
+    for (int i = 0; i < count; ++i) {
+        const Device* device = chain_get_device(chain_, i);
+        const PartRecord* part = device_part(device);
+        if (i == 0 || !part || devalg_family(device_get_idcode(device)) == 0) continue;
+        log_message(
+            "Device %d, %s, is an FPGA this programmer configures: "
+            "vireo --device %d addresses it.",
+            i, part->name.c_str(), i);
+        return;
+    }
 }
 
 int Session::connect_failure() const {
@@ -328,6 +357,7 @@ int Session::device_dna() {
 }
 
 int Session::program_fpga(const std::string& file, const WaitForUpdate& wait_for_update) {
+    const CancelScope scope(cancel_requested_);
     if (connect() != ConnectResult::Connected) return connect_failure();
     if (wait_for_update && !wait_for_update(file)) {
         log_message("書き込みはキャンセルされました");
@@ -343,7 +373,9 @@ int Session::program_fpga(const std::string& file, const WaitForUpdate& wait_for
     int result = JTAG_FILE_OPEN;
     const DesignFileCheck check = check_design_file(file_);
     for (const std::string& line : check.messages) log_message("%s", line.c_str());
-    if (check.ok) {
+    if (check.ok && !file_for_device(file_)) {
+        result = JTAG_IDCODE;
+    } else if (check.ok) {
         set_progress_phase("Shutdown");
         result = devalg_call(module_, kShutdownEntry);
         set_progress_phase("Write");
@@ -354,7 +386,7 @@ int Session::program_fpga(const std::string& file, const WaitForUpdate& wait_for
     }
 
     if (result == JTAG_OK) {
-        log_message("FPGAへファイル\"%s\"を書き込みました", file_.c_str());
+        log_message("FPGAへファイル\"%s\"を書き込みました", shown_text(file_).c_str());
     } else if (result == JTAG_CANCELLED) {
         log_message("FPGAへの書き込みはキャンセルされました");
     } else {
@@ -397,6 +429,7 @@ int Session::config_status() {
 }
 
 void Session::cancel() {
+    cancel_requested_ = true;
     if (flash_busy_) {
         set_flash_running(false);
         return;
@@ -409,6 +442,7 @@ void Session::cancel() {
 }
 
 int Session::set_target(Target target) {
+    const CancelScope scope(cancel_requested_);
     target_ = target;
     show_board_picture();
     ui_.set_busy(false);
@@ -429,6 +463,8 @@ int Session::set_target(Target target) {
     jtag_select_all(chain_);
     SpiRomContext* context = spirom_open(module_, "", 0);
     if (!context) {
+        // A Ctrl-C that stopped the bridge's configuration is a cancel, not a failure.
+        const bool cancelled = stop_requested();
         log_message("SPI ROM setup was failed.");
         spi_mode_ = true;  // the bridge may be half-loaded: leave through the restart
         const int back = set_target(Target::Fpga);
@@ -436,8 +472,7 @@ int Session::set_target(Target target) {
         log_blank_line();
         ui_.set_busy(false);
         disconnect();
-        // A Ctrl-C that stopped the bridge's configuration is a cancel, not a failure.
-        return stop_requested() ? JTAG_CANCELLED : JTAG_FAIL;
+        return cancelled ? JTAG_CANCELLED : JTAG_FAIL;
     }
     log_message("SPI ROM was found.");
     log_message("-------------------------------------------");
@@ -460,11 +495,12 @@ int Session::refuse_command(const char* name, int status) {
 
 bool Session::stop_requested() {
     ui_.process_events();
-    return ui_.stop_requested();
+    return ui_.stop_requested() || cancel_requested_;
 }
 
 int Session::run_flash(const char* name, bool trim, const std::function<int(SpiRomContext*)>& op) {
     if (!spi_mode_) return JTAG_UNSUPPORTED;
+    const CancelScope scope(cancel_requested_);
     if (stop_requested()) {
         log_message("Cancelled before the operation started.");
         return refuse_command(name, JTAG_CANCELLED);
@@ -481,8 +517,8 @@ int Session::run_flash(const char* name, bool trim, const std::function<int(SpiR
         return refuse_command(name, status);
     }
     ui_.set_busy(true);
-    set_flash_running(true);
     flash_busy_ = true;
+    set_flash_running(!cancel_requested_);
     set_progress_phase(name ? name : "");
     int result = op(context);
     // A Ctrl-C that arrived after the operation's last look at the running flag still cancels:
@@ -608,14 +644,15 @@ int Session::check_flash_input(FlashOp op, const std::string& file, uint32_t off
     if (op == FlashOp::Read) {
         if (const std::string problem = vireo::formats::output_problem(file.c_str());
             !problem.empty()) {
-            log_message("Cannot write '%s': %s.", file.c_str(), problem.c_str());
+            log_message("Cannot write '%s': %s.", shown_text(file).c_str(), problem.c_str());
             return refuse_command(name, JTAG_FILE_OPEN);
         }
         std::error_code error;
         if (!overwrite && std::filesystem::exists(file, error)) {
             char question[4096];
             std::snprintf(question, sizeof question,
-                          "ファイル%sはすでに存在します。上書きしますか？ (y/n)", file.c_str());
+                          "ファイル%sはすでに存在します。上書きしますか？ (y/n)",
+                          shown_text(file).c_str());
             if (!ui_.ask_yes_no("query", question)) {
                 log_message("読み出しを中止します\n");
                 return refuse_command(name, JTAG_FAIL);

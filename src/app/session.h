@@ -79,8 +79,12 @@ class Session {
     // Reads and explains the FPGA's configuration state without changing it: 1 when read.
     int config_status();
     // Asks a running Write to stop after its current piece, or clears the running flag of an SPI
-    // ROM operation (safe from the progress callback).
+    // ROM operation (safe from the progress callback). A cancel that comes between the steps of
+    // a command (before its flash operation started) stops the command at its next step; it
+    // lasts until the command (target switch, flash operation, FPGA program) ends.
     void cancel();
+    // A new command from the user: an earlier command's cancel no longer applies.
+    void begin_command() { cancel_requested_ = false; }
 
     // The programming target. SPI ROM opens the flash behind the FPGA (loading the SPI bridge
     // when the FPGA does not run it) and logs what was found; on failure the target falls back to
@@ -135,6 +139,8 @@ class Session {
     ConnectResult refuse(ConnectResult result);
     // What a command that could not connect returns: 21 for a lost cable, else "no device".
     int connect_failure() const;
+    // On a chain the default rule refuses: names a device further on that --device reaches.
+    void log_device_hint();
     void log_no_board_picture();
     void show_board_picture();
     // Stores a failure in the device's record and prints the chain's status report.
@@ -162,6 +168,7 @@ class Session {
     Target target_ = Target::Fpga;
     bool spi_mode_ = false;
     std::atomic<bool> flash_busy_{false};
+    std::atomic<bool> cancel_requested_{false};
     int device_index_ = kDefaultDevice;
     bool allow_other_part_ = false;
     int device_at_ = 0;  // the index of device_ on the chain

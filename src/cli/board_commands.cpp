@@ -8,6 +8,7 @@
 #include "cables/usb_libusb.h"
 #include "cables/usb_virtual.h"
 #include "cli/terminal_ui.h"
+#include "jtag/msg.h"
 
 namespace vireo::cli {
 namespace {
@@ -18,15 +19,14 @@ constexpr int kExitCancelled = 130;
 constexpr size_t kColumns = 5;
 constexpr const char* kNoBoard = "No board or cable was found.";
 
-// A device's own text made safe for a column: control bytes shown as '?', runs of blanks as one
-// (two spaces separate columns), "-" when nothing is left.
+// A device's own text made safe for a column: control bytes escaped, runs of blanks as one (two
+// spaces separate columns), "-" when nothing is left.
 std::string cell(const std::string& text) {
     std::string out;
-    for (const char c : text) {
-        const bool blank = c == ' ' || c == '\t';
+    for (const char c : shown_text(text)) {
+        const bool blank = c == ' ';
         if (blank && (out.empty() || out.back() == ' ')) continue;
-        const auto u = static_cast<unsigned char>(c);
-        out += blank ? ' ' : (u < 0x20 || u == 0x7F) ? '?' : c;
+        out += c;
     }
     while (!out.empty() && out.back() == ' ') out.pop_back();
     return out.empty() ? "-" : out;

@@ -79,7 +79,7 @@ int exit_code(int status, ConnectResult connect) {
 // gives up.
 bool wait_for_update(const std::string& path) {
     vireo::app::FileUpdateWatch watch(path);
-    std::cout << "Waiting for file updated.\n\"" << path << "\"\n";
+    std::cout << "Waiting for file updated.\n\"" << shown_text(path) << "\"\n";
     if (auto stamp = vireo::app::file_timestamp_text(path)) {
         std::cout << "Current timestamp is " << *stamp << "\n";
     }
@@ -93,7 +93,7 @@ bool wait_for_update(const std::string& path) {
 
 void show_timestamp(const std::string& path) {
     if (auto stamp = vireo::app::file_timestamp_text(path)) {
-        std::cout << "Timestamp " << *stamp << "  " << path << "\n";
+        std::cout << "Timestamp " << *stamp << "  " << shown_text(path) << "\n";
     }
 }
 
@@ -200,6 +200,10 @@ int main(int argc, char** argv) {
     std::string bitfile;
     bool wait = false;
     program->add_option("FILE.bit", bitfile, "Bitstream to load")->required();
+    bool program_other_part = false;
+    program->add_flag("--force", program_other_part,
+                      "Send a .bit made for another part than the device (its header or the "
+                      "IDCODE its stream writes says so) anyway");
     program->add_flag("-w,--wait", wait,
                       "Wait until the file is rewritten (e.g. by a synthesis run) and has "
                       "stopped changing, then program");
@@ -325,7 +329,7 @@ int main(int argc, char** argv) {
     // The reader alone: no board, messages as they are, without log time stamps.
     if (*bsdl) {
         set_print_callback([](const char* format, va_list args) {
-            const std::string text = format_text(format, args);
+            const std::string text = shown_text(format_text(format, args), true);
             std::fwrite(text.data(), 1, text.size(), stdout);
             return static_cast<int>(text.size());
         });
@@ -405,6 +409,7 @@ int main(int argc, char** argv) {
         status = session.config_status();
     } else if (*program) {
         show_timestamp(bitfile);
+        session.allow_other_part(program_other_part);
         status = session.program_fpga(bitfile, wait ? wait_for_update : nullptr);
     } else if (*pins) {
         status = vireo::cli::run_pins(session, ui, pins_options);

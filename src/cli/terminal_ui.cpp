@@ -7,6 +7,8 @@
 #include <iostream>
 #include <string>
 
+#include "jtag/msg.h"
+
 namespace vireo::cli {
 namespace {
 
@@ -47,7 +49,8 @@ void TerminalUi::end_bar() {
 
 void TerminalUi::append_log(const std::string& line) {
     end_bar();
-    std::cout << line << '\n' << std::flush;
+    // Whatever a message carries from outside, no control sequence reaches the terminal.
+    std::cout << shown_text(line, true) << '\n' << std::flush;
 }
 
 void TerminalUi::show_progress(int position, int maximum) {

@@ -78,44 +78,9 @@ class HeaderReader {
     int result_ = 1;
 };
 
-// Length of the character at text[i] when it is valid UTF-8 and no control character (C0, DEL,
-// C1), else 0.
-size_t printable_length(const std::string& text, size_t i) {
-    const auto lead = static_cast<unsigned char>(text[i]);
-    const size_t n = lead < 0x80             ? 1
-                     : (lead & 0xE0) == 0xC0 ? 2
-                     : (lead & 0xF0) == 0xE0 ? 3
-                     : (lead & 0xF8) == 0xF0 ? 4
-                                             : 0;
-    if (n == 0 || i + n > text.size()) return 0;
-    uint32_t code = n == 1 ? lead : lead & (0x7F >> n);
-    for (size_t k = 1; k < n; ++k) {
-        const auto next = static_cast<unsigned char>(text[i + k]);
-        if ((next & 0xC0) != 0x80) return 0;
-        code = code << 6 | (next & 0x3F);
-    }
-    constexpr uint32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};  // shorter forms are invalid
-    const bool valid =
-        code >= kSmallest[n] && code <= 0x10FFFF && (code < 0xD800 || code >= 0xE000);
-    const bool control = code < 0x20 || (code >= 0x7F && code < 0xA0);
-    return valid && !control ? n : 0;
-}
-
-// The header's texts come from the file and end up on terminals and in the log: every byte
-// that is not part of a printable character becomes '?', so no file can move a cursor or
-// retitle a window.
+// The header's texts come from the file and end up on terminals and in the log.
 std::string printable(const std::string& text) {
-    std::string out;
-    for (size_t i = 0; i < text.size();) {
-        if (const size_t n = printable_length(text, i)) {
-            out.append(text, i, n);
-            i += n;
-        } else {
-            out += '?';
-            ++i;
-        }
-    }
-    return out;
+    return shown_text(text);
 }
 
 void copy_info(char* info, int info_size, const std::string& text) {

@@ -376,6 +376,7 @@ bool TForm1::command(std::function<void(Session&)> job, std::function<void()> do
     const bool started = runner_->run(
         [this, job = std::move(job)] {
             Session& session = *session_;
+            session.begin_command();
             job(session);
             // The cable is held only while a command runs.
             session.disconnect();

@@ -191,3 +191,57 @@ std::string format_text(const char* format, va_list args) {
     std::vsnprintf(text.data(), text.size() + 1, format, args);
     return text;
 }
+
+namespace {
+
+// Length of the UTF-8 character at text[i] when it is valid and no control character (C0, DEL,
+// C1), else 0.
+size_t printable_length(const std::string& text, size_t i) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    const size_t n = lead < 0x80             ? 1
+                     : (lead & 0xE0) == 0xC0 ? 2
+                     : (lead & 0xF0) == 0xE0 ? 3
+                     : (lead & 0xF8) == 0xF0 ? 4
+                                             : 0;
+    if (n == 0 || i + n > text.size()) return 0;
+    uint32_t code = n == 1 ? lead : lead & (0x7F >> n);
+    for (size_t k = 1; k < n; ++k) {
+        const auto next = static_cast<unsigned char>(text[i + k]);
+        if ((next & 0xC0) != 0x80) return 0;
+        code = code << 6 | (next & 0x3F);
+    }
+    constexpr uint32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};  // shorter forms are invalid
+    const bool valid =
+        code >= kSmallest[n] && code <= 0x10FFFF && (code < 0xD800 || code >= 0xE000);
+    const bool control = code < 0x20 || (code >= 0x7F && code < 0xA0);
+    return valid && !control ? n : 0;
+}
+
+}  // namespace
+
+std::string shown_text(const std::string& text, bool keep_newlines) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size();) {
+        if (const size_t n = printable_length(text, i)) {
+            out.append(text, i, n);
+            i += n;
+            continue;
+        }
+        const auto c = static_cast<unsigned char>(text[i++]);
+        if (c == '\n' && keep_newlines) {
+            out += '\n';
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else if (c == '\t') {
+            out += "\\t";
+        } else {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\x%02x", c);
+            out += escape;
+        }
+    }
+    return out;
+}

@@ -27,6 +27,13 @@ int msg_print(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // printf into a std::string ("" for a null format).
 std::string format_text(const char* format, va_list args);
 
+// Text from outside (file names, file headers, BSDL identifiers, USB strings, network bytes) as
+// it may be shown on a terminal, in a log or a window: printable UTF-8 stays, control characters
+// and bytes that are no UTF-8 become escapes (\n, \r, \t, \x1b ...), so no such text moves a
+// cursor, retitles a window or starts a line of its own. With keep_newlines, line ends stay
+// (for whole messages that are several lines by design).
+std::string shown_text(const std::string& text, bool keep_newlines = false);
+
 void report_progress(int current, int total, const char* text);
 void report_status(const char* text);
 // The host's answer for a configuration key ("ddb_file_path", "overwrite", ...); "" without host.

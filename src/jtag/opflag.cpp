@@ -1,6 +1,7 @@
 #include "jtag/opflag.h"
 
 #include <algorithm>
+#include <memory>
 
 #include "cables/cable.h"
 #include "devdb/pins.h"
@@ -490,4 +491,106 @@ int jtag_check_devices(Chain* chain) {
         }
     });
     return failed ? 0 : 1;
+}
+
+namespace {
+
+// Bit 0 set: the first 1 after the zeros starts the marker.
+constexpr uint32_t kBoundaryMarker = 0x9E3779B1;
+constexpr int kMarkerBits = 32;
+
+// The status of a failed scan, with its reason.
+int scan_failure(Chain* chain, BoundaryMeasure& r, const char* scan) {
+    const int status = shift_failure(chain, JTAG_FAIL);
+    r.reason = status == JTAG_DISCONNECTED ? "the cable was lost" : std::string(scan) + " failed";
+    return status;
+}
+
+}  // namespace
+
+// With the other boundary-scan operations: it loads instructions and scans the chain, below the
+// pin model whose description it checks.
+int jtag_measure_boundary(Chain* chain, int index, BoundaryMeasure* result) {
+    BoundaryMeasure scratch;
+    BoundaryMeasure& r = result ? *result : scratch;
+    r = BoundaryMeasure{};
+    Device* target = valid(chain) ? chain_get_device(chain, index) : nullptr;
+    if (!target || !chain_get_cable(chain)) {
+        r.reason = "no such device on the chain";
+        return JTAG_NULL;
+    }
+    if (chain_is_locked(chain)) {
+        r.reason = "the chain is busy";
+        return JTAG_LOCKED;
+    }
+    ChainLockGuard lock(chain);
+    ChainFlushGuard flush(chain, 1);
+
+    if (device_set_instruction(target, "SAMPLE") != JTAG_OK &&
+        device_set_instruction(target, "PRELOAD") != JTAG_OK) {
+        r.reason = "the device has no SAMPLE/PRELOAD instruction";
+        return JTAG_UNKNOWN_INSTRUCTION;
+    }
+    // The data register is the probe's below, not the devices' own: none holds boundary data now.
+    for_each_device(chain, [&](Device* device, Devopt& devopt) {
+        if (device != target) device_set_instruction(device, "BYPASS");
+        devopt.flags = device == target ? OPF_GROUP_BASIC : OPF_GROUP_BASIC | OPF_BYPASS;
+    });
+    const int ir_ok = shift_labelled(chain, DEVICE_IR, CHAIN_COMPARE, "boundary length");
+    if (!ir_ok && chain_settings(chain)->error)
+        return scan_failure(chain, r, "the instruction scan");
+
+    // Zeros push out whatever the registers captured, so the first 1 seen after as many clocks
+    // as the longest path holds bits is the marker's; it comes out `delay` clocks after it went in.
+    const int bypass_bits = chain_count(chain) - 1;
+    r.bound = kMaxBoundaryCells + bypass_bits;
+    const int zeros = r.bound;
+    const int total = zeros + r.bound + kMarkerBits;
+    std::unique_ptr<Chain, void (*)(Chain*)> probe(chain_new(""), chain_delete);
+    chain_set_cable(probe.get(), chain_get_cable(chain));
+    BsReg* dr = chain_add_device(probe.get(), "", "")
+                    ? device_get_register(chain_get_device(probe.get(), 0), DEVICE_DR)
+                    : nullptr;
+    if (!dr || !bsreg_resize(dr, total)) {
+        r.reason = "no memory for the scan";
+        return JTAG_NO_MEMORY;
+    }
+    bsreg_set(dr, BSREG_TDI, kBoundaryMarker, zeros, kMarkerBits);
+    chain_settings(probe.get())->label = "boundary length";
+    const int dr_ok = chain_shift(probe.get(), DEVICE_DR, CHAIN_WRITE_BACK);
+    chain_set_cable(probe.get(), nullptr);
+    if (!dr_ok) return scan_failure(chain, r, "the data scan");
+
+    const uint8_t* tdo = bsreg_plane(dr, BSREG_TDOCAPTURE);
+    const uint8_t level = tdo[0] & 1;
+    if (std::all_of(tdo, tdo + total, [&](uint8_t bit) { return (bit & 1) == level; })) {
+        r.tdo_level = level;
+        r.reason = "TDO stayed at " + std::to_string(level) + " for all " + std::to_string(total) +
+                   " clocks (a broken chain or a stuck TDO)";
+        return JTAG_FAIL;
+    }
+    if (!ir_ok) {
+        r.reason = "the instruction scan did not capture the devices' IR pattern";
+        return JTAG_IR_CAPTURE;
+    }
+    const uint8_t* first =
+        std::find_if(tdo + zeros, tdo + total, [](uint8_t bit) { return bit & 1; });
+    const int delay = static_cast<int>(first - (tdo + zeros));
+    if (delay > r.bound) {
+        r.reason = "no marker came back within " + std::to_string(r.bound) + " clocks";
+        return JTAG_FAIL;
+    }
+    uint32_t marker = 0;
+    for (int i = 0; i < kMarkerBits; ++i) marker |= static_cast<uint32_t>(first[i] & 1) << i;
+    if (marker != kBoundaryMarker) {
+        r.reason = "the marker came back changed after " + std::to_string(delay) + " clocks";
+        return JTAG_FAIL;
+    }
+    if (delay <= bypass_bits) {
+        r.reason = "the marker came back after " + std::to_string(delay) +
+                   " clocks, with no boundary cell in its path";
+        return JTAG_FAIL;
+    }
+    r.length = delay - bypass_bits;
+    return JTAG_OK;
 }

@@ -2,6 +2,8 @@
 // whole-chain identity check, and opening a chain over a named cable.
 #pragma once
 
+#include <string>
+
 struct Chain;
 struct DevAlgModule;
 
@@ -41,5 +43,25 @@ void jtag_cable_lock(Chain* chain, int flag);
 [[nodiscard]] int jtag_update_boundary(Chain* chain);
 [[nodiscard]] int jtag_reset(Chain* chain);
 [[nodiscard]] int jtag_check_devices(Chain* chain);
+// Longest boundary register jtag_measure_boundary looks for.
+constexpr int kMaxBoundaryCells = 65536;
+
+// What jtag_measure_boundary saw.
+struct BoundaryMeasure {
+    int length = 0;      // boundary cells of the device; 0 when none were measured
+    int bound = 0;       // clocks the marker was waited for, the other devices' BYPASS bits in
+    int tdo_level = -1;  // 0 or 1 when TDO never changed during the data scan
+    std::string reason;  // why nothing was measured; "" on success
+};
+
+// Counts the boundary register of the device at `index` on the wire, whatever its description
+// says: SAMPLE/PRELOAD in that device and BYPASS in the others, a run of zeros and a 32-bit marker
+// shifted through the data register, the clocks counted until the marker leaves TDO and the other
+// devices' BYPASS bits taken off. The pins stay with the design, but the boundary register's
+// update latches are left holding zeros: a SAMPLE (which preloads the boundary data) must come
+// before EXTEST. JTAG_OK with result->length; otherwise result->reason says why:
+// JTAG_UNKNOWN_INSTRUCTION, JTAG_DISCONNECTED, JTAG_IR_CAPTURE, or JTAG_FAIL (a failed scan, TDO
+// that never changes, no marker within result->bound clocks, a marker that came back changed).
+[[nodiscard]] int jtag_measure_boundary(Chain* chain, int index, BoundaryMeasure* result);
 // The device-algorithm module of the device at index (devalg_bind_device).
 DevAlgModule* jtag_bind_algorithm(Chain* chain, int index);

@@ -16,6 +16,7 @@
 #include "formats/bitfile.h"
 #include "formats/file_input.h"
 #include "formats/hexfile.h"
+#include "jtag/msg.h"
 #include "jtag/status.h"
 #include "spirom/spirom_host.h"
 
@@ -80,10 +81,10 @@ int load_records(const char* path, uint8_t* buffer, int64_t size, int64_t* lengt
     char info[kInfoSize] = {};
     int status = JTAG_FILE_OPEN;
     if (is_hex(path)) {
-        if (!quiet) spirom_log("HEXファイル '%s' を読み込みます。", path);
+        if (!quiet) spirom_log("HEXファイル '%s' を読み込みます。", shown_text(path).c_str());
         status = hexfile_read_seen(path, buffer, size, 0xFF, length, seen);
     } else {
-        if (!quiet) spirom_log("Sレコードファイル '%s' を読み込みます。", path);
+        if (!quiet) spirom_log("Sレコードファイル '%s' を読み込みます。", shown_text(path).c_str());
         int64_t base = 0, highest = 0, start = 0;
         status = srecord_read_seen(path, buffer, size, 0xFF, &base, &highest, &start, info,
                                    kInfoSize, seen);
@@ -181,7 +182,7 @@ int spirom_save_file(const char* path, const uint8_t* data, int64_t count) {
     if (!path || !*path || (!data && count > 0) || count < 0) return 0;
     const bool hex = is_hex(path);
     if (hex) {
-        spirom_log("HEXファイル '%s' を書き込みます。", path);
+        spirom_log("HEXファイル '%s' を書き込みます。", shown_text(path).c_str());
     } else if (is_srec(path)) {
         spirom_log("Sレコード形式の保存には対応していないため、バイナリで保存します。");
     }

@@ -5,6 +5,7 @@
 
 #include "formats/hexfile.h"
 #include "jtag/chain.h"
+#include "jtag/msg.h"
 #include "jtag/status.h"
 #include "jtag/tap.h"
 #include "spirom/spirom_file.h"
@@ -172,31 +173,33 @@ int load_image(const Geometry& geo, const char* path, uint32_t offset, bool trim
         return JTAG_ADDRESS_OVERFLOW;
     }
     const int64_t space = geo.flash_bytes() - int64_t{geo.page_of(offset)} * geo.page_size;
+    const std::string shown = shown_text(path);
     std::string problem;
     switch (spirom_load_image(path, space, trim, image, &problem, quiet)) {
         case SpiRomLoad::Ok:
             return JTAG_OK;
         case SpiRomLoad::TooLarge:
             spirom_log("ファイル%sはオフセット 0x%X からのROMの容量 (%lldバイト) を超えています",
-                       path, offset, static_cast<long long>(space));
+                       shown.c_str(), offset, static_cast<long long>(space));
             return JTAG_ADDRESS_OVERFLOW;
         case SpiRomLoad::Faulty:
             if (problem.empty()) {
-                spirom_log("ファイル%sに誤りがあるため使用しません", path);
+                spirom_log("ファイル%sに誤りがあるため使用しません", shown.c_str());
             } else {
-                spirom_log("ファイル%sに誤りがあるため使用しません (%s)", path, problem.c_str());
+                spirom_log("ファイル%sに誤りがあるため使用しません (%s)", shown.c_str(),
+                           problem.c_str());
             }
             return kHexFormatError;
         case SpiRomLoad::Empty:
-            spirom_log("ファイル%sには書き込むデータがありません", path);
+            spirom_log("ファイル%sには書き込むデータがありません", shown.c_str());
             return JTAG_FILE_OPEN;
         case SpiRomLoad::Incomplete:
-            spirom_log("ファイル%sは終了レコードがなく、途中で切れています", path);
+            spirom_log("ファイル%sは終了レコードがなく、途中で切れています", shown.c_str());
             return kHexFormatError;
         case SpiRomLoad::Unreadable:
             break;
     }
-    spirom_log("ファイル%sが読み込めません (%s)", path, problem.c_str());
+    spirom_log("ファイル%sが読み込めません (%s)", shown.c_str(), problem.c_str());
     return JTAG_FILE_OPEN;
 }
 

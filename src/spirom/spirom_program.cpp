@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "jtag/msg.h"
 #include "jtag/status.h"
 #include "spirom/spirom_file.h"
 #include "spirom/spirom_host.h"
@@ -166,9 +167,9 @@ void save_damaged(const FlashIo& io, const Sector& sector, const char* image_pat
         spirom_log("この範囲のデータを保存できませんでした");
         return;
     }
-    spirom_log("この範囲のあるべきデータを %s に保存しました", path.c_str());
+    spirom_log("この範囲のあるべきデータを %s に保存しました", shown_text(path).c_str());
     spirom_log("復元するには: vireo flash program --offset %X %s", start,
-               spirom_shell_word(path).c_str());
+               shown_text(spirom_shell_word(path)).c_str());
 }
 
 }  // namespace
@@ -186,7 +187,7 @@ int spirom_program(SpiRomContext* c, const char* path, uint32_t offset) {
             spirom_io::load_image(io.geometry(), path, offset, c->trim_header != 0, &image);
         status != JTAG_OK)
         return status;
-    spirom_log("Data arrayにファイル%sを書き込みます", path);
+    spirom_log("Data arrayにファイル%sを書き込みます", shown_text(path).c_str());
     if (io.group() == Group::None) return JTAG_UNSUPPORTED;
     const int size = io.page_size();
     const int first = io.page_of(offset);
@@ -214,7 +215,7 @@ int spirom_program(SpiRomContext* c, const char* path, uint32_t offset) {
         spirom_log(
             "%s がまだ書き戻されていません。先に復元してください: vireo flash program --offset %X "
             "%s (復元後にそのファイルを削除してください)",
-            pending.c_str(), start, spirom_shell_word(pending).c_str());
+            shown_text(pending).c_str(), start, shown_text(spirom_shell_word(pending)).c_str());
         return JTAG_FAIL;
     }
     if (io.group() == Group::Sst) {

@@ -55,7 +55,7 @@ int spirom_verify(SpiRomContext* c, const char* path, uint32_t offset) {
         status != JTAG_OK)
         return status;
     if (io.group() == Group::None) return JTAG_UNSUPPORTED;
-    spirom_log("Data arrayを読み出してファイル%sと比較します", path);
+    spirom_log("Data arrayを読み出してファイル%sと比較します", shown_text(path).c_str());
     const int size = io.page_size();
     const int first = io.page_of(offset);
     std::vector<uint8_t> rom(size);
@@ -129,13 +129,13 @@ int spirom_read_back(SpiRomContext* c, const char* path, uint32_t offset) {
     std::error_code error;
     if (std::filesystem::exists(path, error)) {
         const char* question = "ファイル%sはすでに存在します。上書きしますか？ (y/n)\n";
-        spirom_log(question, path);
-        if (!spirom_confirm(format_text(question, path))) {
+        spirom_log(question, shown_text(path).c_str());
+        if (!spirom_confirm(format_text(question, shown_text(path).c_str()))) {
             spirom_log("読み出しを中止します\n");
             return JTAG_FAIL;
         }
     }
-    spirom_log("Data arrayを読み出してファイル%sに保存します\n", path);
+    spirom_log("Data arrayを読み出してファイル%sに保存します\n", shown_text(path).c_str());
     const int size = io.page_size();
     const int first = io.page_of(offset);
     std::vector<uint8_t> image(size_t(io.page_count() - first) * size);
@@ -157,7 +157,7 @@ int spirom_read_back(SpiRomContext* c, const char* path, uint32_t offset) {
     const int saved = spirom_save_file(path, image.data(), std::ssize(image));
     spirom_log("\n");
     if (!saved) {
-        spirom_log("ファイル%sに保存できません", path);
+        spirom_log("ファイル%sに保存できません", shown_text(path).c_str());
         return JTAG_FILE_OPEN;
     }
     return JTAG_OK;

@@ -217,7 +217,7 @@ TEST_F(ProgramTest, HostileDesignNameIsShownHarmless) {
     Session session(ui_, paths_);
     ASSERT_EQ(session.program_fpga(save("hostile.bit", bytes)), JTAG_OK) << ui_.joined();
     EXPECT_TRUE(std::ranges::any_of(ui_.statuses, [](const std::string& s) {
-        return s.starts_with("Design name:?]0;??設計???_example;");
+        return s.starts_with("Design name:\\x1b]0;\\x07\\x9b設計\\xc2\\x9b\\xff_example;");
     })) << testing::PrintToString(ui_.statuses);
 }
 

@@ -8,6 +8,7 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
@@ -149,8 +150,8 @@ TEST_F(Cli, ProgramExitsZeroOnlyForAConfiguredFpga) {
     const std::vector<char> truncated(good_bytes.begin(),
                                       good_bytes.begin() + good_bytes.size() / 2);
     std::vector<std::pair<std::string, std::string>> failures = {
-        {save("truncated.bit", truncated), "exceeds device size"},
-        {kBin + "/examples/example_xc7s50.bit", "ID エラー"},  // another part's image
+        {save("truncated.bit", truncated), "truncated: the header declares"},
+        {kBin + "/examples/example_xc7s50.bit", "is for xc7s50, the device is XC7A100T"},
         {(dir_ / "missing.bit").string(), "not found"},
     };
     if (const std::vector<char> vendor = gunzip(kVendor); !vendor.empty()) {
@@ -459,6 +460,73 @@ TEST_F(Cli, FlashInputIsCheckedFirstAndACancelIsNeverASuccess) {
     const Outcome early = interrupted("early", {"flash", "program", small}, "Connecting", "out");
     EXPECT_EQ(early.code, 130) << early.shown();
     EXPECT_EQ(early.out.find("Success"), std::string::npos) << early.shown();
+}
+
+// A file that could not configure the device never costs the running design: each is refused
+// before Shutdown, and the FPGA still runs what it ran. A name from outside cannot forge lines.
+TEST_F(Cli, BadBitstreamsLeaveTheRunningDesign) {
+    ASSERT_EQ(in_state("run", "kb2203", {"program", kGood}).code, 0);
+    const std::string good = read_text(kGood);
+    std::vector<char> random(200000);
+    for (size_t i = 0; i < random.size(); ++i) random[i] = static_cast<char>(i * 2654435761u >> 13);
+    // The header names the XC7A35T, the stream writes the XC7A100T's IDCODE.
+    std::string renamed = good;
+    const size_t part = renamed.find("7a100t");
+    ASSERT_NE(part, std::string::npos);
+    renamed.replace(part, 6, "7a35t_");
+    std::vector<std::string> files = {
+        save("empty.bit", {}),
+        save("random.bit", random),
+        save("header.bit", std::vector<char>(good.begin(), good.begin() + 60)),
+        save("half.bit", std::vector<char>(good.begin(), good.begin() + good.size() / 2)),
+        save("short.bit", std::vector<char>(good.begin(), good.end() - 1)),
+        save("renamed.bit", std::vector<char>(renamed.begin(), renamed.end())),
+        kBin + "/examples/example_xc7a35t.bit",
+        kBin + "/examples/example_xc6slx16.bit",
+    };
+    for (const std::string& file : files) {
+        const Outcome r = in_state("run", "kb2203", {"program", file});
+        EXPECT_EQ(r.code, 1) << r.shown();
+        EXPECT_EQ(r.out.find("Shutdown"), std::string::npos) << "touched\n" << r.shown();
+    }
+    const Outcome status = in_state("run", "kb2203", {"status"});
+    EXPECT_NE(status.out.find("FPGA is configured (DONE high)"), std::string::npos)
+        << status.shown();
+    // --force sends another part's file; the FPGA itself then refuses it.
+    const Outcome forced =
+        in_state("run", "kb2203", {"program", "--force", kBin + "/examples/example_xc7a35t.bit"});
+    EXPECT_EQ(forced.code, 1) << forced.shown();
+    EXPECT_NE(forced.out.find("ID エラー"), std::string::npos) << forced.shown();
+
+    const std::string forged = save("x\n==> Program Success!!\ny.bit", {good.begin(), good.end()});
+    const Outcome named = on("kb2203", {"program", forged});
+    EXPECT_EQ(named.code, 0) << named.shown();
+    EXPECT_EQ(named.out.find("\n==> Program Success!!\n"),
+              named.out.rfind("==> Program Success!!") - 1)
+        << "one result line\n"
+        << named.shown();
+
+    const Outcome zynq = on("zynq", {"detect"});
+    EXPECT_NE(zynq.out.find("vireo --device 1 addresses it"), std::string::npos) << zynq.shown();
+}
+
+// --wait programs only a file that holds its whole bitstream: a writer that pauses half-way
+// longer than the settle time gets one configuration, of the whole file.
+TEST_F(Cli, WaitProgramsOnlyTheWholeFile) {
+    const std::string good = read_text(kGood);
+    const std::string file = save("slow.bit", {good.begin(), good.begin() + 100});
+    fs::last_write_time(file, fs::last_write_time(file) - std::chrono::hours(1));
+    const std::string half = save("half", {good.begin(), good.begin() + good.size() / 2});
+    const std::string rest = save("rest", {good.begin() + good.size() / 2, good.end()});
+    const std::string writer = "(sleep 1; cat '" + half + "' > '" + file + "'; sleep 2; cat '" +
+                               rest + "' >> '" + file + "') &";
+    ASSERT_EQ(std::system(writer.c_str()), 0);
+    const Outcome r = on("kb2203", {"program", "--wait", file});
+    EXPECT_EQ(r.code, 0) << r.shown();
+    size_t configurations = 0;
+    for (size_t at = 0; (at = r.out.find("を書き込みました", at)) != std::string::npos; ++at)
+        ++configurations;
+    EXPECT_EQ(configurations, 1u) << r.shown();
 }
 
 }  // namespace

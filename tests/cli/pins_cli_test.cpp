@@ -127,6 +127,42 @@ TEST_F(PinsCli, TheSpartan6BoardAndTheWrongDescription) {
     EXPECT_FALSE(r.says("PIN  PORT"));
 }
 
+// A description whose BOUNDARY_LENGTH is not the register counted on the wire is refused before
+// any pin is read or driven; a chain that gives no marker back is a failure, never a table.
+TEST_F(PinsCli, BoundaryLengthMustBeTheDevicesOwn) {
+    const std::string text = read_text(kA100t);
+    const std::string good = "BOUNDARY_LENGTH of XC7A100T_CSG324 : entity is 762;";
+    ASSERT_NE(text.find(good), std::string::npos);
+    for (const std::string length : {"20000", "761"}) {
+        std::string changed = text;
+        changed.replace(changed.find(good) + good.size() - 4, 3, length);
+        const std::string bad = save("xc7a100t_bad.bsd", changed);
+        const Outcome r =
+            vireo({"pins", "--bsdl", bad, "--extest", "--yes", "--set", "LED0=1", "--set", "SW0=z"},
+                  "kb2203");
+        EXPECT_EQ(r.code, 1) << r.shown();
+        EXPECT_TRUE(r.says(bad + " describes " + length +
+                           " boundary cells, the device XC7A100T has 762: refused, no pin is "
+                           "driven"))
+            << r.shown();
+        EXPECT_FALSE(r.says("EXTEST")) << r.shown();
+        EXPECT_FALSE(r.says("PIN  PORT"));
+    }
+    for (const char* tdo : {"stuck0", "stuck1"}) {
+        const Outcome r = vireo({"pins", "--bsdl", kA100t}, std::string("kb2203,tdo=") + tdo);
+        EXPECT_EQ(r.code, 1) << r.shown();
+        EXPECT_FALSE(r.says("PIN  PORT")) << r.shown();
+    }
+    // Behind the Zynq's ARM DAP, whose BYPASS bit the count leaves out.
+    const Outcome r =
+        vireo({"--device", "1", "pins", "--bsdl", kBin + "/bsdl/xc7z020_clg400.bsd"}, "zynq");
+    ASSERT_EQ(r.code, 0) << r.shown();
+    EXPECT_TRUE(
+        r.says("device 1: XC7Z020_CLG400, package CLG400 (400 pins), 654 boundary cells, "
+               "SAMPLE"))
+        << r.shown();
+}
+
 // On a terminal (script(1) gives one) --watch redraws until Ctrl-C, moving pins first.
 TEST_F(PinsCli, WatchRedrawsWithTheClockOnTop) {
     const fs::path state = dir_ / "watch_state";

@@ -163,5 +163,40 @@ TEST_F(PinsTest, ExtestDrivesReadsBackAndSeesAConflict) {
     EXPECT_EQ(state(device, "SW0"), PIN_IN0);
 }
 
+// The boundary register is counted on the wire through the BYPASS bits of devices on either side,
+// whatever the installed description says; a TDO that never moves is reported, not counted.
+TEST_F(PinsTest, BoundaryLengthIsMeasuredOnTheChain) {
+    Chain* chain = detected({"ARM_DAP", "XC7Z020", "XC6SLX16"});
+    ASSERT_EQ(chain_count(chain), 3) << printed();
+    BoundaryMeasure m;
+    board_->set_tdo_fault(sim::TdoFault::StuckLow);
+    EXPECT_EQ(jtag_measure_boundary(chain, 1, &m), JTAG_FAIL);
+    EXPECT_EQ(m.length, 0);
+    EXPECT_EQ(m.tdo_level, 0);
+    EXPECT_NE(m.reason.find("TDO stayed at 0"), std::string::npos) << m.reason;
+    board_->set_tdo_fault(sim::TdoFault::StuckHigh);
+    EXPECT_EQ(jtag_measure_boundary(chain, 2, &m), JTAG_FAIL);
+    EXPECT_EQ(m.tdo_level, 1) << m.reason;
+    board_->set_tdo_fault(sim::TdoFault::None);
+    EXPECT_EQ(jtag_measure_boundary(chain, 0, &m), JTAG_UNKNOWN_INSTRUCTION) << m.reason;
+
+    EXPECT_EQ(jtag_measure_boundary(chain, 1, &m), JTAG_OK) << m.reason;
+    EXPECT_EQ(m.length, sim::find_xilinx_part("XC7Z020")->bsr_len);
+    EXPECT_EQ(jtag_measure_boundary(chain, 2, &m), JTAG_OK) << m.reason;
+    EXPECT_EQ(m.length, 448);
+}
+
+TEST_F(PinsTest, BoundaryLengthOfTheWireNotOfTheDescription) {
+    Device* device = installed("XC7A100T");
+    std::string text = sim::boundary_bsdl(fpga_->part());
+    text.replace(text.find(" entity is 762;"), 15, " entity is 20000;");
+    std::ofstream(path_) << text;
+    ASSERT_EQ(device_load_description(device, path_.c_str()), 1) << printed();
+    ASSERT_EQ(device_part(device)->bsr_len, 20000);
+    BoundaryMeasure m;
+    EXPECT_EQ(jtag_measure_boundary(device->chain, 0, &m), JTAG_OK) << m.reason;
+    EXPECT_EQ(m.length, 762);
+}
+
 }  // namespace
 }  // namespace vireo::test
