@@ -79,9 +79,11 @@ FlashIo::FlashIo(const SpiRomContext* c) : c_(c) {
 }
 
 FlashIo::~FlashIo() {
-    if (four_byte_ && segment_ > 0) {
-        [[maybe_unused]] const int restored = select_segment(0);
-    }
+    [[maybe_unused]] const int restored = done();
+}
+
+int FlashIo::done() {
+    return four_byte_ && segment_ != 0 ? select_segment(0) : JTAG_OK;
 }
 
 bool FlashIo::at25dq() const {

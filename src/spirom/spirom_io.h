@@ -45,7 +45,10 @@ struct BusyLimit {
 class FlashIo {
   public:
     explicit FlashIo(const SpiRomContext* context);
-    ~FlashIo();  // points 3-byte commands at the lower 16 MB again
+    ~FlashIo();  // points 3-byte commands at the lower 16 MB again, unless done()
+    // Points 3-byte commands at the lower 16 MB again, where the FPGA boots from: an operation
+    // whose flash is left pointing elsewhere has not ended well.
+    int done();
     FlashIo(const FlashIo&) = delete;
     FlashIo& operator=(const FlashIo&) = delete;
 

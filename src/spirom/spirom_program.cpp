@@ -237,6 +237,7 @@ int spirom_program(SpiRomContext* c, const char* path, uint32_t offset) {
         }
         sector.bytes = {};  // one sector's bytes at a time
     }
+    if (const int status = io.done(); status != JTAG_OK) return status;
     spirom_log("Page %dの中(%dバイト目)でファイルが終了し、書き込み完了しました。", last,
                static_cast<int>(image.end));
     spirom_progress(io.page_count(), io.page_count(), "");

@@ -84,6 +84,7 @@ int spirom_verify(SpiRomContext* c, const char* path, uint32_t offset) {
                 "Page %dの中(%dバイト目)でファイルが終了しました。比較結果は一致しています。", page,
                 static_cast<int>(image.end));
     }
+    if (result == JTAG_OK) result = io.done();
     if (result == JTAG_OK) spirom_progress(io.page_count(), io.page_count(), "");
     return result;
 }
@@ -108,6 +109,7 @@ int spirom_blank_check(SpiRomContext* c) {
             break;
         }
     }
+    if (const int status = io.done(); status != JTAG_OK) return status;
     if (result == JTAG_OK) spirom_progress(io.page_count(), io.page_count(), "");
     spirom_log(result == JTAG_OK ? "ROMはブランクです" : "ROMはブランクではありません");
     return result;
@@ -152,6 +154,7 @@ int spirom_read_back(SpiRomContext* c, const char* path, uint32_t offset) {
             spirom_progress(page, io.page_count(), "");
         }
     }
+    if (const int status = io.done(); status != JTAG_OK) return status;
     spirom_progress(io.page_count(), io.page_count(), "");
     msg_print("Read back done");
     const int saved = spirom_save_file(path, image.data(), std::ssize(image));
@@ -175,6 +178,7 @@ int spirom_dump(SpiRomContext* c, uint32_t address) {
     spirom_log("Data arrayを読み出して先頭をダンプします\n");
     uint8_t bytes[kDumpRead] = {};
     if (const int status = io.read(address, bytes, kDumpRead); status != JTAG_OK) return status;
+    if (const int status = io.done(); status != JTAG_OK) return status;
     // Past the last address the flash wraps to its start: those bytes are not shown.
     hex_dump_log(
         bytes,
