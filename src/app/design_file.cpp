@@ -1,5 +1,6 @@
 #include "app/design_file.h"
 
+#include <stdlib.h>
 #include <strings.h>
 
 #include <algorithm>
@@ -85,44 +86,124 @@ std::vector<uint8_t> stream_of(const std::string& path, std::string* part) {
 
 }  // namespace
 
-uint32_t stream_idcode(const uint8_t* data, size_t size) {
+StreamFacts stream_facts(const uint8_t* data, size_t size, bool spartan6) {
     static constexpr uint8_t kSync[] = {0xAA, 0x99, 0x55, 0x66};
-    static constexpr uint8_t kSeries7[] = {0x30, 0x01, 0x80, 0x01};
-    static constexpr uint8_t kSpartan6[] = {0x31, 0xC2};
     const uint8_t* end = data + size;
-    const uint8_t* sync = std::search(data, end, std::begin(kSync), std::end(kSync));
-    if (sync == end) return 0;
-    auto word_after = [end](const uint8_t* at, size_t skip) -> uint32_t {
-        if (at == end || end - at < static_cast<ptrdiff_t>(skip + 4)) return 0;
-        at += skip;
-        return uint32_t{at[0]} << 24 | uint32_t{at[1]} << 16 | uint32_t{at[2]} << 8 | at[3];
+    const uint8_t* at = std::search(data, end, std::begin(kSync), std::end(kSync));
+    StreamFacts facts;
+    if (at == end) return facts;
+    at += 4;
+    auto word = [end](const uint8_t* p, int bytes) {
+        uint64_t value = 0;
+        for (int i = 0; i < bytes; ++i) value = value << 8 | (p + i < end ? p[i] : 0);
+        return value;
     };
-    if (const uint32_t id =
-            word_after(std::search(sync, end, std::begin(kSeries7), std::end(kSeries7)), 4))
-        return id;
-    // Spartan-6 packets are 16-bit words, aligned to the sync word.
-    for (const uint8_t* at = sync + 4; end - at >= 6; at += 2) {
-        if (std::equal(std::begin(kSpartan6), std::end(kSpartan6), at)) return word_after(at, 2);
+    // Packets: type 1 names its register and word count, type 2 carries a long count for the
+    // register of the type 1 before it. Words of any other type (dummies, NOOP fill) are skipped.
+    const int unit = spartan6 ? 2 : 4;
+    const uint64_t idcode_register = spartan6 ? 0x0E : 0x0C;
+    const uint64_t cmd_register = spartan6 ? 0x05 : 0x04;
+    constexpr uint64_t kDesync = 0x0D;
+    constexpr uint64_t kSpartan6Fdri = 0x03;
+    const uint64_t idcode_units = spartan6 ? 2 : 1;
+    uint64_t last_register = UINT64_MAX;
+    while (end - at >= unit) {
+        const uint64_t header = word(at, unit);
+        at += unit;
+        const uint64_t type = header >> (spartan6 ? 13 : 29);
+        const uint64_t op = header >> (spartan6 ? 11 : 27) & 3;
+        uint64_t count = 0;
+        if (type == 1) {
+            last_register = spartan6 ? header >> 5 & 0x3F : header >> 13 & 0x3FFF;
+            count = spartan6 ? header & 0x1F : header & 0x7FF;
+        } else if (type == 2 && spartan6) {
+            // Its own register field, then a 32-bit count; an FDRI burst is followed by two
+            // half-words of auto-CRC that are no packet.
+            last_register = header >> 5 & 0x3F;
+            count = word(at, 4) + (last_register == kSpartan6Fdri ? 2 : 0);
+            at += std::min<ptrdiff_t>(4, end - at);
+        } else if (type == 2) {
+            count = header & 0x7FFFFFF;
+        } else {
+            continue;
+        }
+        const uint64_t left = static_cast<uint64_t>(end - at) / unit;
+        if (op == 2 && last_register == idcode_register && count >= idcode_units &&
+            left >= idcode_units)
+            facts.idcodes.push_back(
+                static_cast<uint32_t>(word(at, unit * static_cast<int>(idcode_units))));
+        if (op == 2 && last_register == cmd_register && count >= 1 && left >= 1 &&
+            word(at, unit) == kDesync)
+            facts.desync = true;
+        if (count > left) break;
+        at += count * unit;
     }
-    return 0;
+    return facts;
 }
 
 std::string design_part_refusal(const std::string& path, const std::string& device_name,
-                                uint32_t device_idcode) {
+                                uint32_t device_idcode, bool need_idcode) {
     std::string part;
     const std::vector<uint8_t> stream = stream_of(path, &part);
     const std::string name = shown_text(file_name(path));
     const std::string prefix = header_part_prefix(device_name);
     if (!part.empty() && !prefix.empty() && !lower(part).starts_with(prefix))
         return name + " is for xc" + part_without_package(part) + ", the device is " + device_name;
-    const uint32_t id = stream_idcode(stream.data(), stream.size());
-    if (id != 0 && device_idcode != 0 && (id & 0x0FFFFFFF) != (device_idcode & 0x0FFFFFFF)) {
+    const bool spartan6 = lower(device_name).starts_with("xc6s");
+    const StreamFacts facts = stream_facts(stream.data(), stream.size(), spartan6);
+    for (const uint32_t id : facts.idcodes) {
+        if (device_idcode == 0 || (id & 0x0FFFFFFF) == (device_idcode & 0x0FFFFFFF)) continue;
         char text[160];
         std::snprintf(text, sizeof text, " is for the IDCODE 0x%08X, the device %s has 0x%08X", id,
                       device_name.c_str(), device_idcode);
         return name + text;
     }
+    // The FPGA refuses frame data before an IDCODE check has matched it, and a stream that
+    // never reaches its DESYNC command was cut (or written only in part).
+    if (need_idcode && facts.idcodes.empty())
+        return name + " writes no IDCODE into the configuration logic, so the device " +
+               device_name + " would refuse its frames";
+    if (need_idcode && !facts.desync)
+        return name + " holds no whole configuration: its stream ends before the DESYNC command";
     return "";
+}
+
+DesignSnapshot::DesignSnapshot(const std::string& path) {
+    BitfileSummary bit;
+    if (std::string why = bitfile_problem(path.c_str(), &bit); !why.empty()) {
+        problem_ = std::move(why);
+        return;
+    }
+    std::error_code error;
+    std::string folder = (std::filesystem::temp_directory_path(error) / "vireo-XXXXXX").string();
+    if (error || !::mkdtemp(folder.data())) {
+        problem_ = "no private folder for a copy of the file";
+        return;
+    }
+    folder_ = folder;
+    const std::string copy = (std::filesystem::path(folder_) / file_name(path)).string();
+    vireo::formats::FilePtr in = vireo::formats::open_input(path.c_str());
+    FILE* out = in ? std::fopen(copy.c_str(), "wb") : nullptr;
+    uint64_t left = bit.header + bit.declared;
+    std::vector<char> buffer(1 << 16);
+    while (out && left > 0) {
+        const size_t n =
+            std::fread(buffer.data(), 1, std::min<uint64_t>(buffer.size(), left), in.get());
+        if (n == 0 || std::fwrite(buffer.data(), 1, n, out) != n) break;
+        left -= n;
+    }
+    const bool written = out && left == 0 && std::fclose(out) == 0;
+    if (out && !written && left > 0) std::fclose(out);
+    if (!written) {
+        problem_ = "the file changed while it was read";
+        return;
+    }
+    copy_ = copy;
+}
+
+DesignSnapshot::~DesignSnapshot() {
+    std::error_code error;
+    if (!folder_.empty()) std::filesystem::remove_all(folder_, error);
 }
 
 bool has_bit_extension(const std::string& path) {

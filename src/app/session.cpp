@@ -257,7 +257,7 @@ ConnectResult Session::open_and_check(bool list_chain) {
     // A device chosen by index needs only a configuration module for its part.
     if (own_rule ? !supported_device(device_name_) : !module_) {
         log_message("Illegal device %s was found.", device_name_.c_str());
-        if (own_rule) log_device_hint();
+        log_device_hint();
         return refuse(ConnectResult::IllegalDevice);
     }
     show_board_picture();
@@ -271,7 +271,7 @@ void Session::log_device_hint() {
     for (int i = 0; i < count; ++i) {
         const Device* device = chain_get_device(chain_, i);
         const PartRecord* part = device_part(device);
-        if (i == 0 || !part || devalg_family(device_get_idcode(device)) == 0) continue;
+        if (i == device_at_ || !part || devalg_family(device_get_idcode(device)) == 0) continue;
         log_message(
             "Device %d, %s, is an FPGA this programmer configures: "
             "vireo --device %d addresses it.",
@@ -358,7 +358,7 @@ int Session::device_dna() {
 
 int Session::program_fpga(const std::string& file, const WaitForUpdate& wait_for_update) {
     const CancelScope scope(cancel_requested_);
-    if (connect() != ConnectResult::Connected) return connect_failure();
+    if (connect() != ConnectResult::Connected) return refuse_command("Program", connect_failure());
     if (wait_for_update && !wait_for_update(file)) {
         log_message("書き込みはキャンセルされました");
         disconnect();
@@ -369,11 +369,26 @@ int Session::program_fpga(const std::string& file, const WaitForUpdate& wait_for
     devopt_->selected = 1;
     ui_.set_busy(true);
 
-    // Shutdown clears the running design, so a file Write would refuse is refused first.
+    // Shutdown clears the running design, so a file Write would refuse is refused first. The
+    // checks and Write read one private copy: a file rewritten meanwhile cannot slip through.
     int result = JTAG_FILE_OPEN;
-    const DesignFileCheck check = check_design_file(file_);
+    DesignFileCheck check = check_design_file(file_);
+    std::optional<DesignSnapshot> snapshot;
+    if (check.ok) {
+        snapshot.emplace(file_);
+        DesignFileCheck copy;
+        if (!snapshot->path().empty()) copy = check_design_file(snapshot->path());
+        if (!copy.ok) {
+            check.ok = false;
+            check.messages = {"Bit file format error",
+                              shown_text(file_) + ": " +
+                                  (snapshot->path().empty() ? snapshot->problem()
+                                                            : "it changed while it was read")};
+        }
+    }
     for (const std::string& line : check.messages) log_message("%s", line.c_str());
-    if (check.ok && !file_for_device(file_)) {
+    if (check.ok) devopt_->file_path = snapshot->path();
+    if (check.ok && !file_for_device(snapshot->path(), true)) {
         result = JTAG_IDCODE;
     } else if (check.ok) {
         set_progress_phase("Shutdown");
@@ -615,12 +630,13 @@ int Session::flash_dump(uint32_t offset) {
                      [&](SpiRomContext* context) { return spirom_dump(context, offset); });
 }
 
-bool Session::file_for_device(const std::string& file) {
-    const bool image = has_bit_extension(file) || spirom_has_extension(file.c_str(), ".bin");
-    if (!image || !device_) return true;
+bool Session::file_for_device(const std::string& file, bool configures) {
+    const bool bit = has_bit_extension(file);
+    if ((!bit && !spirom_has_extension(file.c_str(), ".bin")) || !device_) return true;
     const PartRecord* part = device_part(device_);
-    const std::string refusal =
-        design_part_refusal(file, device_name_, part ? part->idcode : device_get_idcode(device_));
+    // A .bit is a bitstream, which must write the device's IDCODE; a .bin may hold other data.
+    const std::string refusal = design_part_refusal(
+        file, device_name_, part ? part->idcode : device_get_idcode(device_), configures || bit);
     if (refusal.empty()) return true;
     if (allow_other_part_) {
         log_message("%s; written anyway (--force).", refusal.c_str());

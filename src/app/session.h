@@ -148,8 +148,9 @@ class Session {
     // One SPI ROM operation: connect, open the flash, run `op`, show the result under `name`
     // (none for the dumps). A cancel that came while `op` ran makes its success a cancel.
     int run_flash(const char* name, bool trim, const std::function<int(SpiRomContext*)>& op);
-    // The part check of check_flash_input on a connected chain; logs a refusal.
-    bool file_for_device(const std::string& file);
+    // Whether a .bit / .bin file is for the connected device (its header's part, the IDCODEs
+    // its stream writes); logs a refusal. `configures`: the file goes to the FPGA itself.
+    bool file_for_device(const std::string& file, bool configures = false);
     // Whether the user asked the whole command to stop (pending input handled first).
     bool stop_requested();
     // A command that ends before it ran: its result line.

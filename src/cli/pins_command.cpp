@@ -63,12 +63,18 @@ void draw_watch(const app::PinsView& view) {
         return a.changes > b.changes;
     });
     std::vector<std::string> lines = table_lines(rows, true);
-    const size_t room = static_cast<size_t>(std::max(terminal_rows() - 4, 3));
+    const int notes = view.file_errors() > 0 ? 1 : 0;
+    const size_t room = static_cast<size_t>(std::max(terminal_rows() - 4 - notes, 3));
     const size_t hidden = lines.size() > room ? lines.size() - room : 0;
     lines.resize(lines.size() - hidden);
     std::string screen = "\x1b[H\x1b[J";
     screen += view.summary() + (view.extest_active() ? ", EXTEST" : ", SAMPLE") +
-              " - pins that change come first; Ctrl-C stops\n\n";
+              " - pins that change come first; Ctrl-C stops\n";
+    if (view.file_errors() > 0) {
+        screen += "The BSDL file had " + std::to_string(view.file_errors()) +
+                  " error(s): rows may be missing or wrong\n";
+    }
+    screen += "\n";
     for (const std::string& l : lines) screen += l + "\n";
     if (hidden) screen += "... " + std::to_string(hidden) + " more pins\n";
     std::fwrite(screen.data(), 1, screen.size(), stdout);
@@ -97,9 +103,20 @@ int run_pins(app::Session& session, TerminalUi& ui, const PinsOptions& options) 
         settings.push_back(setting);
     }
     app::PinsView view(session);
-    int status = view.load(options.bsdl);
+    // Every setting, and the file itself for EXTEST, is checked before any scan of the
+    // description's and before the question.
+    int status = view.read(options.bsdl);
+    if (status == JTAG_OK) status = view.check_settings(settings, options.extest);
+    if (status == JTAG_OK) status = view.measure();
     if (status == JTAG_OK) status = view.sample();
     if (status != JTAG_OK) return status;
+    const int errors = view.file_errors();
+    const std::string errors_line =
+        errors == 0
+            ? ""
+            : "The BSDL file had " + std::to_string(errors) + (errors == 1 ? " error" : " errors") +
+                  " (see the log): rows may be missing or wrong, and --extest is "
+                  "refused for it.\n";
     if (options.extest) {
         const std::string question =
             "EXTEST takes every pin of " + view.summary() +
@@ -109,7 +126,8 @@ int run_pins(app::Session& session, TerminalUi& ui, const PinsOptions& options) 
         if (status != JTAG_OK) return status;
     }
     if (!options.watch) {
-        std::cout << view.summary() << (view.extest_active() ? ", EXTEST\n" : ", SAMPLE\n");
+        std::cout << view.summary() << (view.extest_active() ? ", EXTEST\n" : ", SAMPLE\n")
+                  << errors_line;
         for (const std::string& line : table_lines(view.rows(), false)) std::cout << line << "\n";
         if (view.extest_active()) {
             std::cout << "The device stays in EXTEST and keeps driving; any other JTAG command "

@@ -231,6 +231,25 @@ void pintable_update(PinTable* table, const BsReg* reg, int conflict_check) {
     }
 }
 
+int pintable_readback_mismatches(const PinTable* table, const BsReg* reg) {
+    if (!table || !reg) return -1;
+    const int length = bsreg_length(reg);
+    std::vector<bool> seen(static_cast<size_t>(std::max(length, 0)), false);
+    int wrong = 0;
+    for (int i = 1; i < table->count; ++i) {
+        const Pin& pin = table->pins[static_cast<size_t>(i)];
+        if (pin.access != 0) continue;
+        for (const int32_t cell : {pin.output_cell, pin.control_cell}) {
+            if (cell < 0 || cell >= length || seen[static_cast<size_t>(cell)]) continue;
+            seen[static_cast<size_t>(cell)] = true;
+            uint32_t shifted = 0;
+            bsreg_get(reg, BSREG_TDI, cell, 1, &shifted);
+            if ((shifted & 1) != static_cast<uint32_t>(captured_bit(reg, cell))) ++wrong;
+        }
+    }
+    return wrong;
+}
+
 void pintable_apply(const PinTable* table, BsReg* reg) {
     if (!table || !reg) return;
     for (int i = 1; i < table->count; ++i) {

@@ -84,6 +84,10 @@ void pin_drive(PinTable* table, const char* pin_name, uint8_t* buffer, size_t si
                int mode);
 // Every accessible pin's state from the register's captured plane.
 void pintable_update(PinTable* table, const BsReg* reg, int conflict_check);
+// Output and control cells of accessible pins whose captured bit is not the bit the register's
+// TDI plane shifted in: after an EXTEST scan that captured the data it had just updated, 0 says
+// the register read back what it drives. -1 for no table or register.
+int pintable_readback_mismatches(const PinTable* table, const BsReg* reg);
 // Every pin's wanted state into the register's TDI plane.
 void pintable_apply(const PinTable* table, BsReg* reg);
 // Requests become observations at the start of an operation: 0 -> 2, 1 -> 3.

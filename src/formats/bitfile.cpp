@@ -194,10 +194,15 @@ std::string bitfile_problem(const char* path, BitfileSummary* summary) {
         if (!field(k.text)) return "not a .bit file (header cut short)";
     }
     if (std::getc(f) != 'e' || !number(4, out.declared)) return "not a .bit file (no image length)";
+    out.header = static_cast<uint64_t>(std::ftell(f));
+    if (out.declared == 0) return "the header declares no image";
     static constexpr uint8_t kSync[] = {0xAA, 0x99, 0x55, 0x66};
     size_t matched = 0;
     uint8_t buffer[65536];
-    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;) {
+    while (out.present < out.declared) {
+        const size_t want = std::min<uint64_t>(sizeof buffer, out.declared - out.present);
+        const size_t n = std::fread(buffer, 1, want, f);
+        if (n == 0) break;
         for (size_t i = 0; i < n && !out.sync; ++i) {
             matched = buffer[i] == kSync[matched] ? matched + 1 : buffer[i] == kSync[0] ? 1 : 0;
             out.sync = matched == sizeof kSync;

@@ -22,12 +22,14 @@ int bitfile_read(const char* path, uint8_t* buffer, int size, uint8_t fill, int*
 // image length the header declares and the bytes the file holds after the header.
 struct BitfileSummary {
     std::string design, part;
+    uint64_t header = 0;    // bytes before the image
     uint64_t declared = 0;  // image bytes the header declares
-    uint64_t present = 0;   // image bytes the file holds
-    bool sync = false;      // the image holds the sync word AA 99 55 66
+    uint64_t present = 0;   // of those, the bytes the file holds (nothing past them is read)
+    bool sync = false;      // the declared image holds the sync word AA 99 55 66
 };
 
-// Why path is not a whole .bit file ("" when it is): a header that does not parse, an image
-// shorter than the header declares ("truncated: the header declares N bytes, the file holds M"),
-// an image without a sync word. `summary` (optional) gets what was read.
+// Why path is not a whole .bit file ("" when it is): a header that does not parse, no image, an
+// image shorter than the header declares ("truncated: the header declares N bytes, the file holds
+// M"), an image without a sync word. Only the declared image is read: what follows it is never
+// sent either. `summary` (optional) gets what was read.
 std::string bitfile_problem(const char* path, BitfileSummary* summary = nullptr);

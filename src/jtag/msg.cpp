@@ -36,6 +36,9 @@ static_assert(Clock::is_steady, "the performance counter must not jump");
 PrintCallback set_print_callback(PrintCallback callback) {
     return store_if_set(callbacks().print, callback);
 }
+PrintCallback current_print_callback() {
+    return callbacks().print;
+}
 ProgressCallback set_progress_callback(ProgressCallback callback) {
     return store_if_set(callbacks().progress, callback);
 }

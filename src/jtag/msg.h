@@ -20,6 +20,9 @@ ProgressCallback set_progress_callback(ProgressCallback callback);
 StatusCallback set_status_callback(StatusCallback callback);
 QueryCallback set_query_callback(QueryCallback callback);
 
+// The print callback installed now (null when none), so that a caller can put it back.
+PrintCallback current_print_callback();
+
 // printf-style message. Null or empty format: nothing, 0. Returns the callback's result, or the
 // number of characters written to standard output when no callback is set.
 int msg_print(const char* format, ...) __attribute__((format(printf, 1, 2)));

@@ -474,7 +474,18 @@ TEST_F(Cli, BadBitstreamsLeaveTheRunningDesign) {
     const size_t part = renamed.find("7a100t");
     ASSERT_NE(part, std::string::npos);
     renamed.replace(part, 6, "7a35t_");
+    // The header declares only the first 1000 bytes of the image: what would be sent is cut.
+    std::string declared_short = good;
+    for (size_t e = 0; e + 5 < good.size(); ++e) {
+        uint32_t length = 0;
+        for (int i = 1; i <= 4; ++i) length = length << 8 | static_cast<uint8_t>(good[e + i]);
+        if (good[e] != 'e' || length != good.size() - e - 5) continue;
+        declared_short.replace(e + 1, 4, std::string("\0\0\x03\xe8", 4));
+        break;
+    }
+    ASSERT_NE(declared_short, good);
     std::vector<std::string> files = {
+        save("declared_short.bit", {declared_short.begin(), declared_short.end()}),
         save("empty.bit", {}),
         save("random.bit", random),
         save("header.bit", std::vector<char>(good.begin(), good.begin() + 60)),

@@ -139,6 +139,7 @@ TEST_F(PinsTest, ExtestDrivesReadsBackAndSeesAConflict) {
     EXPECT_EQ(state(device, "LED0"), PIN_DRIVE1) << "read back 1 through its input cell";
     EXPECT_EQ(state(device, "SW0"), PIN_CONFLICT0);
     EXPECT_EQ(state(device, "BTN0"), PIN_IN1) << "released: the pull-up reads";
+    EXPECT_EQ(pintable_readback_mismatches(device_pins(device), device->dr.get()), 0);
     const sim::BoundaryPad& led = fpga_->boundary().pads[2];
     ASSERT_EQ(led.port, "LED0");
     EXPECT_TRUE(fpga_->boundary_outputs()[static_cast<size_t>(led.output_cell)]);
@@ -161,6 +162,25 @@ TEST_F(PinsTest, ExtestDrivesReadsBackAndSeesAConflict) {
     ASSERT_EQ(jtag_sample(chain), JTAG_OK);
     EXPECT_EQ(state(device, "LED0"), PIN_IN0);
     EXPECT_EQ(state(device, "SW0"), PIN_IN0);
+}
+
+// EXTEST that loads another register (here BYPASS's opcode in the description) reads back the
+// data shifted by that register: the output and control cells do not show what was driven.
+TEST_F(PinsTest, ReadBackThroughAnotherRegisterIsNotTheDrivenData) {
+    Device* device = installed("XC7A100T");
+    Chain* chain = device->chain;
+    ASSERT_EQ(jtag_sample(chain), JTAG_OK);
+    for (PartInstruction& ins : device_part(device)->instructions) {
+        if (ins.name == "EXTEST") ins.value = 0x3F;
+    }
+    capture_twice(device);
+    ASSERT_EQ(jtag_extest(chain), JTAG_OK);
+    drive(device, "LED0", 1);
+    capture_twice(device);
+    ASSERT_EQ(jtag_update_boundary(chain), JTAG_OK);
+    EXPECT_FALSE(fpga_->extest_active());
+    EXPECT_GT(pintable_readback_mismatches(device_pins(device), device->dr.get()), 0);
+    EXPECT_EQ(pintable_readback_mismatches(nullptr, device->dr.get()), -1);
 }
 
 // The boundary register is counted on the wire through the BYPASS bits of devices on either side,
