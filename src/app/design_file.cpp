@@ -141,6 +141,14 @@ StreamFacts stream_facts(const uint8_t* data, size_t size, bool spartan6) {
     return facts;
 }
 
+bool bitstream_complete(const std::string& path) {
+    if (!bitfile_problem(path.c_str()).empty()) return false;
+    std::string part;
+    const std::vector<uint8_t> stream = stream_of(path, &part);
+    return stream_facts(stream.data(), stream.size(), false).desync ||
+           stream_facts(stream.data(), stream.size(), true).desync;
+}
+
 std::string design_part_refusal(const std::string& path, const std::string& device_name,
                                 uint32_t device_idcode, bool need_idcode) {
     std::string part;

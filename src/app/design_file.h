@@ -57,4 +57,8 @@ struct StreamFacts {
 };
 StreamFacts stream_facts(const uint8_t* data, size_t size, bool spartan6);
 
+// Whether a .bit file holds a whole configuration: the image its header declares, with the sync
+// word, up to the stream's DESYNC command (of either family). What --wait waits for.
+bool bitstream_complete(const std::string& path);
+
 }  // namespace vireo::app

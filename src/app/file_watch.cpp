@@ -6,7 +6,6 @@
 #include <fstream>
 
 #include "app/design_file.h"
-#include "formats/bitfile.h"
 
 namespace vireo::app {
 namespace fs = std::filesystem;
@@ -70,14 +69,9 @@ bool FileUpdateWatch::ready() {
         return false;
     }
     if (clock - seen_since_ < settle_) return false;
-    // A writer that pauses longer than the settle time is not done while the bitstream is
-    // shorter than its header declares.
-    if (has_bit_extension(path_)) {
-        BitfileSummary bit;
-        bitfile_problem(path_.c_str(), &bit);
-        if (bit.declared == 0 || bit.present < bit.declared) return false;
-    }
-    return true;
+    // A writer that pauses longer than the settle time (or that sized the file first) is not
+    // done while the bitstream lacks any of its image.
+    return !has_bit_extension(path_) || bitstream_complete(path_);
 }
 
 }  // namespace vireo::app

@@ -27,7 +27,7 @@ class FileUpdateWatch {
     bool updated() const;
     // True once the file is updated and has then kept its size and time stamp for the settle
     // time, so that a writer still at work (a synthesis run writing in pieces) is not read
-    // half-way; a .bit file must also hold the whole image its header declares. Called
+    // half-way; a .bit file must also hold a whole configuration (bitstream_complete). Called
     // repeatedly while waiting.
     bool ready();
 
