@@ -4,7 +4,6 @@
 #include <strings.h>
 
 #include <algorithm>
-#include <array>
 #include <cctype>
 #include <cstdio>
 #include <filesystem>
@@ -20,12 +19,6 @@ namespace {
 std::string file_name(const std::string& path) {
     const size_t slash = path.rfind('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-constexpr uint8_t reverse_bits(uint8_t b) {
-    b = static_cast<uint8_t>((b & 0xF0) >> 4 | (b & 0x0F) << 4);
-    b = static_cast<uint8_t>((b & 0xCC) >> 2 | (b & 0x33) << 2);
-    return static_cast<uint8_t>((b & 0xAA) >> 1 | (b & 0x55) << 1);
 }
 
 std::string lower(std::string text) {
@@ -64,23 +57,20 @@ std::vector<uint8_t> stream_of(const std::string& path, std::string* part) {
     std::error_code error;
     const auto size = std::filesystem::file_size(path, error);
     if (error || size == 0 || size > (uint64_t{1} << 30)) return {};
-    std::vector<uint8_t> data(size);
+    uint64_t from = 0, length = size;
     if (has_bit_extension(path)) {
-        std::array<char, 512> info{};
-        int length = 0;
-        if (bitfile_read(path.c_str(), data.data(), static_cast<int>(size), 0xFF, &length,
-                         info.data(), static_cast<int>(info.size())) != 1)
-            return {};
-        data.resize(static_cast<size_t>(length));
-        for (uint8_t& b : data) b = reverse_bits(b);
-        // "Design name:%s Part:%s %s %s"
-        const std::string text(info.data());
-        const size_t at = text.find(" Part:");
-        if (at != std::string::npos) *part = text.substr(at + 6, text.find(' ', at + 6) - at - 6);
-        return data;
+        // Only the image the header declares, as it lies in the file.
+        BitfileSummary bit;
+        if (!bitfile_problem(path.c_str(), &bit).empty()) return {};
+        *part = bit.part;
+        from = bit.header;
+        length = bit.declared;
     }
+    std::vector<uint8_t> data(length);
     vireo::formats::FilePtr file = vireo::formats::open_input(path.c_str());
-    if (!file || std::fread(data.data(), 1, data.size(), file.get()) != data.size()) return {};
+    if (!file || std::fseek(file.get(), static_cast<long>(from), SEEK_SET) != 0 ||
+        std::fread(data.data(), 1, data.size(), file.get()) != data.size())
+        return {};
     return data;
 }
 
