@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <cstdarg>
+#include <cstdlib>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -190,6 +191,43 @@ void BM_SkprbCaptureShift(benchmark::State& state) {
     cable_free(cable);
 }
 
+// openFPGALoader as a real XVC client (Nagle on, a command's header and vectors in two writes)
+// configuring kb2203's XC7A100T from a real bitstream through the server: the wall time a user
+// waits. Skipped where openFPGALoader or its bitstream is not installed.
+void BM_XvcPeerConfigure(benchmark::State& state) {
+    const char* client = "/usr/bin/openFPGALoader";
+    const char* packed = "/usr/share/openFPGALoader/spiOverJtag_xc7a100tcsg324.bit.gz";
+    if (::access(client, X_OK) != 0 || ::access(packed, R_OK) != 0) {
+        state.SkipWithError("openFPGALoader or its bitstream is not installed");
+        return;
+    }
+    const std::string bit = "/tmp/vireo_bench_peer_" + std::to_string(::getpid()) + ".bit";
+    if (std::system(("gzip -dc '" + std::string(packed) + "' > '" + bit + "'").c_str()) != 0) {
+        state.SkipWithError("the bitstream cannot be unpacked");
+        return;
+    }
+    const std::shared_ptr<VirtualBoard> board = vireo::test::use_virtual_board("kb2203");
+    vireo::xvc::XvcOptions options;
+    options.address = "127.0.0.1";
+    options.port = 0;
+    vireo::xvc::TXvc server(options, {}, kQuiet);
+    if (!board || !server.start()) {
+        state.SkipWithError("no server");
+        return;
+    }
+    const std::string command = std::string(client) + " -c xvc-client --ip 127.0.0.1 --port " +
+                                std::to_string(server.port()) + " --bitstream '" + bit +
+                                "' >/dev/null 2>&1";
+    for (auto _ : state) {
+        if (std::system(command.c_str()) != 0) {
+            state.SkipWithError("openFPGALoader failed");
+            break;
+        }
+    }
+    server.stop();
+    ::unlink(bit.c_str());
+}
+
 const bool registered = [] {
     for (const char* preset : {"kb2203", "kb2204", "lumenk", "zynq"}) {
         benchmark::RegisterBenchmark((std::string("XvcShift/") + preset).c_str(), BM_XvcServerShift,
@@ -203,5 +241,6 @@ const bool registered = [] {
 }();
 BENCHMARK(BM_XvcCableShift)->Arg(32)->Arg(8192)->UseRealTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_SkprbCaptureShift)->Arg(8192)->UseRealTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_XvcPeerConfigure)->Iterations(1)->UseRealTime()->Unit(benchmark::kSecond);
 
 }  // namespace

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "jtag/msg.h"
+
 namespace vireo::xvc {
 namespace {
 
@@ -55,7 +57,7 @@ std::string xvc_invalid_text(const std::array<uint8_t, 2>& head) {
         if (!b) break;
         shown.push_back(static_cast<char>(b));
     }
-    return "invalid cmd '" + shown + "'\n";
+    return "invalid cmd '" + shown_text(shown) + "'\n";
 }
 
 }  // namespace vireo::xvc

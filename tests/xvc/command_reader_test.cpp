@@ -58,13 +58,19 @@ TEST(XvcCommandReader, StreamEndingAtEveryBytePositionIsNamedByWhereItEnded) {
     }
 }
 
-TEST(XvcCommandReader, UnknownCommandsAreInvalidAndShownAsReceived) {
+TEST(XvcCommandReader, UnknownCommandsAreInvalidAndShownEscaped) {
     XvcCommand c;
     EXPECT_EQ(read_one(bytes("xxyz"), &c), XvcRead::Invalid);
     EXPECT_EQ(xvc::xvc_invalid_text(c.head), "invalid cmd 'xx'\n");
     EXPECT_EQ(read_one({'s', 0, 'x'}, &c), XvcRead::Invalid);
     EXPECT_EQ(xvc::xvc_invalid_text(c.head), "invalid cmd 's'\n");
     EXPECT_EQ(read_one(bytes("GE"), &c), XvcRead::Invalid) << "command words are lower case";
+    // A terminal reset from the network is shown, not sent to the operator's terminal.
+    EXPECT_EQ(read_one(bytes("\x1b"
+                             "c"),
+                       &c),
+              XvcRead::Invalid);
+    EXPECT_EQ(xvc::xvc_invalid_text(c.head), "invalid cmd '\\x1bc'\n");
 }
 
 TEST(XvcCommandReader, CommandsFollowingEachOtherAreReadWithTheirOperands) {
