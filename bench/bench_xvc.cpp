@@ -12,6 +12,7 @@
 
 #include <cstdarg>
 #include <cstdlib>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -99,13 +100,19 @@ vireo::bench::BoardMark mark(VirtualBoard& board) {
     return vireo::bench::BoardMark(board);
 }
 
-void BM_XvcServerShift(benchmark::State& state, const char* preset) {
-    const std::shared_ptr<VirtualBoard> board = vireo::test::use_virtual_board(preset);
+// A server on a free loopback port, started; null when it cannot listen.
+std::unique_ptr<vireo::xvc::TXvc> loopback_server() {
     vireo::xvc::XvcOptions options;
     options.address = "127.0.0.1";
     options.port = 0;
-    vireo::xvc::TXvc server(options, {}, kQuiet);
-    if (!board || !server.start()) {
+    auto server = std::make_unique<vireo::xvc::TXvc>(options, nullptr, kQuiet);
+    return server->start() ? std::move(server) : nullptr;
+}
+
+void BM_XvcServerShift(benchmark::State& state, const char* preset) {
+    const std::shared_ptr<VirtualBoard> board = vireo::test::use_virtual_board(preset);
+    const auto server = loopback_server();
+    if (!board || !server) {
         state.SkipWithError("no server");
         return;
     }
@@ -114,7 +121,7 @@ void BM_XvcServerShift(benchmark::State& state, const char* preset) {
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     sockaddr_in a{};
     a.sin_family = AF_INET;
-    a.sin_port = htons(server.port());
+    a.sin_port = htons(server->port());
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     std::vector<uint8_t> reply(2);
     if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
@@ -140,7 +147,7 @@ void BM_XvcServerShift(benchmark::State& state, const char* preset) {
     figures.add(from, mark(*board), static_cast<double>(board->chain().tck_hz()));
     figures.report(state, static_cast<double>(state.iterations()));
     ::close(fd);
-    server.stop();
+    server->stop();
 }
 
 void BM_XvcCableShift(benchmark::State& state) {
@@ -207,16 +214,13 @@ void BM_XvcPeerConfigure(benchmark::State& state) {
         return;
     }
     const std::shared_ptr<VirtualBoard> board = vireo::test::use_virtual_board("kb2203");
-    vireo::xvc::XvcOptions options;
-    options.address = "127.0.0.1";
-    options.port = 0;
-    vireo::xvc::TXvc server(options, {}, kQuiet);
-    if (!board || !server.start()) {
+    const auto server = loopback_server();
+    if (!board || !server) {
         state.SkipWithError("no server");
         return;
     }
     const std::string command = std::string(client) + " -c xvc-client --ip 127.0.0.1 --port " +
-                                std::to_string(server.port()) + " --bitstream '" + bit +
+                                std::to_string(server->port()) + " --bitstream '" + bit +
                                 "' >/dev/null 2>&1";
     for (auto _ : state) {
         if (std::system(command.c_str()) != 0) {
@@ -224,7 +228,7 @@ void BM_XvcPeerConfigure(benchmark::State& state) {
             break;
         }
     }
-    server.stop();
+    server->stop();
     ::unlink(bit.c_str());
 }
 

@@ -1,11 +1,8 @@
 // vireo: the command-line programmer.
-#include <arpa/inet.h>
-
 #include <CLI/CLI.hpp>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
-#include <ctime>
 #include <iostream>
 #include <memory>
 #include <thread>
@@ -20,11 +17,11 @@
 #include "cli/board_commands.h"
 #include "cli/pins_command.h"
 #include "cli/terminal_ui.h"
+#include "cli/xvc_command.h"
 #include "jtag/msg.h"
 #include "jtag/status.h"
 #include "sim/virtual_board.h"
 #include "vireo_version.h"
-#include "xvc/Xvcserver.h"
 
 namespace {
 
@@ -95,35 +92,6 @@ void show_timestamp(const std::string& path) {
     if (auto stamp = vireo::app::file_timestamp_text(path)) {
         std::cout << "Timestamp " << *stamp << "  " << shown_text(path) << "\n";
     }
-}
-
-// A status line of the XVC server, after the local time it was reported at.
-void print_xvc_status(const std::string& line) {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    char stamp[32];
-    std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
-    std::string text = line;
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-    std::cout << stamp << "  " << text << '\n' << std::flush;
-}
-
-// Lends the FX3 board to XVC clients until Ctrl-C. Success when Ctrl-C ended the server; a
-// failure when it could not listen or stopped by itself.
-int serve_xvc(const std::string& address, uint16_t port) {
-    vireo::xvc::XvcOptions options;
-    options.address = address;
-    options.port = port;
-    vireo::xvc::TXvc server(options, print_xvc_status);
-    TerminalUi::catch_interrupt();
-    if (!server.start()) return kExitFailure;
-    while (server.running() && !TerminalUi::interrupted()) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    const bool interrupted = TerminalUi::interrupted();
-    server.stop();
-    return interrupted ? kExitSuccess : kExitFailure;
 }
 
 }  // namespace
@@ -243,27 +211,8 @@ int main(int argc, char** argv) {
     flash_read->add_flag("-f,--force", force, "Replace FILE when it exists, without asking");
     auto* flash_dump = flash->add_subcommand("dump", "Show 256 bytes of the flash from the offset");
     add_offset(flash_dump);
-    auto* xvc = cli.add_subcommand(
-        "xvc",
-        "Lend the FX3 board's JTAG port to network tools (Xilinx Virtual Cable 1.0 server) "
-        "until Ctrl-C");
-    uint16_t xvc_port = vireo::xvc::kXvcDefaultPort;
-    std::string xvc_address = "0.0.0.0";
-    xvc->add_option("--port", xvc_port, "TCP port to listen on (0: any free port)")
-        ->type_name("N")
-        ->capture_default_str();
-    xvc->add_option("--listen", xvc_address,
-                    "IPv4 address to listen on; 127.0.0.1 keeps the server on this machine")
-        ->type_name("ADDR")
-        ->check(
-            [](const std::string& text) -> std::string {
-                in_addr address{};
-                return inet_pton(AF_INET, text.c_str(), &address) == 1
-                           ? ""
-                           : "not an IPv4 address: '" + text + "'";
-            },
-            "IPv4")
-        ->capture_default_str();
+    vireo::xvc::XvcOptions xvc_options;
+    auto* xvc = vireo::cli::add_xvc_command(cli, xvc_options);
     auto* bsdl = cli.add_subcommand(
         "bsdl", "Read a BSDL file and show what it describes (format errors by line)");
     std::string bsdl_file;
@@ -385,7 +334,7 @@ int main(int argc, char** argv) {
     if (list) return finish(vireo::cli::list_boards());
     // The server opens the FX3 board itself for each client; nothing else may hold it meanwhile.
     // Its clients may have programmed the flash.
-    if (*xvc) return finish(serve_xvc(xvc_address, xvc_port));
+    if (*xvc) return finish(vireo::cli::serve_xvc(xvc_options));
 
     TerminalUi ui(yes);
     const vireo::app::AppPaths paths = vireo::app::find_app_paths(argv[0]);

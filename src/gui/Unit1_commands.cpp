@@ -12,6 +12,7 @@
 #include "gui/Unit1.h"
 #include "gui/Unitwait.h"
 #include "gui/command_runner.h"
+#include "gui/settings_file.h"
 #include "gui/window_ui.h"
 #include "xvc/Xvcserver.h"
 
@@ -198,13 +199,22 @@ void TForm1::ToolButtonXVCClick(bool pressed) {
     xvc::XvcOptions xvc_options;
     xvc_options.address = options_.xvc_address;
     xvc_options.port = options_.xvc_port;
+    // Read at each start, so an edited settings file counts without a restart. A setting that
+    // cannot be read stops the start: an allow list with a typo must not let everyone in.
+    if (const std::string problem = read_xvc_settings(options_.settings_file, &xvc_options);
+        !problem.empty()) {
+        append_log(QString("XVC server not started: %1 (%2)")
+                       .arg(QString::fromStdString(problem), options_.settings_file));
+        ToolButtonXVC->setChecked(false);
+        return;
+    }
     WindowUi* relay = ui_;
     auto server = std::make_unique<xvc::TXvc>(
         xvc_options, [relay](const std::string& line) { relay->post_xvc_line(line); });
     if (!server->start()) {
         append_log(QString("XVC server could not listen on %1 port %2")
-                       .arg(QString::fromStdString(options_.xvc_address))
-                       .arg(options_.xvc_port));
+                       .arg(QString::fromStdString(xvc_options.address))
+                       .arg(xvc_options.port));
         ToolButtonXVC->setChecked(false);
         return;
     }

@@ -2,9 +2,11 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSettings>
 
 #include "app/recent_files.h"
+#include "xvc/xvc_access.h"
 
 namespace vireo::gui {
 namespace {
@@ -44,6 +46,50 @@ bool write_recent_files(const QString& file, const std::vector<std::string>& ent
     settings.endGroup();
     settings.sync();
     return settings.status() == QSettings::NoError;
+}
+
+std::string read_xvc_settings(const QString& file, xvc::XvcOptions* options) {
+    QSettings settings(file, QSettings::IniFormat);
+    settings.beginGroup("xvc");
+    xvc::XvcOptions read = *options;
+    // QSettings reads a value with commas as a list; joined again it is the text as written.
+    const auto text = [&settings](const char* key) {
+        const QVariant value = settings.value(key);
+        return value.canConvert<QStringList>() ? value.toStringList().join(',').trimmed()
+                                               : value.toString().trimmed();
+    };
+    const auto problem = [](const char* key, const QString& value, const std::string& why) {
+        return std::string("[xvc] ") + key + "=" + value.toStdString() + ": " + why;
+    };
+    if (settings.contains("Listen")) {
+        read.address = text("Listen").toStdString();
+        if (!xvc::xvc_is_ipv4(read.address))
+            return problem("Listen", text("Listen"), "not an IPv4 address");
+    }
+    if (settings.contains("Port")) {
+        bool ok = false;
+        const uint port = text("Port").toUInt(&ok);
+        if (!ok || port > 65535) return problem("Port", text("Port"), "not a port number");
+        read.port = static_cast<uint16_t>(port);
+    }
+    if (settings.contains("Allow")) {
+        read.allow.clear();
+        for (const QString& entry :
+             text("Allow").split(QRegularExpression("[,\\s]+"), Qt::SkipEmptyParts)) {
+            read.allow.push_back(entry.toStdString());
+        }
+        std::vector<xvc::XvcNet> nets;
+        if (std::string why = xvc::xvc_parse_nets(read.allow, &nets); !why.empty())
+            return problem("Allow", text("Allow"), why);
+    }
+    if (settings.contains("IdleTimeout")) {
+        bool ok = false;
+        const uint seconds = text("IdleTimeout").toUInt(&ok);
+        if (!ok) return problem("IdleTimeout", text("IdleTimeout"), "not a number of seconds");
+        read.idle_timeout = std::chrono::seconds(seconds);
+    }
+    *options = std::move(read);
+    return "";
 }
 
 }  // namespace vireo::gui

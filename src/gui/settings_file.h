@@ -1,10 +1,13 @@
 // The settings file "vireopg.ini": section "recent", keys "File1" ... "File10", the most recent
-// first. It is opened for each read or update and never kept open.
+// first; section "xvc", the XVC server's settings. It is opened for each read or update and never
+// kept open.
 #pragma once
 
 #include <QString>
 #include <string>
 #include <vector>
+
+#include "xvc/Xvcserver.h"
 
 namespace vireo::gui {
 
@@ -16,5 +19,11 @@ QString settings_file_path(const QString& exe_dir, const QString& config_dir);
 std::vector<std::string> read_recent_files(const QString& file);
 // False when the file could not be written.
 bool write_recent_files(const QString& file, const std::vector<std::string>& entries);
+
+// Section "xvc": "Listen" (IPv4 address), "Port", "Allow" (addresses or ADDR/PREFIX networks,
+// separated by commas or blanks) and "IdleTimeout" (seconds, 0: never). Keys that are missing
+// leave `options` as it is. Empty on success; otherwise the first entry that cannot be used, and
+// nothing is changed.
+std::string read_xvc_settings(const QString& file, xvc::XvcOptions* options);
 
 }  // namespace vireo::gui

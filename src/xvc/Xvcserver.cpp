@@ -17,6 +17,9 @@
 #include <utility>
 #include <vector>
 
+#include "cables/fx3.h"
+#include "cables/usb_ids.h"
+#include "xvc/xvc_access.h"
 #include "xvc/xvc_command.h"
 
 namespace vireo::xvc {
@@ -28,6 +31,10 @@ constexpr int kBacklog = 5;
 // The longest the thread sleeps in poll before it looks at the stop request again; the wake
 // pipe normally ends the wait at once.
 constexpr int kPollSliceMs = 250;
+// Keep-alive probes on a client's socket: after a minute of silence, every 10 s, and the
+// connection is dropped after 6 unanswered ones, so a client whose host vanished frees the board
+// within about two minutes even with the idle time-out off.
+constexpr int kKeepIdleS = 60, kKeepIntervalS = 10, kKeepCount = 6;
 
 // One file descriptor, closed when the owner goes.
 class Fd {
@@ -76,6 +83,42 @@ void quick_ack(int fd) {
     ::setsockopt(fd, IPPROTO_TCP, TCP_QUICKACK, &on, sizeof on);
 }
 
+// TCP_NODELAY and keep-alive on a new client's socket: the error report's title of the first
+// option that could not be set, or nothing.
+const char* tune_client_socket(int fd) {
+    const int on = 1;
+    if (::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on) != 0) return "TCP_NODELAY error";
+    const int keep[][2] = {
+        {TCP_KEEPIDLE, kKeepIdleS}, {TCP_KEEPINTVL, kKeepIntervalS}, {TCP_KEEPCNT, kKeepCount}};
+    if (::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on) != 0) return "keep-alive error";
+    for (const auto& [option, value] : keep)
+        if (::setsockopt(fd, IPPROTO_TCP, option, &value, sizeof value) != 0)
+            return "keep-alive error";
+    return nullptr;
+}
+
+// "600 s", or "300 ms" for what is not whole seconds.
+std::string duration_text(std::chrono::milliseconds time) {
+    if (time.count() % 1000 == 0) return std::to_string(time.count() / 1000) + " s";
+    return std::to_string(time.count()) + " ms";
+}
+
+std::string joined(const std::vector<std::string>& texts) {
+    std::string s;
+    for (const std::string& t : texts) s += (s.empty() ? "" : ", ") + t;
+    return s;
+}
+
+// True when an FX3 board running its firmware can be opened now (opened and closed again).
+bool fx3_board_present() {
+    uint16_t vid = 0, pid = 0;
+    char text[100] = {};
+    int generation = 0;
+    if (!fx3_open_tracked(0, &vid, &pid, text, sizeof text, &generation)) return false;
+    fx3_release(generation);
+    return is_fx3_board(vid, pid);
+}
+
 }  // namespace
 
 class TXvc::Impl {
@@ -108,10 +151,17 @@ class TXvc::Impl {
     void status(const std::string& line) const {
         if (reports_.status) reports_.status(line);
     }
+    // What the operator must know before the first client: who may connect, and whether a board
+    // is there to serve them.
+    void announce(uint16_t port) const;
     void accept_client();
     // Serves one command of the client; false when its connection is over.
     bool serve();
     void end_client();
+    // True when the client has closed its end and sent nothing more.
+    bool client_gone() const;
+    // Milliseconds until the client has been idle too long (poll's time-out); -1 when never.
+    int idle_left_ms() const;
     // Waits until fd has `events` or the deadline passes, meanwhile turning away newcomers.
     Wait wait_for(int fd, short events, Clock::time_point deadline);
     bool send_all(std::span<const uint8_t> bytes, Clock::time_point deadline);
@@ -121,6 +171,8 @@ class TXvc::Impl {
     std::atomic<bool> stop_{false};
     Fd listener_, wake_read_, wake_write_, client_;
     std::string client_peer_;
+    Clock::time_point client_active_;  // the end of the client's last command
+    std::vector<XvcNet> allowed_;
     std::optional<XvcCable> cable_;
     XvcCommand command_;
     std::vector<uint8_t> tdo_;
@@ -158,6 +210,10 @@ class TXvc::Impl::SocketInput final : public XvcInput {
 };
 
 bool TXvc::Impl::listen(uint16_t* port) {
+    if (std::string problem = xvc_parse_nets(options_.allow, &allowed_); !problem.empty()) {
+        reports_.err("allow: " + problem + "\n");
+        return false;
+    }
     int pipe_fds[2];
     if (::pipe2(pipe_fds, O_CLOEXEC | O_NONBLOCK) != 0) {
         reports_.err(system_error("pipe"));
@@ -201,37 +257,78 @@ void TXvc::Impl::run() {
     socklen_t length = sizeof bound;
     ::getsockname(listener_.get(), reinterpret_cast<sockaddr*>(&bound), &length);
     status("Listening port " + std::to_string(ntohs(bound.sin_port)));
+    announce(ntohs(bound.sin_port));
     while (!stop_.load()) {
         pollfd fds[3] = {{wake_read_.get(), POLLIN, 0},
                          {listener_.get(), POLLIN, 0},
                          {client_.get(), POLLIN, 0}};
         const nfds_t count = client_ ? 3 : 2;
-        const int ready = ::poll(fds, count, kPollSliceMs);
+        const int idle_left = client_ ? idle_left_ms() : -1;
+        const int ready =
+            ::poll(fds, count, idle_left < 0 ? kPollSliceMs : std::min(idle_left, kPollSliceMs));
         if (ready < 0) {
             if (errno == EINTR) continue;
             reports_.err(system_error("select"));
             break;
         }
         if (stop_.load()) break;
-        if (fds[1].revents & POLLIN) {
-            accept_client();
-        } else if (fds[1].revents & (POLLERR | POLLHUP | POLLNVAL)) {
-            status("Connection aborted");
-            break;
-        }
+        // The client first: one that closed and at once reconnected must be gone before the
+        // newcomer is looked at, or the newcomer would be turned away as a second client.
         if (count == 3 && fds[2].revents) {
             if (fds[2].revents & (POLLIN | POLLHUP)) {
-                if (!serve()) end_client();
+                if (serve())
+                    client_active_ = Clock::now();
+                else
+                    end_client();
             } else {
                 status("Connection aborted");
                 client_.reset();
                 cable_.reset();
             }
+        } else if (count == 3 && idle_left_ms() == 0) {
+            status("Connection from " + client_peer_ + " idle for " +
+                   duration_text(options_.idle_timeout) + ": closed so that the board is free");
+            end_client();
+        }
+        if (fds[1].revents & POLLIN) {
+            if (client_ && client_gone()) end_client();
+            accept_client();
+        } else if (fds[1].revents & (POLLERR | POLLHUP | POLLNVAL)) {
+            status("Connection aborted");
+            break;
         }
     }
     if (client_) end_client();
     listener_.reset();
     status("XVC Server terminated");
+}
+
+void TXvc::Impl::announce(uint16_t port) const {
+    if (!allowed_.empty()) {
+        status("Clients are let in only from " + joined(options_.allow));
+    } else if (xvc_beyond_loopback(options_.address)) {
+        status("Warning: any host that reaches port " + std::to_string(port) +
+               " can drive the JTAG chain; an allow list, or listening on 127.0.0.1, limits who "
+               "may connect");
+    }
+    if (!fx3_board_present()) {
+        status(
+            "No FX3 board is plugged in: clients are refused until one is (USB 2.0 cables "
+            "and boards cannot serve XVC)");
+    }
+}
+
+bool TXvc::Impl::client_gone() const {
+    uint8_t byte = 0;
+    const ssize_t n = ::recv(client_.get(), &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+    return n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR);
+}
+
+int TXvc::Impl::idle_left_ms() const {
+    if (options_.idle_timeout.count() <= 0) return -1;
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        client_active_ + options_.idle_timeout - Clock::now());
+    return static_cast<int>(std::clamp<int64_t>(left.count(), 0, kPollSliceMs));
 }
 
 void TXvc::Impl::accept_client() {
@@ -247,16 +344,17 @@ void TXvc::Impl::accept_client() {
         return;
     }
     const std::string who = peer_text(peer);
+    if (!allowed_.empty() && !xvc_net_allows(allowed_, ntohl(peer.sin_addr.s_addr))) {
+        status("Connection from " + who + " refused: not an allowed address");
+        return;
+    }
     if (client_) {
         // The board serves one client: vectors of two tools interleaved on one TAP would
         // corrupt both. The newcomer is closed unanswered; the served client goes on.
         status("Connection from " + who + " refused: the cable is in use by " + client_peer_);
         return;
     }
-    const int on = 1;
-    if (::setsockopt(fd.get(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on) != 0) {
-        reports_.err(system_error("TCP_NODELAY error"));
-    }
+    if (const char* failed = tune_client_socket(fd.get())) reports_.err(system_error(failed));
     cable_.emplace(reports_);
     if (!cable_->open()) {
         cable_.reset();
@@ -266,6 +364,7 @@ void TXvc::Impl::accept_client() {
     status("Connected from " + who);
     client_ = std::move(fd);
     client_peer_ = who;
+    client_active_ = Clock::now();
 }
 
 void TXvc::Impl::end_client() {
@@ -287,8 +386,8 @@ TXvc::Impl::Wait TXvc::Impl::wait_for(int fd, short events, Clock::time_point de
         if (ready < 0 && errno != EINTR) return Wait::Failed;
         if (ready <= 0) continue;
         if (fds[1].revents) return Wait::Stopped;
-        if (fds[2].revents & POLLIN) accept_client();  // turned away: a client is served
         if (fds[0].revents) return Wait::Ready;
+        if (fds[2].revents & POLLIN) accept_client();  // turned away: a client is served
     }
 }
 

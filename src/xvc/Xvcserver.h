@@ -13,6 +13,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "xvc/xvc_cable.h"
 
@@ -26,8 +27,14 @@ struct XvcOptions {
     // 0 lets the system choose (read it back with port()).
     uint16_t port = kXvcDefaultPort;
     // A command whose bytes stop arriving for this long ends its connection, so that a stalled
-    // client cannot hold the board. An idle client between commands is never timed out.
+    // client cannot hold the board.
     std::chrono::milliseconds read_timeout{10000};
+    // A client silent between commands for this long is disconnected, so that one that vanished
+    // frees the board; zero never disconnects.
+    std::chrono::milliseconds idle_timeout{std::chrono::minutes(10)};
+    // The peers let in, each "ADDR" or "ADDR/PREFIX"; empty lets in every peer. Every other peer
+    // is closed before the board is opened for it.
+    std::vector<std::string> allow;
 };
 
 class TXvc {
@@ -42,7 +49,8 @@ class TXvc {
     TXvc& operator=(const TXvc&) = delete;
 
     // Binds and listens on the caller's thread, then starts serving on the server thread. False
-    // (after reporting on the error stream) when the socket cannot be had, bound or listened on.
+    // (after reporting on the error stream) when an allow entry is not a network or the socket
+    // cannot be had, bound or listened on.
     // A server runs once: the window makes a new one for each press of its toggle button.
     [[nodiscard]] bool start();
     // The port listened on, once started.

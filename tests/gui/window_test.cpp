@@ -304,6 +304,39 @@ TEST_F(GuiTest, AnXvcPortInUseIsReportedAndTheWindowStaysIdle) {
     EXPECT_EQ(enabled_buttons(form), "FileOpen Connect XVC IDCODE SIG");
 }
 
+TEST_F(GuiTest, XvcTakesItsAllowListFromTheSettingsFileAndABadEntryStopsTheStart) {
+    use("kb2203");
+    std::filesystem::create_directories(dir_ / "config");
+    const auto settings = [this](const std::string& allow) {
+        std::ofstream(dir_ / "config/vireopg.ini") << "[xvc]\nAllow=" << allow << "\n";
+    };
+    settings("127.0.0.2, 10.0.0.0/33");
+    TForm1& form = started();
+    click(form.ToolButtonXVC);
+    EXPECT_TRUE(logged("XVC server not started: [xvc] Allow=127.0.0.2,10.0.0.0/33")) << log();
+    EXPECT_FALSE(form.xvc_running());
+    EXPECT_FALSE(form.ToolButtonXVC->isChecked());
+
+    settings("127.0.0.2");
+    click(form.ToolButtonXVC);
+    ASSERT_TRUE(wait_until([&] { return logged("Clients are let in only from 127.0.0.2"); }, 5000))
+        << log();
+    const std::string text = log();
+    const size_t at = text.find("Listening port ");
+    ASSERT_NE(at, std::string::npos);
+    const int port = std::stoi(text.substr(at + 15));
+    const int client = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    EXPECT_EQ(::connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    EXPECT_TRUE(wait_until([&] { return logged("refused: not an allowed address"); }, 5000))
+        << log();
+    ::close(client);
+    click(form.ToolButtonXVC);
+}
+
 TEST_F(GuiTest, ExitFromTheIconMenuEndsTheServerAndTheWindow) {
     use("kb2203");
     TForm1& form = started();

@@ -122,6 +122,8 @@ TEST(XvcCommandLine, AddressInUseIsAFailureAndBadValuesAreUsageErrors) {
     EXPECT_EQ(Child({vireo_path, "--sim", "kb2203", "xvc", "--listen", "localhost"}).exit_status(),
               2);
     EXPECT_EQ(Child({vireo_path, "--sim", "kb2203", "xvc", "--port", "65536"}).exit_status(), 2);
+    EXPECT_EQ(Child({vireo_path, "--sim", "kb2203", "xvc", "--allow", "10.0.0.0/33"}).exit_status(),
+              2);
     TestServer s;
     ASSERT_TRUE(s.server->start());
     Child vireo({std::string(VIREO_BIN_DIR) + "/vireo", "--sim", "kb2203", "xvc", "--listen",

@@ -22,8 +22,9 @@ class XvcServer : public ::testing::Test {
         fx3_set_backend_factory({});
         use_virtual_board("");
     }
-    TestServer& start(std::chrono::milliseconds read_timeout = 5000ms) {
-        server_ = std::make_unique<TestServer>(read_timeout);
+    TestServer& start(std::chrono::milliseconds read_timeout = 5000ms,
+                      const std::function<void(xvc::XvcOptions&)>& tune = {}) {
+        server_ = std::make_unique<TestServer>(read_timeout, tune);
         EXPECT_TRUE(server_->server->start());
         return *server_;
     }
@@ -163,6 +164,61 @@ TEST_F(XvcServer, StopEndsTheServerWhileIdleAndWhileAClientStalls) {
     xvc::XvcReports quiet{{}, [](const std::string&) {}, [](const std::string&) {}};
     xvc::XvcCable cable(quiet);
     EXPECT_TRUE(cable.open());
+}
+
+TEST_F(XvcServer, PeersOutsideTheAllowListAreRefusedBeforeTheBoardIsOpened) {
+    TestServer& s = start(5000ms, [](xvc::XvcOptions& o) { o.allow = {"127.0.0.2"}; });
+    EXPECT_TRUE(s.status.wait_for("Clients are let in only from 127.0.0.2"));
+    {
+        Client stranger(s.port());  // from 127.0.0.1
+        ASSERT_TRUE(stranger.connected());
+        EXPECT_TRUE(stranger.closed_by_server());
+        EXPECT_TRUE(s.status.wait_for("Connection from 127.0.0.1 refused: not an allowed address"));
+    }
+    EXPECT_EQ(s.out.count("を発見しました"), 0u) << "the board was opened for a stranger";
+    Client friend_(s.port(), "127.0.0.2");
+    ASSERT_TRUE(friend_.connected());
+    EXPECT_TRUE(s.status.wait_for("Connected from 127.0.0.2"));
+    EXPECT_EQ(read_idcodes(friend_, 1)[0] & 0x0FFFFFFF, part_idcode("XC7A100T"));
+    // An entry that is not a network never starts a server that would let everyone in.
+    TestServer bad(5000ms, [](xvc::XvcOptions& o) { o.allow = {"127.0.0.2", "10.0.0.0/33"}; });
+    EXPECT_FALSE(bad.server->start());
+    EXPECT_TRUE(bad.err.wait_for("10.0.0.0/33"));
+}
+
+TEST_F(XvcServer, ClientIdleBetweenCommandsIsDisconnectedAndFreesTheBoard) {
+    TestServer& s = start(5000ms, [](xvc::XvcOptions& o) { o.idle_timeout = 300ms; });
+    auto idle = connect(1);
+    ASSERT_TRUE(idle->send("getinfo:"));
+    ASSERT_TRUE(idle->receive(20));
+    EXPECT_TRUE(idle->closed_by_server());
+    EXPECT_TRUE(s.status.wait_for("Connection from 127.0.0.1 idle for 300 ms: closed"));
+    auto next = connect(2);
+    EXPECT_EQ(read_idcodes(*next, 1)[0] & 0x0FFFFFFF, part_idcode("XC7A100T"));
+}
+
+TEST_F(XvcServer, ClientThatClosesAndReconnectsAtOnceIsServedEveryTime) {
+    TestServer& s = start();
+    for (size_t round = 1; round <= 20; ++round) {
+        Client c(s.port());
+        ASSERT_TRUE(c.connected());
+        ASSERT_EQ(read_idcodes(c, 1).size(), 1u) << "round " << round << s.status.joined();
+    }
+    EXPECT_EQ(s.status.count("refused"), 0u) << s.status.joined();
+}
+
+TEST_F(XvcServer, StartUpSaysWhoMayConnectAndWhetherABoardCanServe) {
+    {
+        TestServer open(5000ms, [](xvc::XvcOptions& o) { o.address = "0.0.0.0"; });
+        ASSERT_TRUE(open.server->start());
+        EXPECT_TRUE(open.status.wait_for("Warning: any host that reaches port"));
+        open.server->stop();
+        EXPECT_EQ(open.status.count("No FX3 board"), 0u);
+    }
+    use_virtual_board("kb2201");
+    TestServer& local = start();
+    EXPECT_TRUE(local.status.wait_for("No FX3 board is plugged in"));
+    EXPECT_EQ(local.status.count("Warning"), 0u);
 }
 
 TEST_F(XvcServer, CableLostMidSessionIsReportedAndTheServerKeepsListening) {

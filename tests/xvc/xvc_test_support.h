@@ -14,6 +14,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -70,11 +71,13 @@ struct TestServer {
     Lines status, out, err;
     std::unique_ptr<xvc::TXvc> server;
 
-    explicit TestServer(std::chrono::milliseconds read_timeout = 5000ms) {
+    explicit TestServer(std::chrono::milliseconds read_timeout = 5000ms,
+                        const std::function<void(xvc::XvcOptions&)>& tune = {}) {
         xvc::XvcOptions options;
         options.address = "127.0.0.1";
         options.port = 0;
         options.read_timeout = read_timeout;
+        if (tune) tune(options);
         xvc::XvcReports reports;
         reports.out = [this](const std::string& s) { out.add(s); };
         reports.err = [this](const std::string& s) { err.add(s); };
@@ -87,8 +90,15 @@ struct TestServer {
 // A blocking client; every receive gives up after 5 s.
 class Client {
   public:
-    explicit Client(uint16_t port) {
+    // From `source` (a loopback address) when one is given.
+    explicit Client(uint16_t port, const char* source = nullptr) {
         fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (source) {
+            sockaddr_in from{};
+            from.sin_family = AF_INET;
+            ::inet_pton(AF_INET, source, &from.sin_addr);
+            ::bind(fd_, reinterpret_cast<sockaddr*>(&from), sizeof from);
+        }
         timeval tv{5, 0};
         ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
         ::setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
