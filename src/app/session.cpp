@@ -177,6 +177,7 @@ ConnectResult Session::refuse(ConnectResult result) {
 
 ConnectResult Session::open_and_check(bool list_chain) {
     disconnect();
+    if (!cable_driver_.empty()) return open_chain(list_chain);
 
     // The look for a boot loader closes only the FX3 open it made itself.
     uint16_t vid = 0, pid = 0;
@@ -209,13 +210,20 @@ ConnectResult Session::open_and_check(bool list_chain) {
         return ConnectResult::FirmwareLoaded;
     }
     fx3_release(generation);
+    return open_chain(list_chain);
+}
 
+ConnectResult Session::open_chain(bool list_chain) {
     if (!connected_) {
         log_blank_line();
         log_message("Connecting to Spartan-6 or Artix-7 board...");
     }
-    chain_ = jtag_open_chain("kprbemb", "");
-    if (!chain_) chain_ = jtag_open_chain("skprb", "");
+    if (!cable_driver_.empty()) {
+        chain_ = jtag_open_chain(cable_driver_.c_str(), cable_parameter_.c_str());
+    } else {
+        chain_ = jtag_open_chain("kprbemb", "");
+        if (!chain_) chain_ = jtag_open_chain("skprb", "");
+    }
     if (!chain_) {
         log_message("Spartan-6 nor Artix-7 board was not found");
         return refuse(ConnectResult::NoBoard);

@@ -53,6 +53,13 @@ class Session {
     // first one, a supported part. An index: that device of a chain of any length, when its
     // part has a configuration module (the Zynq PL behind the ARM DAP is index 1).
     void select_device(int index) { device_index_ = index; }
+    // The cable every connect opens: a registered driver's name and its parameter (the XVC
+    // client's "host:port"). None given: the USB boards, "kprbemb" then "skprb", with the offer
+    // of firmware to an FX3 boot loader.
+    void use_cable(std::string driver, std::string parameter) {
+        cable_driver_ = std::move(driver);
+        cable_parameter_ = std::move(parameter);
+    }
 
     // Connect (quiet while already connected): firmware offer, open a cable ("kprbemb" then
     // "skprb"), detect, accept the chain and bind the selected device, check its part.
@@ -136,6 +143,8 @@ class Session {
 
   private:
     ConnectResult open_and_check(bool list_chain);
+    // Opens the chosen cable's chain and accepts its devices (after the firmware offer).
+    ConnectResult open_chain(bool list_chain);
     ConnectResult refuse(ConnectResult result);
     // What a command that could not connect returns: 21 for a lost cable, else "no device".
     int connect_failure() const;
@@ -171,6 +180,7 @@ class Session {
     std::atomic<bool> flash_busy_{false};
     std::atomic<bool> cancel_requested_{false};
     int device_index_ = kDefaultDevice;
+    std::string cable_driver_, cable_parameter_;
     bool allow_other_part_ = false;
     int device_at_ = 0;  // the index of device_ on the chain
     ConnectResult last_connect_ = ConnectResult::NoBoard;

@@ -22,6 +22,7 @@
 #include "jtag/status.h"
 #include "sim/virtual_board.h"
 #include "vireo_version.h"
+#include "xvc/xvc_client.h"
 
 namespace {
 
@@ -140,8 +141,27 @@ int main(int argc, char** argv) {
                                         : std::string();
                 },
                 ""));
+    std::string xvc_remote;
+    uint32_t tck_hz = 0;
+    auto* xvc_remote_option =
+        cli.add_option("--xvc", xvc_remote,
+                       "Use the board behind the XVC 1.0 server at HOST[:PORT] (port 2542 when "
+                       "none is given; [IPV6]:PORT) for the command")
+            ->type_name("HOST[:PORT]")
+            ->check(CLI::Validator(
+                [](const std::string& text) {
+                    std::string host;
+                    uint16_t port = 0;
+                    return vireo::xvc::xvc_parse_endpoint(text, &host, &port);
+                },
+                ""));
+    cli.add_option("--tck", tck_hz, "With --xvc: ask the server for this TCK frequency")
+        ->type_name("HZ")
+        ->check(CLI::Range(1u, 1'000'000'000u))
+        ->needs(xvc_remote_option);
     usb_option->excludes(serial_option);
     sim_option->excludes(usb_option)->excludes(serial_option);
+    xvc_remote_option->excludes(sim_option)->excludes(usb_option)->excludes(serial_option);
     cli.add_flag("--list", list,
                  "List the boards and cables present (place, vid:pid, kind, serial, product) and "
                  "exit");
@@ -299,6 +319,17 @@ int main(int argc, char** argv) {
                   << "unset VIREO_SIM\n";
         return kExitUsage;
     }
+    if (!xvc_remote.empty()) {
+        const char* clash = std::getenv("VIREO_SIM") ? "VIREO_SIM chooses a virtual board; unset it"
+                            : list         ? "--list shows this host's boards; leave --xvc out"
+                            : detect_every ? "detect --all runs on this host's boards"
+                            : *xvc         ? "the xvc command serves this host's board"
+                                           : nullptr;
+        if (clash) {
+            std::cerr << "--xvc: " << clash << "\n";
+            return kExitUsage;
+        }
+    }
     if (usb_chosen && detect_every) {
         std::cerr << "detect --all: runs on every board; leave " << usb_chooser << " out\n";
         return kExitUsage;
@@ -341,6 +372,11 @@ int main(int argc, char** argv) {
     vireo::app::install_host(&ui, paths);
     Session session(ui, paths);
     session.select_device(device);
+    if (!xvc_remote.empty()) {
+        cable_register_driver(vireo::xvc::kXvcClientDriver, vireo::xvc::xvc_client_driver);
+        session.use_cable(vireo::xvc::kXvcClientDriver,
+                          vireo::xvc::xvc_client_param(xvc_remote, tck_hz));
+    }
     ui.on_interrupt([&session] { session.cancel(); });
     TerminalUi::catch_interrupt();
 

@@ -5,22 +5,18 @@
 #include <iostream>
 #include <thread>
 
+#include "app/host.h"
 #include "cli/terminal_ui.h"
 #include "xvc/xvc_access.h"
 
 namespace vireo::cli {
 namespace {
 
-// A status line of the server, after the local time it was reported at.
+// A status line of the server, dated as every log line is.
 void print_status(const std::string& line) {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    char stamp[32];
-    std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
     std::string text = line;
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-    std::cout << stamp << "  " << text << '\n' << std::flush;
+    std::cout << app::log_line(text, std::time(nullptr)) << '\n' << std::flush;
 }
 
 }  // namespace

@@ -35,6 +35,7 @@
 #include "gui/window_ui.h"
 #include "vireo_version.h"
 #include "xvc/Xvcserver.h"
+#include "xvc/xvc_client.h"
 
 namespace vireo::gui {
 namespace {
@@ -94,6 +95,10 @@ TForm1::TForm1(FormOptions options, QWidget* parent)
     ui_->set_prompts(options_.prompts);
     app::install_host(ui_, options_.paths);
     session_ = std::make_unique<Session>(*ui_, options_.paths);
+    if (!options_.remote_xvc.empty()) {
+        cable_register_driver(xvc::kXvcClientDriver, xvc::xvc_client_driver);
+        session_->use_cable(xvc::kXvcClientDriver, options_.remote_xvc);
+    }
     ui_->set_cancel_handler([this] { session_->cancel(); });
     connect_ui();
 

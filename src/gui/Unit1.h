@@ -47,6 +47,8 @@ struct FormOptions {
     QString lock_file;      // the per-user lock "VireoJTAG"
     std::string xvc_address = "0.0.0.0";
     uint16_t xvc_port = 2542;  // 0: any free port
+    // HOST[:PORT] of an XVC server whose board every command uses; empty: the USB boards.
+    std::string remote_xvc;
     // Questions, message boxes and the file dialog; empty members fall back to real dialogs.
     Prompts prompts;
     // The wait for a file update before AUTO; empty: the TFormWait dialog. True to go on.

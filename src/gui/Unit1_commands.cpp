@@ -227,7 +227,7 @@ void TForm1::ToolButtonXVCClick(bool pressed) {
 void TForm1::xvc_status(const QString& line) {
     QString text = line;
     while (text.endsWith('\n') || text.endsWith('\r')) text.chop(1);
-    append_log(text);
+    append_log(QString::fromStdString(app::log_line(text.toStdString(), std::time(nullptr))));
     TrayIcon->setToolTip(text);
 }
 

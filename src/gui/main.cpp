@@ -21,6 +21,7 @@
 #include "gui/settings_file.h"
 #include "sim/virtual_board.h"
 #include "vireo_version.h"
+#include "xvc/xvc_client.h"
 
 namespace {
 
@@ -98,6 +99,12 @@ int main(int argc, char** argv) {
         "FILE");
     const QCommandLineOption screenshot_option(
         "screenshot", "Save a picture of the window in PNG before --program exits.", "PNG");
+    const QCommandLineOption xvc_option(
+        "xvc",
+        "Use the board behind the XVC 1.0 server at HOST[:PORT] (port 2542 when none is given) "
+        "instead of USB hardware; also [remote] Xvc= in vireopg.ini.",
+        "HOST[:PORT]");
+    parser.addOption(xvc_option);
     parser.addOption(sim_option);
     parser.addOption(program_option);
     parser.addOption(screenshot_option);
@@ -113,6 +120,20 @@ int main(int argc, char** argv) {
         return kExitUsage;
     }
 
+    const std::string remote = parser.value(xvc_option).toStdString();
+    if (parser.isSet(xvc_option)) {
+        std::string host, why;
+        uint16_t port = 0;
+        if (parser.isSet(sim_option) || std::getenv("VIREO_SIM")) {
+            why = "--sim and VIREO_SIM choose a virtual board; use one or the other";
+        } else {
+            why = vireo::xvc::xvc_parse_endpoint(remote, &host, &port);
+        }
+        if (!why.empty()) {
+            std::fprintf(stderr, "--xvc: %s\n", why.c_str());
+            return kExitUsage;
+        }
+    }
     std::shared_ptr<vireo::sim::VirtualBoard> board;
     const std::string sim = parser.value(sim_option).toStdString();
     std::string sim_error;
@@ -131,6 +152,11 @@ int main(int argc, char** argv) {
     QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
     if (runtime.isEmpty()) runtime = QStandardPaths::writableLocation(QStandardPaths::TempLocation);
     options.lock_file = runtime + "/VireoJTAG.lock";
+    // The command line's choice of board first; the settings file's remote board only when
+    // the command line chose none.
+    options.remote_xvc = remote;
+    if (remote.empty() && !board)
+        options.remote_xvc = vireo::gui::read_remote_xvc(options.settings_file);
 
     int status = 0;
     try {

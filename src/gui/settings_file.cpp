@@ -48,9 +48,25 @@ bool write_recent_files(const QString& file, const std::vector<std::string>& ent
     return settings.status() == QSettings::NoError;
 }
 
+std::string read_remote_xvc(const QString& file) {
+    QSettings settings(file, QSettings::IniFormat);
+    return settings.value("remote/Xvc").toString().trimmed().toStdString();
+}
+
 std::string read_xvc_settings(const QString& file, xvc::XvcOptions* options) {
     QSettings settings(file, QSettings::IniFormat);
+    // A key or section written in another case, or misspelt, would be ignored and could leave
+    // the server open to everyone: it is named instead.
+    const QStringList known = {"Listen", "Port", "Allow", "IdleTimeout"};
+    for (const QString& group : settings.childGroups()) {
+        if (group != "xvc" && group.compare("xvc", Qt::CaseInsensitive) == 0)
+            return QString("[%1]: the section is [xvc]").arg(group).toStdString();
+    }
     settings.beginGroup("xvc");
+    for (const QString& key : settings.childKeys()) {
+        if (!known.contains(key))
+            return QString("[xvc] %1: not a setting (%2)").arg(key, known.join(", ")).toStdString();
+    }
     xvc::XvcOptions read = *options;
     // QSettings reads a value with commas as a list; joined again it is the text as written.
     const auto text = [&settings](const char* key) {

@@ -20,6 +20,10 @@ std::vector<std::string> read_recent_files(const QString& file);
 // False when the file could not be written.
 bool write_recent_files(const QString& file, const std::vector<std::string>& entries);
 
+// Section "remote", key "Xvc": HOST[:PORT] of an XVC server whose board the window uses instead
+// of the USB boards; "" when not set.
+std::string read_remote_xvc(const QString& file);
+
 // Section "xvc": "Listen" (IPv4 address), "Port", "Allow" (addresses or ADDR/PREFIX networks,
 // separated by commas or blanks) and "IdleTimeout" (seconds, 0: never). Keys that are missing
 // leave `options` as it is. Empty on success; otherwise the first entry that cannot be used, and

@@ -236,7 +236,11 @@ bool TXvc::Impl::listen(uint16_t* port) {
         return false;
     }
     if (::bind(listener_.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-        reports_.err(system_error("bind"));
+        // Which address and port: the user may not know the default they ran into.
+        std::string why = system_error("bind");
+        why.insert(why.size() - 1,
+                   " (" + options_.address + " port " + std::to_string(options_.port) + ")");
+        reports_.err(why);
         return false;
     }
     if (::listen(listener_.get(), kBacklog) != 0) {
@@ -304,7 +308,9 @@ void TXvc::Impl::run() {
 }
 
 void TXvc::Impl::announce(uint16_t port) const {
-    if (!allowed_.empty()) {
+    const bool everyone = std::any_of(allowed_.begin(), allowed_.end(),
+                                      [](const XvcNet& net) { return net.mask == 0; });
+    if (!allowed_.empty() && !everyone) {
         status("Clients are let in only from " + joined(options_.allow));
     } else if (xvc_beyond_loopback(options_.address)) {
         status("Warning: any host that reaches port " + std::to_string(port) +
@@ -359,6 +365,7 @@ void TXvc::Impl::accept_client() {
     if (!cable_->open()) {
         cable_.reset();
         status("KeenProbe open failed");
+        status("Connection from " + who + " closed: no FX3 board to serve it");
         return;  // fd closes the new connection; the server keeps listening
     }
     status("Connected from " + who);

@@ -24,6 +24,7 @@
 #include "gui/result_badge.h"
 #include "gui/window_ui.h"
 #include "gui_fixture.h"
+#include "xvc/Xvcserver.h"
 
 namespace vireo::gui {
 namespace {
@@ -307,8 +308,8 @@ TEST_F(GuiTest, AnXvcPortInUseIsReportedAndTheWindowStaysIdle) {
 TEST_F(GuiTest, XvcTakesItsAllowListFromTheSettingsFileAndABadEntryStopsTheStart) {
     use("kb2203");
     std::filesystem::create_directories(dir_ / "config");
-    const auto settings = [this](const std::string& allow) {
-        std::ofstream(dir_ / "config/vireopg.ini") << "[xvc]\nAllow=" << allow << "\n";
+    const auto settings = [this](const std::string& allow, const char* key = "Allow") {
+        std::ofstream(dir_ / "config/vireopg.ini") << "[xvc]\n" << key << "=" << allow << "\n";
     };
     settings("127.0.0.2, 10.0.0.0/33");
     TForm1& form = started();
@@ -316,6 +317,11 @@ TEST_F(GuiTest, XvcTakesItsAllowListFromTheSettingsFileAndABadEntryStopsTheStart
     EXPECT_TRUE(logged("XVC server not started: [xvc] Allow=127.0.0.2,10.0.0.0/33")) << log();
     EXPECT_FALSE(form.xvc_running());
     EXPECT_FALSE(form.ToolButtonXVC->isChecked());
+    // A misspelt key would leave the server open to everyone.
+    settings("127.0.0.2", "allow");
+    click(form.ToolButtonXVC);
+    EXPECT_TRUE(logged("XVC server not started: [xvc] allow: not a setting")) << log();
+    EXPECT_FALSE(form.xvc_running());
 
     settings("127.0.0.2");
     click(form.ToolButtonXVC);
@@ -335,6 +341,22 @@ TEST_F(GuiTest, XvcTakesItsAllowListFromTheSettingsFileAndABadEntryStopsTheStart
         << log();
     ::close(client);
     click(form.ToolButtonXVC);
+}
+
+TEST_F(GuiTest, ABoardBehindAnXvcServerIsUsedLikeALocalOne) {
+    use("kb2203");
+    xvc::XvcOptions lend;
+    lend.address = "127.0.0.1";
+    lend.port = 0;
+    xvc::TXvc server(lend, nullptr, {{}, [](const std::string&) {}, [](const std::string&) {}});
+    ASSERT_TRUE(server.start());
+    options_.remote_xvc = "127.0.0.1:" + std::to_string(server.port());
+    started();
+    EXPECT_TRUE(logged("XVC server " + options_.remote_xvc + ": vectors of up to 1024 bytes"))
+        << log();
+    EXPECT_TRUE(logged("Device XC7A100T was found")) << log();
+    form_.reset();
+    server.stop();
 }
 
 TEST_F(GuiTest, ExitFromTheIconMenuEndsTheServerAndTheWindow) {

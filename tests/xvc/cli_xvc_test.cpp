@@ -73,9 +73,9 @@ class Child {
     const std::string& output() const { return output_; }
 
   private:
-    // "2026-12-08 00:13:32  " before the text.
+    // "2026/12/08 00:13:32  " before the text.
     static bool stamped(const std::string& line) {
-        const std::string shape = "dddd-dd-dd dd:dd:dd  ";
+        const std::string shape = "dddd/dd/dd dd:dd:dd  ";
         if (line.size() < shape.size()) return false;
         for (size_t i = 0; i < shape.size(); ++i) {
             const bool digit = std::isdigit(static_cast<unsigned char>(line[i]));

@@ -1,0 +1,187 @@
+// `vireo --xvc HOST:PORT` as a user runs it: every command of the programmer on a virtual board
+// lent by our XVC server in this process, and the failures a network adds: no server, something
+// that is not an XVC server, and the usage mistakes.
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <thread>
+
+#include "sim/xilinx_parts.h"
+#include "support/xvc_relay.h"
+#include "xvc_test_support.h"
+
+namespace vireo::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kBin = VIREO_BIN_DIR;
+
+struct Outcome {
+    int code = -1;
+    std::string out, err;
+    std::string shown() const {
+        return "exit " + std::to_string(code) + "\n--- out\n" + out + "--- err\n" + err;
+    }
+};
+
+std::string read_text(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+class XvcClient : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() / ("vireo_xvc_client_" + std::to_string(::getpid()));
+        fs::create_directories(dir_);
+    }
+    void TearDown() override {
+        if (server_) server_->server->stop();
+        use_virtual_board("");
+        fs::remove_all(dir_);
+    }
+    // Our server on a virtual board of `preset`; its endpoint.
+    std::string serve(const char* preset) {
+        board_ = use_virtual_board(preset);
+        server_ = std::make_unique<TestServer>();
+        EXPECT_TRUE(server_->server->start());
+        return "127.0.0.1:" + std::to_string(server_->port());
+    }
+    // vireo with `args` in an environment of its own, killed after two minutes.
+    Outcome vireo(const std::vector<std::string>& args) {
+        const std::string d = dir_.string();
+        std::string command = "cd '" + d + "' && env -i PATH=/usr/bin:/bin HOME='" + d +
+                              "' XDG_CACHE_HOME='" + d + "' timeout -s KILL 120 '" + kBin +
+                              "/vireo'";
+        for (const std::string& arg : args) command += " '" + arg + "'";
+        command += " >out 2>err </dev/null; echo $? >code";
+        EXPECT_NE(std::system(command.c_str()), -1);
+        const std::string code = read_text(dir_ / "code");
+        return {code.empty() ? -1 : std::stoi(code), read_text(dir_ / "out"),
+                read_text(dir_ / "err")};
+    }
+
+    fs::path dir_;
+    std::shared_ptr<sim::VirtualBoard> board_;
+    std::unique_ptr<TestServer> server_;
+};
+
+bool has(const Outcome& o, const std::string& text) {
+    return (o.out + o.err).find(text) != std::string::npos;
+}
+
+// --- failure paths ---
+
+TEST_F(XvcClient, NoServerOrNotAnXvcServerIsNamedAndNothingElseIsTried) {
+    // A port nobody listens on.
+    const int closed = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(closed, reinterpret_cast<sockaddr*>(&address), length), 0);
+    ASSERT_EQ(::getsockname(closed, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    const std::string nobody = "127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+    Outcome o = vireo({"--xvc", nobody, "idcode"});
+    EXPECT_EQ(o.code, 1) << o.shown();
+    EXPECT_TRUE(has(o, "no XVC server at " + nobody + ": connection refused")) << o.shown();
+
+    // A server of another protocol, which answers getinfo with a line of its own.
+    ASSERT_EQ(::listen(closed, 1), 0);
+    std::thread other([closed] {
+        const int peer = ::accept(closed, nullptr, nullptr);
+        char request[8];
+        [[maybe_unused]] ssize_t n = ::recv(peer, request, sizeof request, MSG_WAITALL);
+        const char answer[] = "HTTP/1.0 400 \x1b[2J\n";
+        n = ::send(peer, answer, sizeof answer - 1, MSG_NOSIGNAL);
+        ::close(peer);
+    });
+    o = vireo({"--xvc", nobody, "detect"});
+    other.join();
+    ::close(closed);
+    EXPECT_EQ(o.code, 1) << o.shown();
+    EXPECT_TRUE(has(o, "it answered getinfo with 'HTTP/1.0 400 \\x1b[2J\\n'")) << o.shown();
+
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"--xvc", "host:99999", "idcode"},
+          {"--xvc", "::1", "idcode"},
+          {"--xvc", "127.0.0.1", "--sim", "kb2203", "idcode"},
+          {"--tck", "1000000", "idcode"},
+          {"--xvc", "127.0.0.1", "xvc"}}) {
+        o = vireo(args);
+        EXPECT_EQ(o.code, 2) << args[1] << "\n" << o.shown();
+    }
+}
+
+TEST_F(XvcClient, ConnectionLostMidProgramIsALostCableAndNeverASuccess) {
+    serve("kb2203");
+    // The connection is cut a third of the way into the configuration stream.
+    XvcRelay relay({server_->port(), 0, {}, 1'500'000});
+    ASSERT_TRUE(relay.start());
+    const Outcome o = vireo({"--xvc", "127.0.0.1:" + std::to_string(relay.port()), "program",
+                             kBin + "/examples/example_xc7a100t.bit"});
+    EXPECT_TRUE(relay.dropped());
+    EXPECT_EQ(o.code, 1) << o.shown();
+    EXPECT_TRUE(has(o, "connection lost")) << o.shown();
+    EXPECT_TRUE(has(o, "JTAG cable was disconnected forcibly")) << o.shown();
+    EXPECT_FALSE(has(o, "Success")) << o.shown();
+}
+
+// --- the commands through the server ---
+
+TEST_F(XvcClient, ServerWithSmallVectorsGetsVectorsOfHalfItsLimit) {
+    serve("kb2203");
+    XvcRelay relay({server_->port(), 64, {}, 0});
+    ASSERT_TRUE(relay.start());
+    const std::string at = "127.0.0.1:" + std::to_string(relay.port());
+    Outcome o = vireo({"--xvc", at, "program", kBin + "/examples/example_xc7a100t.bit"});
+    EXPECT_EQ(o.code, 0) << o.shown();
+    o = vireo({"--xvc", at, "dna"});
+    EXPECT_EQ(o.code, 0) << o.shown();
+    EXPECT_EQ(relay.violations(), 0u);
+    EXPECT_EQ(relay.largest_vector_bytes(), 32u);
+}
+
+// --- the commands through the server ---
+
+TEST_F(XvcClient, EveryCommandWorksOnTheArtixBoardThroughOurServer) {
+    const std::string at = serve("kb2203");
+    const std::string bit = kBin + "/examples/example_xc7a100t.bit";
+    Outcome o = vireo({"--xvc", at, "detect"});
+    EXPECT_EQ(o.code, 0) << o.shown();
+    EXPECT_TRUE(has(o, "XC7A100T")) << o.shown();
+    o = vireo({"--xvc", at, "--tck", "10000000", "dna"});
+    EXPECT_EQ(o.code, 0) << o.shown();
+    EXPECT_TRUE(has(o, "TCK period 100 ns asked, 100 ns set")) << o.shown();
+    EXPECT_TRUE(has(o, "DeviceDNA:")) << o.shown();
+    o = vireo({"--xvc", at, "program", bit});
+    EXPECT_EQ(o.code, 0) << o.shown();
+    o = vireo({"--xvc", at, "status"});
+    EXPECT_TRUE(has(o, "FPGA is configured (DONE high)")) << o.shown();
+    // A small image (program reads it back to verify): through a network every wait of the
+    // flash is real time, and so is the restart that follows.
+    std::string image(64 * 1024, '\0');
+    for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<char>(i * 131 + i / 256);
+    std::ofstream(dir_ / "image.bin", std::ios::binary) << image;
+    o = vireo({"--xvc", at, "flash", "program", "image.bin", "--offset", "100000"});
+    EXPECT_EQ(o.code, 0) << o.shown();
+    o = vireo({"--xvc", at, "pins", "--bsdl", kBin + "/bsdl/xc7a100t_csg324.bsd"});
+    EXPECT_EQ(o.code, 0) << o.shown();
+    EXPECT_TRUE(has(o, "SAMPLE")) << o.shown();
+    EXPECT_EQ(server_->status.count("refused"), 0u) << server_->status.joined();
+}
+
+TEST_F(XvcClient, TheZynqProgrammableLogicBehindTheArmDapIsReachedByDevice) {
+    const std::string at = serve("zynq");
+    const Outcome o =
+        vireo({"--xvc", at, "--device", "1", "program", kBin + "/examples/example_xc7z020.bit"});
+    EXPECT_EQ(o.code, 0) << o.shown();
+    EXPECT_TRUE(has(o, "Program Success")) << o.shown();
+}
+
+}  // namespace
+}  // namespace vireo::test
