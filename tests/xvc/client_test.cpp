@@ -3,6 +3,7 @@
 // that is not an XVC server, and the usage mistakes.
 #include <gtest/gtest.h>
 #include <sys/socket.h>
+#include <zlib.h>
 
 #include <filesystem>
 #include <fstream>
@@ -175,10 +176,25 @@ TEST_F(XvcClient, EveryCommandWorksOnTheArtixBoardThroughOurServer) {
     EXPECT_EQ(server_->status.count("refused"), 0u) << server_->status.joined();
 }
 
-TEST_F(XvcClient, TheZynqProgrammableLogicBehindTheArmDapIsReachedByDevice) {
-    const std::string at = serve("zynq");
-    const Outcome o =
+TEST_F(XvcClient, TheZynqBehindItsArmDapAndTheHighSpeedBoardAreProgrammed) {
+    std::string at = serve("zynq");
+    Outcome o =
         vireo({"--xvc", at, "--device", "1", "program", kBin + "/examples/example_xc7z020.bit"});
+    EXPECT_EQ(o.code, 0) << o.shown();
+    EXPECT_TRUE(has(o, "Program Success")) << o.shown();
+    server_->server->stop();
+
+    // kb2204's XC7A200T from a real Vivado bitstream (Debian's openfpgaloader package).
+    const char* vendor = "/usr/share/openFPGALoader/spiOverJtag_xc7a200tsbg484.bit.gz";
+    gzFile in = gzopen(vendor, "rb");
+    if (!in) GTEST_SKIP() << vendor << " is not installed";
+    std::ofstream bit(dir_ / "a200t.bit", std::ios::binary);
+    char chunk[65536];
+    for (int n; (n = gzread(in, chunk, sizeof chunk)) > 0;) bit.write(chunk, n);
+    gzclose(in);
+    bit.close();
+    at = serve("kb2204");
+    o = vireo({"--xvc", at, "program", "a200t.bit"});
     EXPECT_EQ(o.code, 0) << o.shown();
     EXPECT_TRUE(has(o, "Program Success")) << o.shown();
 }
