@@ -163,7 +163,9 @@ int runtest_body(Cable* cable, unsigned state, int64_t usec, int64_t clocks, int
     }
     if (!s->link.clock(static_cast<size_t>(clocks), false, false, tdi, tdo))
         return lost(*cable, *s);
-    if (tdo && !s->link.sync()) return lost(*cable, *s);
+    // Run-test goes out at once, as the USB cables send it: a module that then sleeps on the
+    // host (after the configuration stream) sleeps after these clocks, not before them.
+    if (!(tdo ? s->link.sync() : s->link.flush())) return lost(*cable, *s);
     return JTAG_OK;
 }
 

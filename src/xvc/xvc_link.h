@@ -36,6 +36,8 @@ class XvcLink {
     // clocks is written there (one byte per bit) once their reply has come: call sync() before
     // reading it. False when the link is lost.
     bool clock(size_t count, bool tms, bool last_tms, const uint8_t* tdi, uint8_t* tdo);
+    // Sends what is queued without waiting for its replies. False when the link is lost.
+    bool flush() { return lost_.empty() && send_vector(); }
     // Sends what is queued and reads every reply outstanding. False when the link is lost.
     bool sync();
     // Why the link was lost; empty while it works.

@@ -6,8 +6,11 @@
 //
 // VIREO_PROPERTY_SEED=<seed>        replays one iteration (printed with every failure)
 // VIREO_PROPERTY_ITERATIONS=<n>     the number of iterations of the fixed-seed sweep
+// VIREO_PROPERTY_VERBOSE=1          each step of the xvc cable with its status
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <optional>
 #include <random>
@@ -29,19 +32,22 @@ using Bits = std::vector<uint8_t>;
 struct Op {
     enum Kind { Goto, Shift, Clocks } kind = Goto;
     unsigned state = 0;  // Goto: target; Shift: SHIFT_IR/SHIFT_DR; Clocks: where they run
-    Bits tdi, mask;      // Shift: count = tdi.size(), no mask when empty; Clocks: see `clocks`
+    Bits tdi{}, mask{};  // Shift: count = tdi.size(), no mask when empty; Clocks: see `clocks`
     int64_t clocks = 0;
     bool with_tdi = false, capture = false;
     int nocap = 0, flush = 1;
     std::string shown() const {
-        const std::string name = tap_state_name(state);
-        if (kind == Goto) return "tap_goto " + name + " flush " + std::to_string(flush);
+        char t[128];
+        const char* at = tap_state_name(state);
+        if (kind == Goto) std::snprintf(t, sizeof t, "tap_goto %s, flush %d", at, flush);
         if (kind == Shift)
-            return "shift_inout " + name + " " + std::to_string(tdi.size()) + " bits, nocap " +
-                   std::to_string(nocap) + (mask.empty() ? ", no mask" : "") + ", flush " +
-                   std::to_string(flush);
-        return "runtest " + name + " " + std::to_string(clocks) + " clocks" +
-               (with_tdi ? ", TDI" : "") + (capture ? ", TDO" : "");
+            std::snprintf(t, sizeof t, "shift_inout %s, %zu bits, nocap %d%s, flush %d", at,
+                          tdi.size(), nocap, mask.empty() ? ", no mask" : "", flush);
+        if (kind == Clocks)
+            std::snprintf(t, sizeof t, "runtest %s, %lld clocks%s%s, flush %d", at,
+                          static_cast<long long>(clocks), with_tdi ? ", TDI" : "",
+                          capture ? ", TDO" : "", flush);
+        return t;
     }
 };
 
@@ -69,9 +75,17 @@ std::vector<Op> random_ops(std::mt19937_64& rng) {
         } else if (what == 1) {
             op.kind = Op::Shift;
             op.state = pick(2) ? SHIFT_IR : SHIFT_DR;
-            ops.push_back({Op::Goto, op.state});
+            ops.push_back({.state = op.state});
             op.tdi = bits(1 + pick(pick(4) ? 300 : 3000), 1 + static_cast<int>(pick(3)));
             if (pick(4)) op.mask = pick(2) ? Bits(op.tdi.size(), 1) : bits(op.tdi.size(), 2);
+            // The two boards' modeled times differ (each cable has its own round trips), so no
+            // instruction may select what time changes (SAMPLE's oscillator pin, INIT after
+            // JPROGRAM): every IR scan ends in BYPASS, or in zeros (BYPASS too) without a mask.
+            const size_t tail = op.tdi.size() - std::min<size_t>(op.tdi.size(), 16);
+            for (size_t k = tail; k < op.tdi.size() && op.state == SHIFT_IR; ++k) {
+                op.tdi[k] = 1;
+                if (!op.mask.empty()) op.mask[k] = 1;
+            }
             op.capture = pick(2);
             op.nocap = op.capture ? 0 : 1 + static_cast<int>(pick(3));
         } else {
@@ -85,9 +99,9 @@ std::vector<Op> random_ops(std::mt19937_64& rng) {
         ops.push_back(op);
     }
     // The IDCODEs (two on the Zynq), after a TAP reset.
-    ops.push_back({Op::Goto, TEST_LOGIC_RESET});
-    ops.push_back({Op::Goto, SHIFT_DR});
-    ops.push_back({Op::Shift, SHIFT_DR, Bits(64, 0), Bits(64, 1), 0, false, true});
+    ops.push_back({.state = TEST_LOGIC_RESET});
+    ops.push_back({.state = SHIFT_DR});
+    ops.push_back({Op::Shift, SHIFT_DR, Bits(64, 0), Bits(64, 1), 0, false, true, 0, 1});
     return ops;
 }
 
@@ -97,10 +111,10 @@ Result apply(Cable* cable, const Op& op) {
         r.status = cable_tap_goto(cable, op.state, op.flush);
     } else if (op.kind == Op::Shift) {
         r.tdo.assign(op.capture ? op.tdi.size() : 0, 0xEE);  // bits never written stay 0xEE
-        r.status = cable_shift_inout(
-            cable, static_cast<int>(op.tdi.size()), op.tdi.data(),
-            op.mask.empty() ? nullptr : op.mask.data(), nullptr, nullptr,
-            op.capture ? r.tdo.data() : nullptr, op.state == SHIFT_IR ? 1 : 2, op.nocap, "p", op.flush);
+        r.status = cable_shift_inout(cable, static_cast<int>(op.tdi.size()), op.tdi.data(),
+                                     op.mask.empty() ? nullptr : op.mask.data(), nullptr, nullptr,
+                                     op.capture ? r.tdo.data() : nullptr,
+                                     op.state == SHIFT_IR ? 1 : 2, op.nocap, "p", op.flush);
     } else {
         r.tdo.assign(op.capture ? static_cast<size_t>(op.clocks) : 0, 0xEE);
         r.status = cable_runtest(cable, op.state, 0, op.clocks, "p", op.flush,
@@ -149,31 +163,39 @@ std::string iterate(uint64_t seed, size_t* cuts) {
     size_t lost_at = ops.size();
     for (size_t i = 0; i < ops.size() && fault.empty(); ++i) {
         remote.push_back(apply(b, ops[i]));
+        if (std::getenv("VIREO_PROPERTY_VERBOSE"))
+            std::printf("%zu %s: %d\n", i, ops[i].shown().c_str(), remote[i].status);
         const Result &x = local[i], &y = remote[i];
         const std::string step = "step " + std::to_string(i) + " (" + ops[i].shown() + "): ";
         if (x.status != JTAG_OK)
             fault = step + "skprb returned " + std::to_string(x.status);
         else if (lost_at < i && y.status != JTAG_DISCONNECTED)
             fault = step + "returned " + std::to_string(y.status) + " after the link was lost";
-        else if (y.status == JTAG_DISCONNECTED && (!relay.dropped() || cable_alive(b)))
-            fault = step + "21 without a cut, or with the cable still alive";
+        else if (y.status == JTAG_DISCONNECTED && !relay.dropped())
+            fault = step + "21 without a cut";
+        else if (y.status == JTAG_DISCONNECTED && cable_alive(b))
+            fault = step + "21, but cable_alive() is still 1";
         else if (y.status == JTAG_DISCONNECTED)
             lost_at = std::min(lost_at, i);
-        else if (y.status != x.status || y.tdo != x.tdo)
-            fault = step + "status " + std::to_string(y.status) + " and " +
-                    std::to_string(y.tdo.size()) + " TDO bits, not as skprb's";
+        else if (y.status != x.status)
+            fault = step + "returned " + std::to_string(y.status);
+        else if (y.tdo != x.tdo)
+            fault = step + "TDO bit " +
+                    std::to_string(std::mismatch(x.tdo.begin(), x.tdo.end(), y.tdo.begin()).first -
+                                   x.tdo.begin()) +
+                    " differs from skprb's";
     }
-    if (fault.empty() && (relay.dropped() != (lost_at < ops.size())))
-        fault = "the cut was " + std::string(relay.dropped() ? "" : "not ") +
-                "made but the last step returned " + std::to_string(remote.back().status);
+    if (fault.empty() && relay.dropped() && lost_at == ops.size())
+        fault = "the connection was cut, yet no step returned 21";
     if (fault.empty() && relay.violations() != 0) fault = "vectors over the advertised limit";
     const bool zynq = std::string(preset) == "zynq";
     if (fault.empty() && (local.back().tdo[0] != 1 || (zynq && local.back().tdo[32] != 1)))
         fault = "the IDCODEs read through skprb lack their 1 bit";
     cable_free(b);
     *cuts += relay.dropped();
-    return fault.empty() ? "" : setup + ", " + std::to_string(ops.size()) + " steps: " + fault +
-                                    (printed().empty() ? "" : "\n" + printed());
+    return fault.empty() ? ""
+                         : setup + ", " + std::to_string(ops.size()) + " steps: " + fault +
+                               (printed().empty() ? "" : "\n" + printed());
 }
 
 std::optional<uint64_t> env_number(const char* name) {
@@ -192,7 +214,7 @@ TEST(XvcClientProperty, RandomOperationsGiveTheLocalCablesStatusesAndCaptures) {
     for (uint64_t i = 0; i < iterations; ++i) {
         const uint64_t seed = replay ? *replay : 1000 + i;
         const std::string fault = iterate(seed, &cuts);
-        EXPECT_EQ(fault, "") << "VIREO_PROPERTY_SEED=" << seed;
+        if (!fault.empty()) ADD_FAILURE() << "VIREO_PROPERTY_SEED=" << seed << ": " << fault;
     }
     use_virtual_board("");
     set_print_callback(kept);
