@@ -2,7 +2,7 @@
 // flash and verified, the way `vireo flash program` does it: the FPGA already runs the SPI bridge,
 // every sector erased, every page programmed, every byte read back. The physical bound is the
 // flash's own: its typical sector-erase and page-program times plus the time the data takes to
-// cross the JTAG wire once at the board's TCK.
+// cross the JTAG wire twice at the board's TCK (out to be programmed, back to be verified).
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
@@ -41,7 +41,7 @@ class ResultMark : public vireo::test::NullUi {
 
 // The data sheet's time for programming `bytes` from address 0: typical erases of the sectors
 // it covers, typical page programs (SST: per two-byte word; AT45: its page erase-and-program),
-// its bits once at TCK.
+// its bits twice at TCK.
 double flash_bound_s(const vireo::sim::FlashPart& part, uint32_t bytes, double tck_hz) {
     using vireo::sim::FlashFamily;
     const bool at45 = part.family == FlashFamily::At45;
@@ -51,7 +51,7 @@ double flash_bound_s(const vireo::sim::FlashPart& part, uint32_t bytes, double t
     return (sectors * static_cast<double>(part.sector_ns) +
             units * static_cast<double>(part.page_ns)) /
                1e9 +
-           static_cast<double>(bytes) * 8 / tck_hz;
+           2 * static_cast<double>(bytes) * 8 / tck_hz;
 }
 
 void BM_FlashProgram(benchmark::State& state, const vireo::sim::BoardPreset* preset) {

@@ -179,6 +179,9 @@ int shift_inout_body(Cable* cable, int count, const uint8_t* tdi, const uint8_t*
     std::vector<uint8_t> packed((count + 7) / 8, 0);
     // Without a mask nothing is driven.
     pack_bits(tdimask ? tdi : nullptr, tdimask, 0, count, packed.data());
+    // A write-only scan goes out once, after its last chunk. Chunks whose TDO is read are each
+    // answered before the next: several read chunks in one batch would read to the firmware as
+    // one long chunk whenever their sizes happen to fit that form.
     for (int start = 0; start < count; start += kShiftChunk) {
         const int m = std::min(kShiftChunk, count - start);
         const bool last = start + m == count;
@@ -186,15 +189,14 @@ int shift_inout_body(Cable* cable, int count, const uint8_t* tdi, const uint8_t*
                            static_cast<uint8_t>((last ? 0x01 : 0x00) | (read ? 0x02 : 0x00))});
         s->packets.append(std::span(packed).subspan(start / 8, (m + 7) / 8));
         if (last) s->tap_state = kind == 1 ? EXIT1_IR : EXIT1_DR;
-        if (!flush) continue;
-        if (!read) {
-            s->packets.append({kCmdEnd}, true);
-            if (capture) std::memset(capture + start, 0, m);
-            continue;
-        }
+        if (!read) continue;
         const int rc = exchange(*s, (m + 7) / 8);
         if (rc != JTAG_OK) return rc;
         unpack_bits(s->reply.data(), m, capture + start);
+    }
+    if (!read && flush) {
+        s->packets.append({kCmdEnd}, true);
+        if (capture) std::memset(capture, 0, count);
     }
     return s->packets.status();
 }

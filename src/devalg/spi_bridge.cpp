@@ -18,11 +18,11 @@ constexpr int kControlBits = 128;
 // Longest USER1 scan accepted; the chain refuses scans of INT_MAX bits and more anyway.
 constexpr int64_t kMaxFrameBits = INT_MAX / 2;
 
-// Bridge scans compare and write the capture back; their compare outcome means nothing, only
-// whether the cable shifted.
+// The bridge answers nothing on its instruction and header scans: they go out write-only, queued
+// with what follows, so that they cost no round trip to the cable.
 bool select_user(SequenceSteps& steps, DevAlgModule* module, int user) {
     bsreg_set(device_get_register(module->device, DEVICE_IR), BSREG_TDI, user, 0, kIrBits);
-    return steps.scan(DEVICE_IR, CHAIN_COMPARE);
+    return steps.scan(DEVICE_IR, CHAIN_WRITE_ONLY);
 }
 
 BsReg* data_register(const DevAlgModule* module) {
@@ -35,7 +35,7 @@ bool send_header(SequenceSteps& steps, DevAlgModule* module, uint32_t skip, uint
     bsreg_resize(dr, kControlBits);
     bsreg_set(dr, BSREG_TDI, skip, 8, 32);
     bsreg_set(dr, BSREG_TDI, count, 40, 32);
-    steps.scan(DEVICE_DR, CHAIN_COMPARE);
+    steps.scan(DEVICE_DR, CHAIN_WRITE_ONLY);
     return select_user(steps, module, kUser1);
 }
 
@@ -94,6 +94,9 @@ int spi_txrx(DevAlgModule* module, const uint8_t* send, uint8_t* receive, int wr
     if ((bytes > 0 && !send) || (read_count > 0 && !receive)) return JTAG_NULL;
 
     SequenceSteps steps(module, JTAG_FAIL);
+    // Nothing of a transaction needs to leave on its own: the scans whose TDO is read go out
+    // with what was queued before them, and the rest with the next wait or read.
+    ChainFlushGuard queued(module->chain, 0);
     if (bytes != state->cached_frame) {
         // A header that did not arrive whole must be sent again by the next transaction.
         state->cached_frame = -1;
@@ -112,10 +115,8 @@ int spi_txrx(DevAlgModule* module, const uint8_t* send, uint8_t* receive, int wr
     }
     if (write_only) {
         ChainSettings* settings = chain_settings(module->chain);
-        settings->flush = 1;
         settings->bulk = 1;
         steps.scan(DEVICE_DR, CHAIN_WRITE_ONLY);
-        settings->flush = 0;
         settings->bulk = 0;
     } else {
         steps.scan(DEVICE_DR, CHAIN_COMPARE);

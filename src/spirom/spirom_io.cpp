@@ -141,14 +141,25 @@ int FlashIo::idle(int64_t usec) {
 }
 
 int FlashIo::wait_ready(BusyLimit limit, bool cancel, bool progress) {
-    for (int64_t waited = 0;; waited += limit.poll_us) {
+    // Each status read is a round trip to the cable; the flash's cycles of one kind last about
+    // the same, so the first read comes a little before the last cycle's length.
+    int64_t& expected = expected_us_[limit.max_us];
+    int64_t waited = std::min(std::max<int64_t>(expected - limit.poll_us / 2, 0), limit.max_us);
+    if (waited > 0) {
+        if (const int io = idle(waited); io != JTAG_OK) return io;
+    }
+    for (bool first = true;; first = false, waited += limit.poll_us) {
         if (progress)
             spirom_progress(static_cast<int>(std::min<int64_t>(waited * 100 / limit.max_us, 100)),
                             100, "");
         uint8_t status = 0;
         if (const int io = read_status(&status); io != JTAG_OK) return io;
         const bool ready = group_ == Group::At45 ? (status & 0x80) != 0 : (status & 1) == 0;
-        if (ready) return JTAG_OK;
+        if (ready) {
+            // Ready at once: the cycle may be shorter now; look earlier next time.
+            expected = first ? waited : waited + limit.poll_us / 2;
+            return JTAG_OK;
+        }
         if (cancel && !spirom_running()) return JTAG_CANCELLED;
         if (waited >= limit.max_us) return kTimedOut;
         if (const int io = idle(limit.poll_us); io != JTAG_OK) return io;

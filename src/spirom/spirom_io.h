@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <initializer_list>
+#include <map>
 #include <vector>
 
 #include "spirom/spirom.h"
@@ -95,6 +96,9 @@ class FlashIo {
     BusyLimit page_{}, sector_{}, chip_{};
     bool four_byte_ = false;  // the part is larger than 3 address bytes reach
     int segment_ = -1;        // extended address register as last written, -1 unknown
+    // Per kind of wait (keyed by its bound): how long the last one took, so that the next one
+    // idles about that long before its first status read instead of polling all the way.
+    std::map<int64_t, int64_t> expected_us_;
 };
 
 }  // namespace spirom_io
