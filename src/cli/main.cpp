@@ -365,7 +365,13 @@ int main(int argc, char** argv) {
     if (list) return finish(vireo::cli::list_boards());
     // The server opens the FX3 board itself for each client; nothing else may hold it meanwhile.
     // Its clients may have programmed the flash.
-    if (*xvc) return finish(vireo::cli::serve_xvc(xvc_options));
+    if (*xvc) {
+        if (board) {
+            std::lock_guard lock(board->mutex());
+            board->follow_host_clock();
+        }
+        return finish(vireo::cli::serve_xvc(xvc_options));
+    }
 
     TerminalUi ui(yes);
     const vireo::app::AppPaths paths = vireo::app::find_app_paths(argv[0]);

@@ -109,9 +109,28 @@ bool VirtualBoard::save_state(std::string* error) {
     return true;
 }
 
+namespace {
+uint64_t host_now_ns() {
+    return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                     std::chrono::steady_clock::now().time_since_epoch())
+                                     .count());
+}
+}  // namespace
+
+void VirtualBoard::follow_host_clock() {
+    follow_host_ = true;
+    host_base_ns_ = host_now_ns();
+    model_base_ns_ = chain_->now_ns();
+}
+
 bool VirtualBoard::count_transfer(uint64_t bytes_out, uint64_t bytes_in) {
     if (config_.unplug_after && counters_.transfers >= *config_.unplug_after) unplugged_ = true;
     if (unplugged_) return false;
+    if (follow_host_) {
+        const uint64_t host = host_now_ns() - host_base_ns_;
+        const uint64_t model = chain_->now_ns() - model_base_ns_;
+        if (host > model) chain_->wait_ns(host - model);
+    }
     ++counters_.transfers;
     counters_.bytes_out += bytes_out;
     counters_.bytes_in += bytes_in;

@@ -87,6 +87,11 @@ class VirtualBoard {
     // Serialises the GUI thread and the XVC server thread on the one board.
     std::mutex& mutex() { return mutex_; }
 
+    // A board lent to a network client lives in the host's time as a real one does: from now on,
+    // each transfer first lets modeled time catch up with the host time passed since. A client
+    // that waits by sleeping (an XVC client) then sees the flash and the FPGA move on meanwhile.
+    void follow_host_clock();
+
   private:
     bool count_transfer(uint64_t bytes_out, uint64_t bytes_in);
     bool superspeed() const;
@@ -100,8 +105,10 @@ class VirtualBoard {
     uint64_t host_free_ns_ = 0, bus_free_ns_ = 0;
     std::deque<uint64_t> in_flight_done_ns_;
     bool unplugged_ = false;
-    std::unique_ptr<StateFolder> state_;  // claimed while the board runs
-    uint64_t flash_changes_saved_ = 0;    // the flash's changes() when last saved or loaded
+    bool follow_host_ = false;
+    uint64_t host_base_ns_ = 0, model_base_ns_ = 0;  // when following began
+    std::unique_ptr<StateFolder> state_;             // claimed while the board runs
+    uint64_t flash_changes_saved_ = 0;  // the flash's changes() when last saved or loaded
     std::mutex mutex_;
 };
 

@@ -59,16 +59,19 @@ void* open_body(Cable* cable, const char* parameter) {
         std::from_chars(first, text.data() + text.size(), s->tck_hz);
         text.resize(at);
     }
-    s->endpoint = text;
     std::string host;
     uint16_t port = 0;
     std::string why = xvc_parse_endpoint(text, &host, &port);
+    // Named with its port, the default one too: the user sees where it looked.
+    s->endpoint = why.empty() && text.find(']') == std::string::npos && host == text
+                      ? text + ":" + std::to_string(port)
+                      : text;
     if (why.empty()) why = s->link.connect(host, port, kConnectTimeout);
     if (!why.empty()) {
-        msg_print("no XVC server at %s: %s\n", shown_text(text).c_str(), why.c_str());
+        msg_print("no XVC server at %s: %s\n", shown_text(s->endpoint).c_str(), why.c_str());
         return nullptr;
     }
-    s->description = "XVC server " + text;
+    s->description = "XVC server " + s->endpoint;
     return s.keep();
 }
 
@@ -80,10 +83,16 @@ int init_body(Cable* cable) {
               s->link.server_limit());
     if (s->tck_hz == 0) return JTAG_OK;
     const uint32_t asked = std::max<uint32_t>(1, 1'000'000'000u / s->tck_hz);
-    s->period_ns = s->link.set_period(asked);
-    if (s->period_ns == 0) return lost(*cable, *s);
-    msg_print("XVC server %s: TCK period %u ns asked, %u ns set (%.3f MHz)\n",
-              shown_text(s->endpoint).c_str(), asked, s->period_ns, 1000.0 / s->period_ns);
+    uint32_t answered = 0;
+    if (!s->link.set_period(asked, &answered)) return lost(*cable, *s);
+    if (answered == 0) {
+        msg_print("XVC server %s: TCK period %u ns asked, the server answered 0 (no TCK set)\n",
+                  shown_text(s->endpoint).c_str(), asked);
+        return JTAG_OK;
+    }
+    s->period_ns = answered;
+    msg_print("XVC server %s: TCK period %u ns asked, %u ns set (%.6g MHz)\n",
+              shown_text(s->endpoint).c_str(), asked, answered, 1000.0 / answered);
     return JTAG_OK;
 }
 

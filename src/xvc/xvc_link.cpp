@@ -103,17 +103,23 @@ std::string XvcLink::connect(const std::string& host, uint16_t port,
         !read_answer(&answer, kInfoMax, true, timeout)) {
         const std::string why = lost_;
         lost_.clear();
-        return answer.empty() ? "no answer to getinfo (" + why + ")"
-                              : "it answered getinfo with '" +
-                                    shown_text(std::string(answer.begin(), answer.end())) + "'";
+        if (!answer.empty())
+            return "it answered getinfo with '" +
+                   shown_text(std::string(answer.begin(), answer.end())) + "'";
+        // Our own server closes at once when it serves another client, the address is not
+        // allowed or no board is there; others do the same for their reasons.
+        if (why.starts_with("no answer")) return "no answer to getinfo (" + why + ")";
+        return "it closed the connection without answering getinfo (" + why +
+               "): busy with another client, this address not allowed, or no board to serve";
     }
     const std::string text(answer.begin(), answer.end());
     const size_t prefix = sizeof kInfoPrefix - 1;
     uint64_t limit = 0;
     bool digits = text.size() > prefix + 1 && text.compare(0, prefix, kInfoPrefix) == 0;
     for (size_t i = prefix; digits && i + 1 < text.size(); ++i) {
-        digits = std::isdigit(static_cast<unsigned char>(text[i])) && limit < (1u << 30);
-        limit = limit * 10 + static_cast<uint64_t>(text[i] - '0');
+        digits = std::isdigit(static_cast<unsigned char>(text[i]));
+        // Any size past what this link would use is as good as that size.
+        limit = std::min<uint64_t>(limit * 10 + static_cast<uint64_t>(text[i] - '0'), 1u << 30);
     }
     if (!digits || limit < 2) return "it answered getinfo with '" + shown_text(text) + "'";
     server_limit_ = static_cast<uint32_t>(limit);
@@ -124,15 +130,15 @@ std::string XvcLink::connect(const std::string& host, uint16_t port,
     return "";
 }
 
-uint32_t XvcLink::set_period(uint32_t period_ns) {
-    if (!sync()) return 0;
+bool XvcLink::set_period(uint32_t period_ns, uint32_t* answered) {
+    if (!sync()) return false;
     command_.assign({'s', 'e', 't', 't', 'c', 'k', ':'});
     put_le32(&command_, period_ns);
     std::vector<uint8_t> answer;
-    if (!send_all(command_) || !read_answer(&answer, 4, false, kAnswerTimeout)) return 0;
-    uint32_t period = 0;
-    for (int i = 0; i < 4; ++i) period |= uint32_t{answer[static_cast<size_t>(i)]} << (8 * i);
-    return period;
+    if (!send_all(command_) || !read_answer(&answer, 4, false, kAnswerTimeout)) return false;
+    *answered = 0;
+    for (int i = 0; i < 4; ++i) *answered |= uint32_t{answer[static_cast<size_t>(i)]} << (8 * i);
+    return true;
 }
 
 bool XvcLink::clock(size_t count, bool tms, bool last_tms, const uint8_t* tdi, uint8_t* tdo) {
@@ -178,8 +184,16 @@ bool XvcLink::send_vector() {
 
 bool XvcLink::sync() {
     if (!lost_.empty() || !send_vector()) return false;
+    // A server that trickles its answer a byte at a time is as gone as a silent one: each reply
+    // must be whole within the time-out.
+    auto deadline = Clock::now() + kAnswerTimeout;
     while (!in_flight_.empty()) {
-        if (!receive(kAnswerTimeout)) return false;
+        const size_t waiting = in_flight_.size();
+        if (Clock::now() >= deadline) return fail("the server did not answer for 10 s");
+        if (!receive(
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now())))
+            return false;
+        if (in_flight_.size() < waiting) deadline = Clock::now() + kAnswerTimeout;
     }
     return true;
 }
@@ -210,7 +224,7 @@ bool XvcLink::receive(std::chrono::milliseconds wait) {
     int ready;
     while ((ready = ::poll(&p, 1, static_cast<int>(wait.count()))) < 0 && errno == EINTR) {
     }
-    if (ready == 0) return wait.count() == 0 || fail("the server did not answer for 10 s");
+    if (ready == 0) return wait.count() <= 0 || fail("the server did not answer for 10 s");
     uint8_t buffer[65536];
     const ssize_t n = ::recv(fd_, buffer, sizeof buffer, MSG_DONTWAIT);
     if (n == 0) return fail("the server closed the connection");

@@ -27,9 +27,9 @@ class XvcLink {
     uint32_t server_limit() const { return server_limit_; }
     uint32_t vector_bits() const { return vector_bits_; }
 
-    // settck with the period in ns, after every queued bit: the period the server answered, or
-    // 0 when the link was lost.
-    uint32_t set_period(uint32_t period_ns);
+    // settck with the period in ns, after every queued bit; the period the server answered goes
+    // to *answered. False when the link was lost.
+    bool set_period(uint32_t period_ns, uint32_t* answered);
 
     // Queues `count` clocks: TMS as given for all but the last, `last_tms` for the last; TDI from
     // tdi (one byte per bit, nonzero = 1; all 0 when null). When tdo is given, TDO of these

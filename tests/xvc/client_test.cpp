@@ -91,21 +91,30 @@ TEST_F(XvcClient, NoServerOrNotAnXvcServerIsNamedAndNothingElseIsTried) {
     EXPECT_EQ(o.code, 1) << o.shown();
     EXPECT_TRUE(has(o, "no XVC server at " + nobody + ": connection refused")) << o.shown();
 
-    // A server of another protocol, which answers getinfo with a line of its own.
+    // Servers that answer getinfo with a line of another protocol, with a vector size past any
+    // other, or not at all; each then closes.
     ASSERT_EQ(::listen(closed, 1), 0);
-    std::thread other([closed] {
-        const int peer = ::accept(closed, nullptr, nullptr);
-        char request[8];
-        [[maybe_unused]] ssize_t n = ::recv(peer, request, sizeof request, MSG_WAITALL);
-        const char answer[] = "HTTP/1.0 400 \x1b[2J\n";
-        n = ::send(peer, answer, sizeof answer - 1, MSG_NOSIGNAL);
-        ::close(peer);
-    });
-    o = vireo({"--xvc", nobody, "detect"});
-    other.join();
+    const auto fake = [&](const std::string& answer, const std::string& expected) {
+        std::thread other([closed, answer] {
+            const int peer = ::accept(closed, nullptr, nullptr);
+            char request[8];
+            [[maybe_unused]] ssize_t n = ::recv(peer, request, sizeof request, MSG_WAITALL);
+            n = ::send(peer, answer.data(), answer.size(), MSG_NOSIGNAL);
+            ::close(peer);
+        });
+        const Outcome o = vireo({"--xvc", nobody, "detect"});
+        other.join();
+        EXPECT_EQ(o.code, 1) << o.shown();
+        EXPECT_TRUE(has(o, expected)) << o.shown();
+    };
+    fake("HTTP/1.0 400 \x1b[2J\n", "it answered getinfo with 'HTTP/1.0 400 \\x1b[2J\\n'");
+    fake("xvcServer_v1.0:4294967296\n", "connection lost: the server closed the connection");
+    fake("", "it closed the connection without answering getinfo");
     ::close(closed);
-    EXPECT_EQ(o.code, 1) << o.shown();
-    EXPECT_TRUE(has(o, "it answered getinfo with 'HTTP/1.0 400 \\x1b[2J\\n'")) << o.shown();
+    o = vireo({"--xvc", "127.0.0.1", "idcode"});
+    EXPECT_TRUE(has(o, "XVC server at 127.0.0.1:2542") || has(o, "XVC server 127.0.0.1:2542"))
+        << "named with its default port\n"
+        << o.shown();
 
     for (const std::vector<std::string>& args :
          {std::vector<std::string>{"--xvc", "host:99999", "idcode"},
