@@ -1,6 +1,7 @@
 // vireopg: the window of the programmer.
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QCoreApplication>
 #include <QFileInfo>
 #include <QFont>
 #include <QFontDatabase>
@@ -73,14 +74,24 @@ void save_screenshot(QWidget& form, const QString& path) {
     if (!picture.save(path, "PNG")) std::fprintf(stderr, "%s: not written\n", qPrintable(path));
 }
 
-}  // namespace
+void name_application() {
+    QCoreApplication::setApplicationName("vireopg");
+    QCoreApplication::setApplicationVersion(QString(VIREO_VERSION) + " (source revision " +
+                                            VIREO_REVISION + ")");
+}
 
-int main(int argc, char** argv) {
-    VireoApplication app(argc, argv);
-    QApplication::setApplicationName("vireopg");
-    QApplication::setApplicationVersion(QString(VIREO_VERSION) + " (source revision " +
-                                        VIREO_REVISION + ")");
+// The command line, read before the window's application exists: --help, --version and usage
+// errors need no display.
+struct Arguments {
+    int exit = -1;  // the process ends with this status when it is 0 or more
+    bool sim_set = false, xvc_set = false;
+    std::string sim, remote;
+    QString program, screenshot;
+};
 
+Arguments read_arguments(int argc, char** argv) {
+    QCoreApplication core(argc, argv);
+    name_application();
     QCommandLineParser parser;
     parser.setApplicationDescription(
         "vireopg - the window of VireoJTAG, the JTAG programmer for Xilinx Spartan-6 and "
@@ -108,37 +119,54 @@ int main(int argc, char** argv) {
     parser.addOption(sim_option);
     parser.addOption(program_option);
     parser.addOption(screenshot_option);
-    if (!parser.parse(QApplication::arguments())) {
+    Arguments args;
+    if (!parser.parse(QCoreApplication::arguments())) {
         std::fprintf(stderr, "%s\n", parser.errorText().toLocal8Bit().constData());
-        return kExitUsage;
+        args.exit = kExitUsage;
+        return args;
     }
     if (parser.isSet("help")) parser.showHelp(0);
     if (parser.isSet("version")) parser.showVersion();
     if (!parser.positionalArguments().isEmpty()) {
         std::fprintf(stderr, "Unexpected argument '%s'; see --help\n",
                      parser.positionalArguments().first().toLocal8Bit().constData());
-        return kExitUsage;
+        args.exit = kExitUsage;
+        return args;
     }
-
-    const std::string remote = parser.value(xvc_option).toStdString();
-    if (parser.isSet(xvc_option)) {
+    args.sim_set = parser.isSet(sim_option);
+    args.sim = parser.value(sim_option).toStdString();
+    args.xvc_set = parser.isSet(xvc_option);
+    args.remote = parser.value(xvc_option).toStdString();
+    args.program = parser.value(program_option);
+    args.screenshot = parser.value(screenshot_option);
+    if (args.xvc_set) {
         std::string host, why;
         uint16_t port = 0;
-        if (parser.isSet(sim_option) || std::getenv("VIREO_SIM")) {
+        if (args.sim_set || std::getenv("VIREO_SIM")) {
             why = "--sim and VIREO_SIM choose a virtual board; use one or the other";
         } else {
-            why = vireo::xvc::xvc_parse_endpoint(remote, &host, &port);
+            why = vireo::xvc::xvc_parse_endpoint(args.remote, &host, &port);
         }
         if (!why.empty()) {
             std::fprintf(stderr, "--xvc: %s\n", why.c_str());
-            return kExitUsage;
+            args.exit = kExitUsage;
         }
     }
+    return args;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const Arguments args = read_arguments(argc, argv);
+    if (args.exit >= 0) return args.exit;
+    VireoApplication app(argc, argv);
+    name_application();
+    const std::string& remote = args.remote;
     std::shared_ptr<vireo::sim::VirtualBoard> board;
-    const std::string sim = parser.value(sim_option).toStdString();
     std::string sim_error;
-    if (!usb_choose_virtual_board(parser.isSet(sim_option) ? &sim : nullptr,
-                                  std::getenv("VIREO_SIM"), &board, &sim_error)) {
+    if (!usb_choose_virtual_board(args.sim_set ? &args.sim : nullptr, std::getenv("VIREO_SIM"),
+                                  &board, &sim_error)) {
         std::fprintf(stderr, "%s\n", sim_error.c_str());
         return kExitUsage;
     }
@@ -162,10 +190,10 @@ int main(int argc, char** argv) {
     try {
         vireo::gui::TForm1 form(std::move(options));
         form.show();
-        if (parser.isSet(program_option)) {
+        if (!args.program.isEmpty()) {
             // Start-up, then AUTO with the file, then the picture and the end.
-            const QString file = QFileInfo(parser.value(program_option)).absoluteFilePath();
-            const QString shot = parser.value(screenshot_option);
+            const QString file = QFileInfo(args.program).absoluteFilePath();
+            const QString shot = args.screenshot;
             int step = 0;
             QObject::connect(
                 &form, &vireo::gui::TForm1::commandFinished, &form, [&form, &step, file, shot] {
