@@ -54,22 +54,41 @@ void unpack_reply(int protocol, const uint8_t* reply, uint8_t* out, int n) {
     for (int i = 0; i < n; ++i) out[i] = (reply[i] >> 1) & 1;
 }
 
+// Protocol 2 replies fill whole 512-byte USB packets, so the replies of this many chunks come
+// back in one read; protocol 1's 256-byte replies are short packets, each ending its transfer.
+constexpr int kReadGroup2 = 32;
+
 // count TCKs in chunks, the last one raising TMS when exit is set; TDO into out when given.
 // 1, or 21 when the cable is lost (out then holds zeros from the failed chunk on).
 int clock_bits(KprbembState& s, int64_t count, const uint8_t* tdi, const uint8_t* mask,
                uint8_t* out, bool exit, bool flush) {
     const int chunk = s.protocol == 1 ? kChunk1 : kChunk2;
-    uint8_t reply[kReply2];
-    for (int64_t first = 0; first < count; first += chunk) {
-        const int n = static_cast<int>(std::min<int64_t>(chunk, count - first));
-        const bool last = first + n == count;
-        const size_t reply_size = build_chunk(s, tdi, mask, first, n, out != nullptr, exit && last);
-        if (s.queue.append(s.scratch, flush || out) != JTAG_OK ||
-            (reply_size && kprb_stream_read(s, reply, reply_size) < 0)) {
+    const size_t per_reply = s.protocol == 1 ? kReply1 : kReply2;
+    const int group = out && s.protocol == 2 ? kReadGroup2 : 1;
+    std::vector<uint8_t> reply(group * per_reply);
+    for (int64_t first = 0; first < count;) {
+        // The chunks from first to next go out; their replies come back in one read.
+        int64_t next = first;
+        size_t replied = 0;
+        bool sent = true;
+        for (int k = 0; sent && k < group && next < count; ++k) {
+            const int n = static_cast<int>(std::min<int64_t>(chunk, count - next));
+            next += n;
+            replied +=
+                build_chunk(s, tdi, mask, next - n, n, out != nullptr, exit && next == count);
+            const bool group_end = k + 1 == group || next == count;
+            sent = s.queue.append(s.scratch, flush || (out && group_end)) == JTAG_OK;
+        }
+        if (!sent || (replied && kprb_stream_read(s, reply.data(), replied) < 0)) {
             if (out) std::memset(out + first, 0, static_cast<size_t>(count - first));
             return s.queue.lose();
         }
-        if (out) unpack_reply(s.protocol, reply, out + first, n);
+        for (int64_t at = first; out && at < next; at += chunk) {
+            const uint8_t* from = reply.data() + (at - first) / chunk * per_reply;
+            unpack_reply(s.protocol, from, out + at,
+                         static_cast<int>(std::min<int64_t>(chunk, count - at)));
+        }
+        first = next;
     }
     return JTAG_OK;
 }

@@ -83,6 +83,39 @@ int runtest_chunk(SkprbState& s, int m, const uint8_t* tdi, uint8_t* tdo,
     return rc;
 }
 
+// A captured scan, as many chunks to an exchange as one reply holds. The short chunk, if any,
+// comes first: a batch that ends in a short chunk after full ones can read to the firmware as
+// one long chunk (the form runtest uses), whereas full chunks after the first never can.
+int shift_captured(SkprbState& s, int count, const uint8_t* tdi, const uint8_t* tdimask,
+                   uint8_t* capture) {
+    const int first = count % kShiftChunk == 0 ? kShiftChunk : count % kShiftChunk;
+    std::vector<uint8_t> chunk;
+    for (int start = 0; start < count;) {
+        int need = 0;
+        const int batch_start = start;
+        for (int m = start == 0 ? first : kShiftChunk;
+             start < count && need + (m + 7) / 8 <= capture_max(s); m = kShiftChunk) {
+            const bool last = start + m == count;
+            chunk.assign((m + 7) / 8, 0);
+            pack_bits(tdimask ? tdi : nullptr, tdimask, start, m, chunk.data());
+            s.packets.append({'S', static_cast<uint8_t>(m & 0xFF),
+                              static_cast<uint8_t>(0x02 | (last ? 0x01 : 0x00))});
+            s.packets.append(chunk);
+            need += (m + 7) / 8;
+            start += m;
+        }
+        if (const int rc = exchange(s, need); rc != JTAG_OK) return rc;
+        // Each chunk's bits start on a byte of their own in the reply.
+        const uint8_t* reply = s.reply.data();
+        for (int at = batch_start, m = at == 0 ? first : kShiftChunk; at < start;
+             at += m, m = kShiftChunk) {
+            unpack_bits(reply, m, capture + at);
+            reply += (m + 7) / 8;
+        }
+    }
+    return JTAG_OK;
+}
+
 }  // namespace
 
 SkprbState::SkprbState(Cable& cable)
@@ -174,27 +207,23 @@ int shift_inout_body(Cable* cable, int count, const uint8_t* tdi, const uint8_t*
     if (count == 0) return JTAG_OK;
     const bool read = !(nocap & 3);
     if (read && !capture) return JTAG_FAIL;
-    if (read) flush = 1;
 
+    if (read) {
+        s->tap_state = kind == 1 ? EXIT1_IR : EXIT1_DR;
+        return shift_captured(*s, count, tdi, tdimask, capture);
+    }
     std::vector<uint8_t> packed((count + 7) / 8, 0);
     // Without a mask nothing is driven.
     pack_bits(tdimask ? tdi : nullptr, tdimask, 0, count, packed.data());
-    // A write-only scan goes out once, after its last chunk. Chunks whose TDO is read are each
-    // answered before the next: several read chunks in one batch would read to the firmware as
-    // one long chunk whenever their sizes happen to fit that form.
+    // A write-only scan goes out once, after its last chunk.
     for (int start = 0; start < count; start += kShiftChunk) {
         const int m = std::min(kShiftChunk, count - start);
         const bool last = start + m == count;
-        s->packets.append({'S', static_cast<uint8_t>(m & 0xFF),
-                           static_cast<uint8_t>((last ? 0x01 : 0x00) | (read ? 0x02 : 0x00))});
+        s->packets.append({'S', static_cast<uint8_t>(m & 0xFF), static_cast<uint8_t>(last)});
         s->packets.append(std::span(packed).subspan(start / 8, (m + 7) / 8));
         if (last) s->tap_state = kind == 1 ? EXIT1_IR : EXIT1_DR;
-        if (!read) continue;
-        const int rc = exchange(*s, (m + 7) / 8);
-        if (rc != JTAG_OK) return rc;
-        unpack_bits(s->reply.data(), m, capture + start);
     }
-    if (!read && flush) {
+    if (flush) {
         s->packets.append({kCmdEnd}, true);
         if (capture) std::memset(capture, 0, count);
     }

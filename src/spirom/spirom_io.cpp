@@ -141,14 +141,18 @@ int FlashIo::idle(int64_t usec) {
 }
 
 int FlashIo::wait_ready(BusyLimit limit, bool cancel, bool progress) {
-    // Each status read is a round trip to the cable; the flash's cycles of one kind last about
-    // the same, so the first read comes a little before the last cycle's length.
+    // Each status read is a round trip to the cable. Cycles of one kind last about as long as
+    // the last one, so the host idles that long before its first read, and learns: a first read
+    // that finds the flash ready pulls the next one in a little, one that finds it busy pushes
+    // it out past this cycle's end by more, so that nearly every cycle takes one read.
+    const int64_t shrink = std::max<int64_t>(1, limit.poll_us / 128);
+    const int64_t grow = std::max<int64_t>(1, limit.poll_us / 8);
     int64_t& expected = expected_us_[limit.max_us];
-    int64_t waited = std::min(std::max<int64_t>(expected - limit.poll_us / 2, 0), limit.max_us);
+    int64_t waited = std::min(expected, limit.max_us);
     if (waited > 0) {
         if (const int io = idle(waited); io != JTAG_OK) return io;
     }
-    for (bool first = true;; first = false, waited += limit.poll_us) {
+    for (int reads = 0;; ++reads) {
         if (progress)
             spirom_progress(static_cast<int>(std::min<int64_t>(waited * 100 / limit.max_us, 100)),
                             100, "");
@@ -156,13 +160,16 @@ int FlashIo::wait_ready(BusyLimit limit, bool cancel, bool progress) {
         if (const int io = read_status(&status); io != JTAG_OK) return io;
         const bool ready = group_ == Group::At45 ? (status & 0x80) != 0 : (status & 1) == 0;
         if (ready) {
-            // Ready at once: the cycle may be shorter now; look earlier next time.
-            expected = first ? waited : waited + limit.poll_us / 2;
+            expected = reads == 0 ? std::max<int64_t>(0, waited - shrink) : waited;
             return JTAG_OK;
         }
         if (cancel && !spirom_running()) return JTAG_CANCELLED;
         if (waited >= limit.max_us) return kTimedOut;
-        if (const int io = idle(limit.poll_us); io != JTAG_OK) return io;
+        // Just past a learned length the cycle is about to end.
+        const int64_t next =
+            reads == 0 && expected > 0 ? std::min(grow, limit.poll_us) : limit.poll_us;
+        if (const int io = idle(next); io != JTAG_OK) return io;
+        waited += next;
     }
 }
 
