@@ -129,7 +129,7 @@ void* kprbemb_open(Cable* cable, const char* param) {
                 kprb_drop_handle(s);  // a device we do not drive is left alone
         }
     }
-    if (!found || !kprb_identify(s)) return nullptr;
+    if (!found || !kprb_identify(s, true)) return nullptr;
     return record.keep();
 }
 

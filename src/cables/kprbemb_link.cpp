@@ -107,7 +107,7 @@ int kprb_stream_read(KprbembState& s, uint8_t* buffer, size_t size) {
     return read_all(s, DEVOBJ_PIPE_STREAM_IN, buffer, size, transfer_size(size));
 }
 
-bool kprb_identify(KprbembState& s) {
+bool kprb_identify(KprbembState& s, bool quiet) {
     const uint8_t request[4] = {2, 0, 0x1B, 0x00};  // index 2, language 0x001B
     uint8_t descriptor[256] = {};
     uint32_t got = 0;
@@ -137,7 +137,7 @@ bool kprb_identify(KprbembState& s) {
             kprb_control_read(s, version, sizeof version) < 0) {
             return false;
         }
-        msg_print("Embedded KeenProbe Version %d.%d\n", version[0], version[1]);
+        if (!quiet) msg_print("Embedded KeenProbe Version %d.%d\n", version[0], version[1]);
         if (version[0] == 1 && version[1] == 0) {
             s.protocol = 1;
             return true;

@@ -46,4 +46,5 @@ int kprb_control_read(KprbembState& s, uint8_t* buffer, size_t size);
 int kprb_stream_read(KprbembState& s, uint8_t* buffer, size_t size);
 
 // Reads the product string and sets the protocol; true when the device is one the driver runs.
-bool kprb_identify(KprbembState& s);
+// Quiet, the board's firmware version is not printed (open checks the chosen device twice).
+bool kprb_identify(KprbembState& s, bool quiet = false);

@@ -26,8 +26,8 @@ class Kprbemb : public UsbWire {
 TEST_F(Kprbemb, BoardsByFirmwareVersionCablesByProductName) {
     ASSERT_TRUE(open("kb2205"));
     EXPECT_EQ(description(), "KeenProbe Type-C");
-    EXPECT_EQ(printed(), "Embedded KeenProbe Version 1.2\nEmbedded KeenProbe Version 1.2\n")
-        << "once while searching, once more on the handle in use";
+    EXPECT_EQ(printed(), "Embedded KeenProbe Version 1.2\n")
+        << "asked while searching and once more on the handle in use, printed once";
     // The version request twice, then init: its control request and the start bytes.
     EXPECT_EQ(controls(), (Writes{{0x09}, {0x09}, {0x04}}));
     EXPECT_EQ(log_.stream(), (Bytes{0x00, 0x33, 0x00, 0x00}));
