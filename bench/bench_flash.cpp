@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -26,6 +27,12 @@ namespace fs = std::filesystem;
 using vireo::bench::BoardMark;
 
 constexpr uint32_t kImageBytes = 16u << 20;
+
+// VIREO_BENCH_FLASH_KB shortens the image for quick comparisons.
+uint32_t image_bytes() {
+    const char* kb = std::getenv("VIREO_BENCH_FLASH_KB");
+    return kb && std::atoi(kb) > 0 ? static_cast<uint32_t>(std::atoi(kb)) * 1024 : kImageBytes;
+}
 
 // Marks the board when the result is shown: after the verify, before the restart that boots the
 // FPGA from the flash.
@@ -56,7 +63,7 @@ double flash_bound_s(const vireo::sim::FlashPart& part, uint32_t bytes, double t
 
 void BM_FlashProgram(benchmark::State& state, const vireo::sim::BoardPreset* preset) {
     const vireo::sim::FlashPart& part = *vireo::sim::find_flash_part(preset->flash);
-    const uint32_t bytes = std::min(kImageBytes, part.size);
+    const uint32_t bytes = std::min(image_bytes(), part.size);
     const fs::path file =
         fs::temp_directory_path() / ("bench_flash_" + std::to_string(getpid()) + ".bin");
     std::vector<char> image(bytes);
@@ -88,6 +95,39 @@ void BM_FlashProgram(benchmark::State& state, const vireo::sim::BoardPreset* pre
     }
     figures.report(state);
     state.counters["image_MB"] = static_cast<double>(bytes) / (1 << 20);
+    state.counters["transfers_per_page"] =
+        state.counters["usb_transfers"] / std::ceil(static_cast<double>(bytes) / 256);
+    fs::remove(file);
+}
+
+// The whole flash read back into a file, against the time its bits take to cross the wire.
+void BM_FlashRead(benchmark::State& state, const vireo::sim::BoardPreset* preset) {
+    const vireo::sim::FlashPart& part = *vireo::sim::find_flash_part(preset->flash);
+    const fs::path file =
+        fs::temp_directory_path() / ("bench_flash_read_" + std::to_string(getpid()) + ".bin");
+    const vireo::app::AppPaths paths{BENCH_BIN_DIR "/", BENCH_BIN_DIR "/sys/"};
+    vireo::bench::BoardFigures figures;
+    for (auto _ : state) {
+        state.PauseTiming();
+        const auto board = vireo::test::use_virtual_board(preset->name);
+        ResultMark ui(*board);
+        vireo::app::install_host(&ui, paths);
+        vireo::app::Session session(ui, paths);
+        session.select_device(static_cast<int>(preset->chain.size()) - 1);
+        if (session.set_target(vireo::app::Target::SpiRom) != JTAG_OK) {
+            state.SkipWithError("no SPI ROM");
+            break;
+        }
+        const BoardMark from(*board);
+        state.ResumeTiming();
+        if (session.flash_read(file.string(), 0, true) != JTAG_OK || !ui.mark) {
+            state.SkipWithError("read failed");
+            break;
+        }
+        const double tck = static_cast<double>(board->chain().tck_hz());
+        figures.add(from, *ui.mark, tck, static_cast<double>(part.size) * 8 / tck);
+    }
+    figures.report(state);
     fs::remove(file);
 }
 
@@ -96,6 +136,9 @@ const bool registered = [] {
         if (preset.chain.empty() || preset.flash.empty()) continue;
         benchmark::RegisterBenchmark(("FlashProgram/" + preset.name).c_str(), BM_FlashProgram,
                                      &preset)
+            ->Unit(benchmark::kSecond)
+            ->Iterations(1);
+        benchmark::RegisterBenchmark(("FlashRead/" + preset.name).c_str(), BM_FlashRead, &preset)
             ->Unit(benchmark::kSecond)
             ->Iterations(1);
     }

@@ -14,9 +14,18 @@ inline bool tdi_bit(const uint8_t* tdi, const uint8_t* mask, size_t i) {
 // Packs bits [first, first + n) of tdi (masked as tdi_bit says) into (n + 7) / 8 bytes at out.
 inline void pack_bits(const uint8_t* tdi, const uint8_t* mask, size_t first, size_t n,
                       uint8_t* out) {
-    for (size_t i = 0; i < (n + 7) / 8; ++i) out[i] = 0;
-    for (size_t i = 0; i < n; ++i)
-        if (tdi_bit(tdi, mask, first + i)) out[i / 8] |= static_cast<uint8_t>(1u << (i % 8));
+    // A byte at a time without branches: long scans pass through here bit by bit.
+    for (size_t base = 0; base < n; base += 8) {
+        const size_t count = n - base < 8 ? n - base : 8;
+        unsigned byte = 0;
+        if (tdi && mask) {
+            for (size_t b = 0; b < count; ++b)
+                byte |= unsigned((tdi[first + base + b] != 0) & (mask[first + base + b] != 0)) << b;
+        } else if (tdi) {
+            for (size_t b = 0; b < count; ++b) byte |= unsigned(tdi[first + base + b] != 0) << b;
+        }
+        out[base / 8] = static_cast<uint8_t>(byte);
+    }
 }
 
 // Unpacks n bits from packed into one byte per bit (0 or 1) at out.

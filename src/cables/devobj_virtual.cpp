@@ -4,6 +4,7 @@
 // it never outlives it.
 #include <algorithm>
 #include <cstring>
+#include <deque>
 #include <mutex>
 
 #include "cables/devobj.h"
@@ -28,7 +29,9 @@ class VirtualDevice : public DevobjDevice {
         if (!(queued ? board_->queue_transfer(size, kDevobjStreamWindow)
                      : board_->transfer(size, 0)))
             return false;
+        const size_t before = firmware_.pending(DEVOBJ_PIPE_STREAM_IN);
         const bool taken = firmware_.receive(static_cast<int>(pipe), data, size, board_->chain());
+        note_replies(before);
         if (queued) board_->queued_transfer_done();
         if (!taken) return false;
         *returned = size;
@@ -41,8 +44,10 @@ class VirtualDevice : public DevobjDevice {
         std::lock_guard lock(board_->mutex());
         const VirtualBoard::ModelWork work(*board_);
         const size_t waiting = firmware_.pending(static_cast<int>(pipe));
-        if (!board_->transfer(0, std::min<size_t>(waiting, size))) return false;
-        if (waiting == 0) return false;
+        const size_t n = std::min<size_t>(waiting, size);
+        const bool moved = pipe == DEVOBJ_PIPE_STREAM_IN ? board_->reply_transfer(n, take_ready(n))
+                                                         : board_->transfer(0, n);
+        if (!moved || waiting == 0) return false;
         *returned = static_cast<uint32_t>(firmware_.reply(static_cast<int>(pipe), data, size));
         return true;
     }
@@ -60,12 +65,34 @@ class VirtualDevice : public DevobjDevice {
     }
 
   private:
+    // The stream replies a command transfer added (or the reset it made), with the modeled time
+    // they were complete.
+    void note_replies(size_t before) {
+        const size_t after = firmware_.pending(DEVOBJ_PIPE_STREAM_IN);
+        if (after < before) stream_ready_.clear(), before = 0;
+        if (after > before) stream_ready_.push_back({after - before, board_->chain().now_ns()});
+    }
+    // When the last of the next n reply bytes was complete.
+    uint64_t take_ready(size_t n) {
+        uint64_t ready = board_->chain().now_ns();
+        while (n > 0 && !stream_ready_.empty()) {
+            auto& [bytes, at] = stream_ready_.front();
+            ready = at;
+            const size_t used = std::min(n, bytes);
+            bytes -= used;
+            n -= used;
+            if (bytes == 0) stream_ready_.pop_front();
+        }
+        return ready;
+    }
+
     // A board replaced by another is a cable pulled out.
     bool plugged() const { return !plug_ || plug_->load(); }
 
     std::shared_ptr<VirtualBoard> board_;
     VirtualPlug plug_;
     Usb2Firmware firmware_;
+    std::deque<std::pair<size_t, uint64_t>> stream_ready_;  // reply bytes, complete at
 };
 
 }  // namespace

@@ -57,10 +57,11 @@ class VirtualFx3 : public Fx3Backend {
         std::lock_guard lock(board_.mutex());
         const vireo::sim::VirtualBoard::ModelWork work(board_);
         std::vector<uint8_t> reply;
-        if (!firmware_ || !plugged() || !firmware_->take_reply(&reply)) return -1;
+        uint64_t ready_ns = 0;
+        if (!firmware_ || !plugged() || !firmware_->take_reply(&reply, &ready_ns)) return -1;
         // A reply longer than the request overflows the host's buffer: the transfer fails.
         if (reply.size() > static_cast<size_t>(max)) return -1;
-        if (!board_.transfer(0, reply.size())) return -1;
+        if (!board_.reply_transfer(reply.size(), ready_ns)) return -1;
         std::memcpy(data, reply.data(), reply.size());
         return static_cast<int>(reply.size());
     }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <memory>
 #include <new>
 
@@ -58,37 +59,56 @@ void unpack_reply(int protocol, const uint8_t* reply, uint8_t* out, int n) {
 // back in one read; protocol 1's 256-byte replies are short packets, each ending its transfer.
 constexpr int kReadGroup2 = 32;
 
+// Batches of a long capture kept on their way before reading the oldest reply: the cable
+// clocks the next ones while that reply crosses the bus.
+constexpr size_t kRepliesInFlight = 4;
+
 // count TCKs in chunks, the last one raising TMS when exit is set; TDO into out when given.
-// 1, or 21 when the cable is lost (out then holds zeros from the failed chunk on).
+// 1, or 21 when the cable is lost (out then holds zeros from the first bits not read on).
 int clock_bits(KprbembState& s, int64_t count, const uint8_t* tdi, const uint8_t* mask,
                uint8_t* out, bool exit, bool flush) {
     const int chunk = s.protocol == 1 ? kChunk1 : kChunk2;
     const size_t per_reply = s.protocol == 1 ? kReply1 : kReply2;
     const int group = out && s.protocol == 2 ? kReadGroup2 : 1;
+    struct Batch {
+        int64_t first, next;  // the chunks it holds
+        size_t reply_bytes;
+    };
+    std::deque<Batch> sent;
     std::vector<uint8_t> reply(group * per_reply);
-    for (int64_t first = 0; first < count;) {
-        // The chunks from first to next go out; their replies come back in one read.
-        int64_t next = first;
-        size_t replied = 0;
-        bool sent = true;
-        for (int k = 0; sent && k < group && next < count; ++k) {
-            const int n = static_cast<int>(std::min<int64_t>(chunk, count - next));
-            next += n;
-            replied +=
-                build_chunk(s, tdi, mask, next - n, n, out != nullptr, exit && next == count);
-            const bool group_end = k + 1 == group || next == count;
-            sent = s.queue.append(s.scratch, flush || (out && group_end)) == JTAG_OK;
-        }
-        if (!sent || (replied && kprb_stream_read(s, reply.data(), replied) < 0)) {
-            if (out) std::memset(out + first, 0, static_cast<size_t>(count - first));
-            return s.queue.lose();
-        }
-        for (int64_t at = first; out && at < next; at += chunk) {
-            const uint8_t* from = reply.data() + (at - first) / chunk * per_reply;
+    auto lost = [&](int64_t from) {
+        if (out) std::memset(out + from, 0, static_cast<size_t>(count - from));
+        return s.queue.lose();
+    };
+    // Reads the oldest batch's replies, all in one read.
+    auto collect = [&]() {
+        const Batch b = sent.front();
+        if (kprb_stream_read(s, reply.data(), b.reply_bytes) < 0) return false;
+        sent.pop_front();
+        for (int64_t at = b.first; at < b.next; at += chunk) {
+            const uint8_t* from = reply.data() + (at - b.first) / chunk * per_reply;
             unpack_reply(s.protocol, from, out + at,
                          static_cast<int>(std::min<int64_t>(chunk, count - at)));
         }
-        first = next;
+        return true;
+    };
+    for (int64_t first = 0; first < count;) {
+        Batch batch{first, first, 0};
+        for (int k = 0; k < group && batch.next < count; ++k) {
+            const int n = static_cast<int>(std::min<int64_t>(chunk, count - batch.next));
+            batch.next += n;
+            batch.reply_bytes += build_chunk(s, tdi, mask, batch.next - n, n, out != nullptr,
+                                             exit && batch.next == count);
+            const bool group_end = k + 1 == group || batch.next == count;
+            if (s.queue.append(s.scratch, flush || (out && group_end)) != JTAG_OK)
+                return lost(sent.empty() ? first : sent.front().first);
+        }
+        if (out) sent.push_back(batch);
+        if (sent.size() == kRepliesInFlight && !collect()) return lost(sent.front().first);
+        first = batch.next;
+    }
+    while (!sent.empty()) {
+        if (!collect()) return lost(sent.front().first);
     }
     return JTAG_OK;
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <deque>
 #include <memory>
 #include <new>
 #include <span>
@@ -43,11 +44,15 @@ bool send_packet(int generation, std::span<const uint8_t> packet) {
 // s.reply. 1, or 21 with the cable lost. A reply too short to hold the bits loses the cable too:
 // the rest of it would arrive as the start of the next reply, so every later one would be out of
 // step.
-int exchange(SkprbState& s, int need) {
-    if (const int rc = s.packets.append({kCmdEnd}, true); rc != JTAG_OK) return rc;
+int take_reply(SkprbState& s, int need) {
     const int n = skprb_read(s, capture_max(s));
     if (n < 0) return JTAG_DISCONNECTED;
     return n >= need ? JTAG_OK : s.packets.lose();
+}
+
+int exchange(SkprbState& s, int need) {
+    if (const int rc = s.packets.append({kCmdEnd}, true); rc != JTAG_OK) return rc;
+    return take_reply(s, need);
 }
 
 int runtest_wait(SkprbState& s, int64_t usec) {
@@ -83,35 +88,56 @@ int runtest_chunk(SkprbState& s, int m, const uint8_t* tdi, uint8_t* tdo,
     return rc;
 }
 
-// A captured scan, as many chunks to an exchange as one reply holds. The short chunk, if any,
-// comes first: a batch that ends in a short chunk after full ones can read to the firmware as
-// one long chunk (the form runtest uses), whereas full chunks after the first never can.
+// Batches a long captured scan keeps on their way before reading the oldest reply: the board
+// shifts the next ones while that reply crosses the bus.
+constexpr size_t kRepliesInFlight = 4;
+
+// A captured scan, as many chunks to a batch as one reply holds. The short chunk, if any, comes
+// first: a batch that ends in a short chunk after full ones can read to the firmware as one long
+// chunk (the form runtest uses), whereas full chunks after the first never can.
 int shift_captured(SkprbState& s, int count, const uint8_t* tdi, const uint8_t* tdimask,
                    uint8_t* capture) {
     const int first = count % kShiftChunk == 0 ? kShiftChunk : count % kShiftChunk;
+    auto chunk_bits = [&](int at) { return at == 0 ? first : kShiftChunk; };
+    struct Batch {
+        int start, end, bytes;  // the capture bits it answers, its reply's size
+    };
+    std::deque<Batch> sent;
+    // Reads the oldest batch's reply; each chunk's bits start on a byte of their own in it.
+    auto collect = [&]() -> int {
+        const Batch b = sent.front();
+        sent.pop_front();
+        if (const int rc = take_reply(s, b.bytes); rc != JTAG_OK) return rc;
+        const uint8_t* reply = s.reply.data();
+        for (int at = b.start, m = chunk_bits(at); at < b.end; at += m, m = kShiftChunk) {
+            unpack_bits(reply, m, capture + at);
+            reply += (m + 7) / 8;
+        }
+        return JTAG_OK;
+    };
     std::vector<uint8_t> chunk;
     for (int start = 0; start < count;) {
-        int need = 0;
-        const int batch_start = start;
-        for (int m = start == 0 ? first : kShiftChunk;
-             start < count && need + (m + 7) / 8 <= capture_max(s); m = kShiftChunk) {
+        Batch batch{start, start, 0};
+        for (int m = chunk_bits(start);
+             start < count && batch.bytes + (m + 7) / 8 <= capture_max(s); m = kShiftChunk) {
             const bool last = start + m == count;
             chunk.assign((m + 7) / 8, 0);
             pack_bits(tdimask ? tdi : nullptr, tdimask, start, m, chunk.data());
             s.packets.append({'S', static_cast<uint8_t>(m & 0xFF),
                               static_cast<uint8_t>(0x02 | (last ? 0x01 : 0x00))});
             s.packets.append(chunk);
-            need += (m + 7) / 8;
+            batch.bytes += (m + 7) / 8;
             start += m;
         }
-        if (const int rc = exchange(s, need); rc != JTAG_OK) return rc;
-        // Each chunk's bits start on a byte of their own in the reply.
-        const uint8_t* reply = s.reply.data();
-        for (int at = batch_start, m = at == 0 ? first : kShiftChunk; at < start;
-             at += m, m = kShiftChunk) {
-            unpack_bits(reply, m, capture + at);
-            reply += (m + 7) / 8;
+        batch.end = start;
+        if (const int rc = s.packets.append({kCmdEnd}, true); rc != JTAG_OK) return rc;
+        sent.push_back(batch);
+        if (sent.size() == kRepliesInFlight) {
+            if (const int rc = collect(); rc != JTAG_OK) return rc;
         }
+    }
+    while (!sent.empty()) {
+        if (const int rc = collect(); rc != JTAG_OK) return rc;
     }
     return JTAG_OK;
 }

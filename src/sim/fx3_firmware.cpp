@@ -46,10 +46,11 @@ void Fx3Firmware::receive(const uint8_t* data, size_t length) {
     run(length < kFx3PacketSize);
 }
 
-bool Fx3Firmware::take_reply(std::vector<uint8_t>* reply) {
+bool Fx3Firmware::take_reply(std::vector<uint8_t>* reply, uint64_t* ready_ns) {
     if (!pending_.empty()) run(true);
     if (replies_.empty()) return false;
-    *reply = std::move(replies_.front());
+    *reply = std::move(replies_.front().bytes);
+    if (ready_ns) *ready_ns = replies_.front().ready_ns;
     replies_.pop_front();
     return true;
 }
@@ -189,7 +190,7 @@ void Fx3Firmware::vector_shift(const uint8_t* cmd) {
 
 void Fx3Firmware::commit_reply() {
     if (reply_.empty()) return;
-    replies_.push_back(std::move(reply_));
+    replies_.push_back({std::move(reply_), chain_.now_ns()});
     reply_.clear();
 }
 

@@ -51,9 +51,10 @@ class Fx3Firmware {
 
     // One bulk OUT transfer.
     void receive(const uint8_t* data, size_t length);
-    // One bulk IN request: settles a held batch, then moves the oldest reply into *reply. False
-    // when nothing is waiting (the host's read times out).
-    bool take_reply(std::vector<uint8_t>* reply);
+    // One bulk IN request: settles a held batch, then moves the oldest reply into *reply and
+    // the modeled time it was complete into *ready_ns. False when nothing is waiting (the
+    // host's read times out).
+    bool take_reply(std::vector<uint8_t>* reply, uint64_t* ready_ns = nullptr);
 
     bool jtag_mode() const { return jtag_mode_; }
     uint8_t pin_flags() const { return pin_flags_; }
@@ -77,7 +78,11 @@ class Fx3Firmware {
     bool last_ended_with_wait_ = false;
     std::vector<uint8_t> pending_;  // command bytes not yet executed
     std::vector<uint8_t> reply_;    // reply of the transfer being executed
-    std::deque<std::vector<uint8_t>> replies_;
+    struct Reply {
+        std::vector<uint8_t> bytes;
+        uint64_t ready_ns;
+    };
+    std::deque<Reply> replies_;
 };
 
 }  // namespace vireo::sim

@@ -150,6 +150,17 @@ bool VirtualBoard::transfer(uint64_t bytes_out, uint64_t bytes_in) {
     return true;
 }
 
+bool VirtualBoard::reply_transfer(uint64_t bytes_in, uint64_t ready_ns) {
+    if (!count_transfer(0, bytes_in)) return false;
+    const uint64_t done = std::max(ready_ns, host_free_ns_) +
+                          (superspeed() ? kSuperSpeedLatencyNs : kHighSpeedLatencyNs);
+    if (chain_->now_ns() < done) chain_->wait_ns(done - chain_->now_ns());
+    host_free_ns_ = done;
+    while (!in_flight_done_ns_.empty() && in_flight_done_ns_.front() <= done)
+        in_flight_done_ns_.pop_front();
+    return true;
+}
+
 bool VirtualBoard::queue_transfer(uint64_t bytes_out, size_t window) {
     if (!count_transfer(bytes_out, 0)) return false;
     uint64_t submit = host_free_ns_;

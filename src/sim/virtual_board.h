@@ -62,6 +62,10 @@ class VirtualBoard {
     // the device has executed it. A transfer the host waits for ends the pipeline.
     bool queue_transfer(uint64_t bytes_out, size_t window);
     void queued_transfer_done();
+    // An IN transfer carrying a reply the device had ready at ready_ns (modeled time). It
+    // arrives a round trip after both the host's request and the reply, so work the host queued
+    // before asking runs on meanwhile, as it does on the bus.
+    bool reply_transfer(uint64_t bytes_in, uint64_t ready_ns);
     bool unplugged() const { return unplugged_; }
     void unplug() { unplugged_ = true; }
     const UsbCounters& counters() const { return counters_; }

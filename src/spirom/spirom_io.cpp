@@ -18,6 +18,8 @@ namespace {
 constexpr uint32_t kM25p128 = 0x202018;  // 256 KB sectors
 constexpr int64_t kMs = 1000, kS = 1000 * kMs;
 constexpr int64_t k16MB = int64_t{1} << 24;
+// The longest read: its bits cross the wire in one data scan, so that the cable streams them.
+constexpr int kReadBlock = 64 * 1024;
 
 Group group_of(uint32_t jedec) {
     switch (jedec >> 16) {
@@ -128,6 +130,24 @@ int FlashIo::read(uint32_t address, uint8_t* out, int count) {
     const uint8_t send[5] = {0x0B, static_cast<uint8_t>(address >> 16),
                              static_cast<uint8_t>(address >> 8), static_cast<uint8_t>(address), 0};
     return spirom_txrx(c_, send, 5, out, count);
+}
+
+int FlashIo::read_span(int page) const {
+    if (geo_.page_size <= 0) return 1;
+    const int per_block = std::max(1, kReadBlock / geo_.page_size);
+    return per_block - page % per_block;
+}
+
+int FlashIo::read_pages(int page, int count, uint8_t* out) {
+    for (int done = 0; done < count;) {
+        const int n = std::min(count - done, read_span(page + done));
+        if (const int status =
+                read(page_address(page + done), out + int64_t{done} * page_size(), n * page_size());
+            status != JTAG_OK)
+            return status;
+        done += n;
+    }
+    return JTAG_OK;
 }
 
 int FlashIo::read_status(uint8_t* status) {

@@ -78,6 +78,12 @@ class FlashIo {
     int write_enabled(uint8_t op, uint32_t address, const uint8_t* data = nullptr, int count = 0);
     // Fast read (0x0B) of count bytes from address.
     int read(uint32_t address, uint8_t* out, int count);
+    // Pages a long read takes at once from page on: up to the next 64 KB boundary, so that no
+    // read crosses into another 16 MB window of the 3-byte addresses. A fast read runs on from
+    // the end of one page into the next on every part (AT45 pages of 528 bytes too).
+    int read_span(int page) const;
+    // count consecutive pages from page on into out, read_span pages to a transaction.
+    int read_pages(int page, int count, uint8_t* out);
     int read_status(uint8_t* status);
     // Polls the status until ready, idling poll_us between reads, for at least max_us. With
     // cancel set, a cleared running flag ends the wait with JTAG_CANCELLED; with progress set,

@@ -58,31 +58,50 @@ int spirom_verify(SpiRomContext* c, const char* path, uint32_t offset) {
     spirom_log("Data arrayを読み出してファイル%sと比較します", shown_text(path).c_str());
     const int size = io.page_size();
     const int first = io.page_of(offset);
-    std::vector<uint8_t> rom(size);
+    const int after_last = first + static_cast<int>((image.end + size - 1) / size);
+    // The file's bytes in a page, and whether it holds any (gaps of a HEX file are not read).
+    auto in_file = [&](int page) {
+        const int64_t at = int64_t{page - first} * size;
+        return std::pair{at, static_cast<int>(std::min<int64_t>(size, image.end - at))};
+    };
+    auto holds = [&](int page) {
+        const auto [at, n] = in_file(page);
+        const uint8_t* held = image.held.data() + at;
+        return std::find(held, held + n, 1) != held + n;
+    };
+    std::vector<uint8_t> rom;
     int result = JTAG_OK;
-    for (int64_t sum = 0; sum < image.end; sum += size) {
-        const int page = first + static_cast<int>(sum / size);
-        const int n = static_cast<int>(std::min<int64_t>(size, image.end - sum));
-        const uint8_t* held = image.held.data() + sum;
-        // Pages the file holds nothing of (gaps of a HEX file) are not read.
-        if (std::find(held, held + n, 1) == held + n) continue;
+    for (int from = first; from < after_last && result == JTAG_OK;) {
+        const int to = std::min(after_last, from + io.read_span(from));
+        int page = from, end = to;
+        from = to;
+        while (page < end && !holds(page)) ++page;
+        while (end > page && !holds(end - 1)) --end;
+        if (page == end) continue;
         // Progress first: a cancel it lets through stops before the next comparison.
-        if (page % kProgressPages == 0) spirom_progress(page, io.page_count(), "");
+        spirom_progress(page, io.page_count(), "");
         if (!spirom_running()) {
             result = JTAG_CANCELLED;
             break;
         }
-        if (const int status = io.read(io.page_address(page), rom.data(), size); status != JTAG_OK)
+        const int read_from = page;
+        rom.resize(size_t(end - page) * size);
+        if (const int status = io.read_pages(page, end - page, rom.data()); status != JTAG_OK)
             return status;
-        result = compare_page(io, page, image.bytes.data() + sum, held, rom.data(), n);
-        if (result != JTAG_OK) {
-            spirom_log("ベリファイエラーがあります");
-            break;
+        for (; page < end; ++page) {
+            if (!holds(page)) continue;
+            const auto [at, n] = in_file(page);
+            result = compare_page(io, page, image.bytes.data() + at, image.held.data() + at,
+                                  rom.data() + size_t(page - read_from) * size, n);
+            if (result != JTAG_OK) {
+                spirom_log("ベリファイエラーがあります");
+                break;
+            }
+            if (at + n >= image.end)
+                spirom_log(
+                    "Page %dの中(%dバイト目)でファイルが終了しました。比較結果は一致しています。",
+                    page, static_cast<int>(image.end));
         }
-        if (sum + n >= image.end)
-            spirom_log(
-                "Page %dの中(%dバイト目)でファイルが終了しました。比較結果は一致しています。", page,
-                static_cast<int>(image.end));
     }
     if (result == JTAG_OK) result = io.done();
     if (result == JTAG_OK) spirom_progress(io.page_count(), io.page_count(), "");
@@ -95,19 +114,25 @@ int spirom_blank_check(SpiRomContext* c) {
     FlashIo io(c);
     if (io.group() == Group::None) return JTAG_UNSUPPORTED;
     const int size = io.page_size();
-    std::vector<uint8_t> rom(size);
+    std::vector<uint8_t> rom;
     int result = JTAG_OK;
-    for (int page = 0; page < io.page_count(); ++page) {
+    for (int from = 0; from < io.page_count() && result == JTAG_OK;) {
         if (!spirom_running()) return JTAG_CANCELLED;
-        if (const int status = io.read(io.page_address(page), rom.data(), size); status != JTAG_OK)
+        const int count = std::min(io.page_count() - from, io.read_span(from));
+        rom.resize(size_t(count) * size);
+        if (const int status = io.read_pages(from, count, rom.data()); status != JTAG_OK)
             return status;
-        if (page % kProgressPages == 0) spirom_progress(page, io.page_count(), "");
-        if (std::any_of(rom.begin(), rom.end(), [](uint8_t b) { return b != 0xFF; })) {
-            spirom_log("page %d に書き込みデータあり", page);
-            hex_dump_log(rom.data(), size, io.page_address(page));
-            result = JTAG_VERIFY;
-            break;
+        spirom_progress(from, io.page_count(), "");
+        for (int page = from; page < from + count; ++page) {
+            const uint8_t* bytes = rom.data() + size_t(page - from) * size;
+            if (std::any_of(bytes, bytes + size, [](uint8_t b) { return b != 0xFF; })) {
+                spirom_log("page %d に書き込みデータあり", page);
+                hex_dump_log(bytes, size, io.page_address(page));
+                result = JTAG_VERIFY;
+                break;
+            }
         }
+        from += count;
     }
     if (const int status = io.done(); status != JTAG_OK) return status;
     if (result == JTAG_OK) spirom_progress(io.page_count(), io.page_count(), "");
@@ -141,18 +166,20 @@ int spirom_read_back(SpiRomContext* c, const char* path, uint32_t offset) {
     const int size = io.page_size();
     const int first = io.page_of(offset);
     std::vector<uint8_t> image(size_t(io.page_count() - first) * size);
-    for (int page = first; page < io.page_count(); ++page) {
+    for (int from = first; from < io.page_count();) {
         if (!spirom_running()) {
             spirom_log("読み出しを中止します\n");
             return JTAG_CANCELLED;
         }
-        uint8_t* at = image.data() + size_t(page - first) * size;
-        if (const int status = io.read(io.page_address(page), at, size); status != JTAG_OK)
-            return status;
-        if (page % kProgressPages == 0) {
+        const int count = std::min(io.page_count() - from, io.read_span(from));
+        uint8_t* at = image.data() + size_t(from - first) * size;
+        if (const int status = io.read_pages(from, count, at); status != JTAG_OK) return status;
+        for (int page = from; page < from + count; ++page) {
+            if (page % kProgressPages != 0) continue;
             spirom_log("page %d/%d (%dバイト)", page, io.page_count(), page * size);
             spirom_progress(page, io.page_count(), "");
         }
+        from += count;
     }
     if (const int status = io.done(); status != JTAG_OK) return status;
     spirom_progress(io.page_count(), io.page_count(), "");

@@ -81,6 +81,33 @@ TEST_P(UsbBoard, UnpluggedMidOperationAnswers21AndIsReported) {
               JTAG_DISCONNECTED);
 }
 
+TEST_P(UsbBoard, LongCapturesComeBackWholeAndInOrderAndACutOneLosesTheCable) {
+    if (GetParam().devices != 1) return;  // the IDCODE register alone between TDI and TDO
+    // Many replies on their way at once: every batch's bits must land where they belong.
+    Bytes tdi(40'003);
+    uint32_t x = 2026;
+    for (uint8_t& bit : tdi) bit = (x = x * 1664525 + 1013904223) >> 31;
+    const Bytes mask(tdi.size(), 1);
+    auto shift = [&](Bytes* capture) {
+        capture->assign(tdi.size(), 9);
+        return cable_shift_inout(cable_.get(), static_cast<int>(tdi.size()), tdi.data(),
+                                 mask.data(), nullptr, nullptr, capture->data(), 2, 0, "", 1);
+    };
+    ASSERT_TRUE(open(GetParam().driver, GetParam().sim));
+    reenter_shift_dr(cable_.get());
+    const uint64_t before = board_->counters().transfers;
+    Bytes capture;
+    ASSERT_EQ(shift(&capture), 1);
+    EXPECT_EQ(capture, idcode_then(tdi));
+    // The same scan on a board pulled out halfway through it.
+    const uint64_t halfway = before + (board_->counters().transfers - before) / 2;
+    ASSERT_TRUE(open(GetParam().driver,
+                     std::string(GetParam().sim) + ",unplug=" + std::to_string(halfway)));
+    reenter_shift_dr(cable_.get());
+    EXPECT_EQ(shift(&capture), JTAG_DISCONNECTED);
+    EXPECT_EQ(cable_alive(cable_.get()), 0);
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Presets, UsbBoard,
     ::testing::Values(Preset{"kprbemb", "kb2201"}, Preset{"kprbemb", "kb2201-45"},

@@ -66,11 +66,13 @@ TEST_F(UsbWire, CapturesAreChunkedFlushedReadAndUnpacked) {
         const int kind = c.tdi.size() == 256 ? 1 : 2;  // recorded as Exit1-IR or Exit1-DR
         ASSERT_EQ(shift(c.tdi, capture.data(), 0, 0, kind), 1) << "a capture flushes by itself";
         EXPECT_EQ(log_.writes(), c.sent);
+        // One read per batch; a batch may go out before the previous one's reply is read.
         ASSERT_EQ(log_.transfers.size(), 2 * c.sent.size());
-        for (size_t i = 0; i < log_.transfers.size(); ++i) {
-            EXPECT_EQ(log_.transfers[i].out, i % 2 == 0) << "each batch read before the next";
-            const bool fx3_read = i % 2 && c.driver[0] == 's';  // super speed: 1024 bytes
-            EXPECT_EQ(log_.transfers[i].max, fx3_read ? 1024 : 0);
+        size_t reads = 0;
+        for (const Transfer& t : log_.transfers) {
+            if (t.out) continue;
+            EXPECT_LE(++reads, c.sent.size());
+            EXPECT_EQ(t.max, c.driver[0] == 's' ? 1024 : 0);  // super speed: 1024 bytes
         }
         EXPECT_EQ(capture, idcode_then(c.tdi));
         EXPECT_EQ(board().state(), sim::TapState::Exit1Dr);
