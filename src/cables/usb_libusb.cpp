@@ -68,7 +68,7 @@ bool by_place(const Place& a, const Place& b) {
 // connect looks at the same device more than once (for a boot loader, then for a board); the
 // reason is told once.
 void explain_refusal(int rc, libusb_device* device, const libusb_device_descriptor& desc) {
-    char text[160];
+    char text[256];
     const std::string place = place_of(device).text();
     if (rc == LIBUSB_ERROR_BUSY)
         std::snprintf(text, sizeof text, "USB device %s (%04X:%04X) is in use by another program",
@@ -76,7 +76,7 @@ void explain_refusal(int rc, libusb_device* device, const libusb_device_descript
     else if (rc == LIBUSB_ERROR_ACCESS)
         std::snprintf(text, sizeof text,
                       "No permission to use USB device %s (%04X:%04X): install the udev rules "
-                      "(60-vireojtag.rules) or run as root",
+                      "(60-vireojtag.rules) and log in at the machine or join plugdev",
                       place.c_str(), desc.idVendor, desc.idProduct);
     else
         return;
