@@ -20,6 +20,7 @@
 #include "cli/xvc_command.h"
 #include "jtag/msg.h"
 #include "jtag/status.h"
+#include "sim/board_presets.h"
 #include "sim/virtual_board.h"
 #include "vireo_version.h"
 #include "xvc/xvc_client.h"
@@ -112,10 +113,14 @@ int main(int argc, char** argv) {
     std::string sim;
     bool yes = false;
     int device = vireo::app::kDefaultDevice;
+    std::string presets;
+    for (const vireo::sim::BoardPreset& preset : vireo::sim::board_presets())
+        presets += (presets.empty() ? "" : ", ") + preset.name;
     auto* sim_option =
         cli.add_option("--sim", sim,
                        "Use the virtual board PRESET[,option=value...] instead of USB hardware "
-                       "(kb2201, kb2203, zynq, ...; same syntax as VIREO_SIM)")
+                       "(PRESET: " +
+                           presets + "; same syntax as VIREO_SIM)")
             ->type_name("PRESET");
     std::string usb_place, serial;
     bool list = false;
