@@ -75,9 +75,10 @@ int usb_list_present_boards(std::vector<BoardEntry>* boards) {
 }
 
 bool usb_choose_virtual_board(const std::string* option_text, const char* variable_text,
-                              std::shared_ptr<vireo::sim::VirtualBoard>* chosen,
-                              std::string* error) {
+                              std::shared_ptr<vireo::sim::VirtualBoard>* chosen, std::string* error,
+                              bool* unavailable, const std::function<void()>& on_wait) {
     error->clear();
+    if (unavailable) *unavailable = false;
     if (!option_text && !variable_text) return true;
     const bool option = option_text != nullptr;
     const std::string source = option ? "--sim" : "VIREO_SIM";
@@ -95,7 +96,10 @@ bool usb_choose_virtual_board(const std::string* option_text, const char* variab
         if (error->empty()) *error = source + ": no virtual board";
         return false;
     }
-    if (!board->attach_state(error)) return false;
+    if (!board->attach_state(error, on_wait)) {
+        if (unavailable) *unavailable = true;
+        return false;
+    }
     *chosen = board;
     usb_use_virtual_board(std::move(board));
     return true;

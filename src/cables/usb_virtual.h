@@ -5,6 +5,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -25,9 +26,13 @@ void usb_use_virtual_board(std::shared_ptr<vireo::sim::VirtualBoard> board);
 // folder and installs it as above. Neither given: nothing to do, true. False, with a one-line
 // reason in *error named after the option or the variable, for a text that names no board or
 // a state folder that cannot be used: such a text must never fall back to the USB boards.
+// *unavailable tells the second case (a board that exists but cannot be had now: another
+// process holds it, its state is unreadable) from the first; on_wait runs once when another
+// process holds the board, before the wait for it.
 bool usb_choose_virtual_board(const std::string* option_text, const char* variable_text,
-                              std::shared_ptr<vireo::sim::VirtualBoard>* chosen,
-                              std::string* error);
+                              std::shared_ptr<vireo::sim::VirtualBoard>* chosen, std::string* error,
+                              bool* unavailable = nullptr,
+                              const std::function<void()>& on_wait = {});
 
 // What a front end offers to choose from: with a virtual board installed, that board alone (place
 // "virtual", its preset name as the product); otherwise the USB boards and cables, as

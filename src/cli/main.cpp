@@ -341,10 +341,15 @@ int main(int argc, char** argv) {
     }
     std::shared_ptr<vireo::sim::VirtualBoard> board;
     std::string sim_error;
+    bool unavailable = false;
     if (!usb_choose_virtual_board(sim_option->count() > 0 ? &sim : nullptr,
-                                  std::getenv("VIREO_SIM"), &board, &sim_error)) {
+                                  std::getenv("VIREO_SIM"), &board, &sim_error, &unavailable, [] {
+                                      std::cerr
+                                          << "Waiting for the board (in use by another vireo)\n";
+                                  })) {
         std::cerr << sim_error << "\n";
-        return kExitUsage;
+        // A board that exists but could not be had is no usage error.
+        return unavailable ? kExitFailure : kExitUsage;
     }
     // The board chosen for this run is the only one every later open sees.
     if (usb_option->count() > 0) {

@@ -90,7 +90,8 @@ void remove_leftovers(const fs::path& dir) {
 // An exclusive flock on DIR/lock, taken with a bounded wait.
 class FolderLock {
   public:
-    FolderLock(const fs::path& dir, int wait_ms, std::string* error) {
+    FolderLock(const fs::path& dir, int wait_ms, std::string* error,
+               const std::function<void()>& on_wait = {}) {
         std::error_code ec;
         fs::create_directories(dir, ec);
         fd_ = ::open((dir / "lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
@@ -103,6 +104,7 @@ class FolderLock {
                 locked_ = true;
                 return;
             }
+            if (waited == 0 && on_wait) on_wait();
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
         fail(error, "the state folder " + dir.string() +
@@ -155,9 +157,9 @@ StateFolder::StateFolder(std::string dir, int lock_wait_ms)
 
 StateFolder::~StateFolder() = default;
 
-bool StateFolder::claim(std::string* error) {
+bool StateFolder::claim(std::string* error, const std::function<void()>& on_wait) {
     if (held_) return true;
-    auto lock = std::make_unique<FolderLock>(dir_, lock_wait_ms_, error);
+    auto lock = std::make_unique<FolderLock>(dir_, lock_wait_ms_, error, on_wait);
     if (!lock->locked()) return false;
     held_ = std::move(lock);
     remove_leftovers(dir_);

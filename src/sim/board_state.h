@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -38,8 +39,9 @@ class StateFolder {
     StateFolder(const StateFolder&) = delete;
     StateFolder& operator=(const StateFolder&) = delete;
 
-    // Takes the folder's lock until this object goes; load and save then work under it.
-    bool claim(std::string* error = nullptr);
+    // Takes the folder's lock until this object goes; load and save then work under it. on_wait
+    // runs once when another process holds the lock, before the wait for it.
+    bool claim(std::string* error = nullptr, const std::function<void()>& on_wait = {});
     // Where the flash contents are kept, for messages.
     std::string flash_file() const;
 

@@ -40,7 +40,7 @@ VirtualBoard::~VirtualBoard() {
     if (state_) save_state();
 }
 
-bool VirtualBoard::attach_state(std::string* error) {
+bool VirtualBoard::attach_state(std::string* error, const std::function<void()>& on_wait) {
     if (error) error->clear();
     if (config_.state_dir.empty()) {
         if (error) *error = "VIREO_SIM: no state folder";
@@ -50,7 +50,7 @@ bool VirtualBoard::attach_state(std::string* error) {
     std::string why;
     auto folder = std::make_unique<StateFolder>(config_.state_dir);
     std::optional<SavedBoard> saved;
-    if (folder->claim(&why)) saved = folder->load(&why);
+    if (folder->claim(&why, on_wait)) saved = folder->load(&why);
     // The flash saved for this board's part is kept whole or refused: a cut or grown file is
     // damage the user must see, not a blank flash. Another part's contents are replaced.
     const FlashPart* part = saved ? find_flash_part(saved->flash_part) : nullptr;

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -42,7 +43,8 @@ class VirtualBoard {
     // folder waits for it. False, with the reason in *error, when the folder cannot be used:
     // locked, a state file unreadable or malformed, or the saved flash of this board's part not
     // its size (a flash saved for another part is replaced by a blank one).
-    bool attach_state(std::string* error = nullptr);
+    // on_wait runs once when another process holds the folder, before the wait for it.
+    bool attach_state(std::string* error = nullptr, const std::function<void()>& on_wait = {});
     // False when the state could not be written; *error then says why and that this run's flash
     // and design are lost, in a sentence for the user.
     bool save_state(std::string* error = nullptr);

@@ -62,6 +62,10 @@ TEST_F(BoardState, LockedOrDamagedFolderIsRefused) {
         EXPECT_FALSE(StateFolder(dir_.string(), 50).save(SavedBoard{}, &error));
         EXPECT_NE(error.find("locked"), std::string::npos) << error;
         EXPECT_FALSE(fs::exists(dir_ / "board.txt"));
+        // The one who waits is told so at once, and once.
+        int told = 0;
+        EXPECT_FALSE(StateFolder(dir_.string(), 50).claim(&error, [&] { ++told; }));
+        EXPECT_EQ(told, 1);
         ::close(fd);
     }
     std::ofstream(dir_ / "board.txt") << "powered=1\nusercode=banana\n";
