@@ -14,21 +14,35 @@ inline bool tdi_bit(const uint8_t* tdi, const uint8_t* mask, size_t i) {
 // Packs bits [first, first + n) of tdi (masked as tdi_bit says) into (n + 7) / 8 bytes at out.
 inline void pack_bits(const uint8_t* tdi, const uint8_t* mask, size_t first, size_t n,
                       uint8_t* out) {
-    // A byte at a time without branches: long scans pass through here bit by bit.
-    for (size_t base = 0; base < n; base += 8) {
-        const size_t count = n - base < 8 ? n - base : 8;
-        unsigned byte = 0;
-        if (tdi && mask) {
-            for (size_t b = 0; b < count; ++b)
-                byte |= unsigned((tdi[first + base + b] != 0) & (mask[first + base + b] != 0)) << b;
-        } else if (tdi) {
-            for (size_t b = 0; b < count; ++b) byte |= unsigned(tdi[first + base + b] != 0) << b;
+    // Whole bytes eight bits at a time without branches (long scans pass through here), the rest
+    // bit by bit.
+    size_t i = 0;
+    if (tdi) {
+        const uint8_t* t = tdi + first;
+        const uint8_t* m = mask ? mask + first : nullptr;
+        for (; i + 8 <= n; i += 8) {
+            unsigned byte = 0;
+            if (m) {
+                for (unsigned b = 0; b < 8; ++b)
+                    byte |= unsigned((t[i + b] != 0) & (m[i + b] != 0)) << b;
+            } else {
+                for (unsigned b = 0; b < 8; ++b) byte |= unsigned(t[i + b] != 0) << b;
+            }
+            out[i / 8] = static_cast<uint8_t>(byte);
         }
-        out[base / 8] = static_cast<uint8_t>(byte);
     }
+    for (size_t k = i / 8; k < (n + 7) / 8; ++k) out[k] = 0;
+    for (; i < n; ++i)
+        if (tdi_bit(tdi, mask, first + i)) out[i / 8] |= static_cast<uint8_t>(1u << (i % 8));
 }
 
 // Unpacks n bits from packed into one byte per bit (0 or 1) at out.
 inline void unpack_bits(const uint8_t* packed, size_t n, uint8_t* out) {
-    for (size_t i = 0; i < n; ++i) out[i] = (packed[i / 8] >> (i % 8)) & 1;
+    // Whole bytes eight bits at a time, the rest bit by bit.
+    size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        const unsigned byte = packed[i / 8];
+        for (unsigned b = 0; b < 8; ++b) out[i + b] = (byte >> b) & 1;
+    }
+    for (; i < n; ++i) out[i] = (packed[i / 8] >> (i % 8)) & 1;
 }
