@@ -71,7 +71,7 @@ void BM_FlashProgram(benchmark::State& state, const vireo::sim::BoardPreset* pre
     for (char& byte : image) byte = static_cast<char>(random());
     std::ofstream(file, std::ios::binary).write(image.data(), std::ssize(image));
 
-    const vireo::app::AppPaths paths{BENCH_BIN_DIR "/", BENCH_BIN_DIR "/sys/"};
+    const vireo::app::AppPaths paths{BENCH_BIN_DIR "/", BENCH_BIN_DIR "/sys/", ""};
     vireo::bench::BoardFigures figures;
     for (auto _ : state) {
         state.PauseTiming();
@@ -105,7 +105,7 @@ void BM_FlashRead(benchmark::State& state, const vireo::sim::BoardPreset* preset
     const vireo::sim::FlashPart& part = *vireo::sim::find_flash_part(preset->flash);
     const fs::path file =
         fs::temp_directory_path() / ("bench_flash_read_" + std::to_string(getpid()) + ".bin");
-    const vireo::app::AppPaths paths{BENCH_BIN_DIR "/", BENCH_BIN_DIR "/sys/"};
+    const vireo::app::AppPaths paths{BENCH_BIN_DIR "/", BENCH_BIN_DIR "/sys/", ""};
     vireo::bench::BoardFigures figures;
     for (auto _ : state) {
         state.PauseTiming();

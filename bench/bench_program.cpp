@@ -32,7 +32,7 @@ void BM_Configure(benchmark::State& state, const vireo::sim::BoardPreset* preset
 
     vireo::test::NullUi ui;
     // The database lives in the runnable layout beside the executables of the build.
-    vireo::app::AppPaths paths{BENCH_BIN_DIR "/", BENCH_BIN_DIR "/sys/"};
+    vireo::app::AppPaths paths{BENCH_BIN_DIR "/", BENCH_BIN_DIR "/sys/", ""};
     vireo::app::install_host(&ui, paths);
     vireo::bench::BoardFigures figures;
     for (auto _ : state) {

@@ -1,16 +1,15 @@
 # What `cmake --install` lays out, and the Debian package `make deb` builds from it:
 #   bin/vireo, bin/vireopg, lib/libvireo_skprb.so (installed by their own folders),
-#   share/vireojtag/ with sys/ (device database, bb/, FX3 image, pictures), the bridge
-#   stand-ins, the example designs and the virtual parts' BSDL files,
+#   share/vireojtag/ with sys/ (device database, bb/, FX3 image, pictures), the virtual
+#   board's bridge stand-ins in virtual-board/ (never where bridges for real FPGAs are looked
+#   up), the example designs and the virtual parts' BSDL files,
 #   lib/udev/rules.d/60-vireojtag.rules and the man pages (the window's folder installs its
 #   desktop entry and icon).
 include(GNUInstallDirs)
 set(VIREO_SHARE share/vireojtag)
 install(TARGETS vireo_skprb LIBRARY DESTINATION lib)
-install(DIRECTORY ${VIREO_BIN_DIR}/sys ${VIREO_BIN_DIR}/examples DESTINATION ${VIREO_SHARE})
-install(DIRECTORY ${VIREO_BIN_DIR}/ DESTINATION ${VIREO_SHARE}
-        FILES_MATCHING PATTERN "spi_*.bit"
-        PATTERN "sys" EXCLUDE PATTERN "examples" EXCLUDE PATTERN "bsdl" EXCLUDE)
+install(DIRECTORY ${VIREO_BIN_DIR}/sys ${VIREO_BIN_DIR}/examples ${VIREO_BIN_DIR}/virtual-board
+        DESTINATION ${VIREO_SHARE})
 
 # Man pages from the programs' own --help and --version texts.
 find_program(HELP2MAN help2man)

@@ -14,6 +14,12 @@ class AppUi {
     virtual void append_log(const std::string& line) = 0;
     // Progress of a long operation; maximum 0 means "no progress to show".
     virtual void show_progress(int position, int maximum) = 0;
+    // Progress of an SPI flash operation. The flash code reports at its own pace (every ten
+    // pages, each status poll), so an interface that thins out the library's progress shows
+    // every one of these.
+    virtual void show_flash_progress(int position, int maximum) {
+        show_progress(position, maximum);
+    }
     // The phase the following progress belongs to ("Programming FPGA", "Shutdown"), given
     // whenever it changes, so that a new phase's 0% is never read as the old one's.
     virtual void show_phase(const std::string&) {}
@@ -27,6 +33,8 @@ class AppUi {
     virtual void show_result(const std::string& text, int status) = 0;
     // Busy while a command runs (only Cancel usable), idle otherwise.
     virtual void set_busy(bool busy) = 0;
+    // Whether the running command can be cancelled now: the FX3 firmware download cannot.
+    virtual void allow_cancel(bool) {}
     // Lets the interface handle pending input during a long operation (Cancel, Ctrl-C).
     virtual void process_events() {}
     // Whether the user has asked the whole command to stop (Ctrl-C), also between operations,

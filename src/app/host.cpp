@@ -27,7 +27,7 @@ int print_sink(const char* format, va_list args) {
     return static_cast<int>(text.size());
 }
 
-void progress_sink(int current, int total, const char* text) {
+void report_progress(int current, int total, const char* text, bool flash) {
     if (!g_ui) return;
     const std::string phase = text && *text ? text : g_phase;
     if (total <= 0) {
@@ -36,8 +36,16 @@ void progress_sink(int current, int total, const char* text) {
         g_shown_phase = phase;
         g_ui->show_phase(phase);
     }
-    g_ui->show_progress(current, total);
+    if (flash) {
+        g_ui->show_flash_progress(current, total);
+    } else {
+        g_ui->show_progress(current, total);
+    }
     g_ui->process_events();
+}
+
+void progress_sink(int current, int total, const char* text) {
+    report_progress(current, total, text, false);
 }
 
 void status_sink(const char* text) {
@@ -55,12 +63,16 @@ std::string query_sink(const char* key) {
     return "";
 }
 
+// The flash code's lines are its own tables and dumps: they go to the log as written, without
+// the date and time in front (one trailing line end dropped, an empty line kept as a blank).
 void flash_log(const std::string& line) {
-    log_message("%s", line.c_str());
+    std::string text = line;
+    if (!text.empty() && text.back() == '\n') text.pop_back();
+    if (g_ui) g_ui->append_log(text.empty() ? " " : text);
 }
 
 void flash_progress(int current, int total, const std::string& text) {
-    progress_sink(current, total, text.c_str());
+    report_progress(current, total, text.c_str(), true);
 }
 
 bool flash_confirm(const std::string& question) {

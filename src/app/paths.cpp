@@ -1,5 +1,6 @@
 #include "app/paths.h"
 
+#include <cstdlib>
 #include <filesystem>
 #include <system_error>
 
@@ -19,6 +20,13 @@ AppPaths find_app_paths(const std::string& executable) {
     AppPaths paths;
     paths.exe_dir = dir.string() + "/";
     paths.sys_dir = paths.exe_dir + "sys/";
+    std::string data;
+    if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && xdg[0] == '/')
+        data = xdg;
+    else if (const char* home = std::getenv("HOME"); home && home[0])
+        data = std::string(home) + "/.local/share";
+    while (data.size() > 1 && data.back() == '/') data.pop_back();
+    if (!data.empty()) paths.user_data_dir = data + (data == "/" ? "" : "/") + "vireojtag/";
     return paths;
 }
 

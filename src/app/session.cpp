@@ -7,11 +7,13 @@
 #include <filesystem>
 #include <optional>
 
+#include "app/bridge_file.h"
 #include "app/config_report.h"
 #include "app/design_file.h"
 #include "app/host.h"
 #include "cables/cable.h"
 #include "cables/fx3.h"
+#include "cables/fx3_backend.h"
 #include "cables/usb_ids.h"
 #include "devalg/config_status.h"
 #include "devdb/bsreg.h"
@@ -35,6 +37,7 @@ constexpr std::array<const char*, 7> kSupportedDevices = {
 constexpr uint32_t kWriteEntry = 1;
 constexpr uint32_t kShutdownEntry = 3;
 constexpr uint32_t kCancelEntry = 0xF;
+constexpr std::array<uint32_t, 3> kPrepareEntries = {10, 11, 12};
 constexpr uint32_t kIscDisable = 0x16;
 constexpr int64_t kIscDisableClocks = 24;
 // The boot from flash after JPROGRAM: polled every half second for at most 15 seconds (an
@@ -198,7 +201,10 @@ ConnectResult Session::open_and_check(bool list_chain) {
         if (chdir(paths_.sys_dir.c_str()) != 0) {
             // The image path is absolute; the current folder only matters to the download.
         }
+        // The boot loader's download cannot be broken off.
+        ui_.allow_cancel(false);
         const int ok = fx3_download(image.c_str(), error, sizeof error);
+        ui_.allow_cancel(true);
         fx3_release(generation);
         if (!ok) {
             log_message("ファームウェア書き込み失敗 %s \n", error);
@@ -399,6 +405,10 @@ int Session::program_fpga(const std::string& file, const WaitForUpdate& wait_for
     if (check.ok && !file_for_device(snapshot->path(), true)) {
         result = JTAG_IDCODE;
     } else if (check.ok) {
+        // Entries a module may offer to prepare a configuration (the built-in ones have none).
+        for (const uint32_t code : kPrepareEntries) {
+            if (auto prepare = devalg_entry<DevAlgSetupFn>(module_, code)) prepare(module_, 1);
+        }
         set_progress_phase("Shutdown");
         result = devalg_call(module_, kShutdownEntry);
         set_progress_phase("Write");
@@ -464,7 +474,7 @@ void Session::cancel() {
     }
 }
 
-int Session::set_target(Target target) {
+int Session::set_target(Target target, bool trim) {
     const CancelScope scope(cancel_requested_);
     target_ = target;
     show_board_picture();
@@ -483,8 +493,17 @@ int Session::set_target(Target target) {
     devopt_->selected = 1;
     ui_.set_busy(true);
     log_message("Now entering SPI ROM mode.");
+    const std::string bridge = bridge_path();
+    if (bridge.empty()) {
+        log_message("SPI ROM setup was failed.");
+        target_ = Target::Fpga;
+        show_board_picture();
+        ui_.set_busy(false);
+        disconnect();
+        return JTAG_FAIL;
+    }
     jtag_select_all(chain_);
-    SpiRomContext* context = spirom_open(module_, "", 0);
+    SpiRomContext* context = spirom_open(module_, bridge.c_str(), trim ? SPIROM_OPT_TRIM : 0);
     if (!context) {
         // A Ctrl-C that stopped the bridge's configuration is a cancel, not a failure.
         const bool cancelled = stop_requested();
@@ -516,6 +535,27 @@ int Session::refuse_command(const char* name, int status) {
     return status;
 }
 
+bool Session::on_virtual_board() const {
+    return cable_driver_.empty() && !fx3_backend_is_libusb();
+}
+
+std::string Session::bridge_path() {
+    const auto file_name = devalg_entry<DevAlgNameFn>(module_, DEVALG_SPI_FILE_NAME);
+    const char* name = file_name ? file_name(module_) : nullptr;
+    if (!name || !*name) {
+        log_message("%s has no SPI bridge.", device_name_.c_str());
+        return {};
+    }
+    const BridgeFile bridge = find_bridge_file(paths_, name, device_name_, on_virtual_board());
+    for (const std::string& line : bridge.refusal) log_message("%s", line.c_str());
+    if (!bridge.path.empty() && bridge_shown_ != bridge.path) {
+        log_message("SPI bridge: %s (%s)", shown_text(bridge.path).c_str(),
+                    shown_text(bridge.design).c_str());
+        bridge_shown_ = bridge.path;
+    }
+    return bridge.path;
+}
+
 bool Session::stop_requested() {
     ui_.process_events();
     return ui_.stop_requested() || cancel_requested_;
@@ -529,9 +569,11 @@ int Session::run_flash(const char* name, bool trim, const std::function<int(SpiR
         return refuse_command(name, JTAG_CANCELLED);
     }
     if (connect() != ConnectResult::Connected) return refuse_command(name, connect_failure());
+    const std::string bridge = bridge_path();
+    if (bridge.empty()) return refuse_command(name, JTAG_FAIL);
     ui_.show_progress(0, 0);
     jtag_select_all(chain_);
-    SpiRomContext* context = spirom_open(module_, "", trim ? SPIROM_OPT_TRIM : 0);
+    SpiRomContext* context = spirom_open(module_, bridge.c_str(), trim ? SPIROM_OPT_TRIM : 0);
     if (!context) {
         const int status = cable_alive(chain_get_cable(chain_)) ? JTAG_FAIL : JTAG_DISCONNECTED;
         log_message("The SPI ROM could not be opened%s.",
@@ -678,8 +720,9 @@ int Session::check_flash_input(FlashOp op, const std::string& file, uint32_t off
                           "ファイル%sはすでに存在します。上書きしますか？ (y/n)",
                           shown_text(file).c_str());
             if (!ui_.ask_yes_no("query", question)) {
+                // The user's no: said in the log, no failure shown; the command did not run.
                 log_message("読み出しを中止します\n");
-                return refuse_command(name, JTAG_FAIL);
+                return JTAG_FAIL;
             }
         }
     }

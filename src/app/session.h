@@ -96,8 +96,9 @@ class Session {
     // The programming target. SPI ROM opens the flash behind the FPGA (loading the SPI bridge
     // when the FPGA does not run it) and logs what was found; on failure the target falls back to
     // the FPGA. Leaving the SPI ROM restarts the FPGA (Shutdown, JPROGRAM) so that it boots from
-    // the flash, and says whether it did. 1 when the new target is in place.
-    int set_target(Target target);
+    // the flash, and says whether it did. 1 when the new target is in place. `trim`: the flash is
+    // opened with the bitstream-trim option, as the window's check box sets it.
+    int set_target(Target target, bool trim = true);
     bool spi_mode() const { return spi_mode_; }
 
     // Lets a configuration file for another part than the device through (--force).
@@ -109,7 +110,8 @@ class Session {
     // the image fits the largest one; a .bit or .bin file to program must be for the device's
     // part (the chain is scanned for it, nothing else); read needs a folder it can write to, and
     // an existing file is replaced only with `overwrite` or the user's yes. 1 when the command
-    // may run, else its failure with the reason in the log and the result line.
+    // may run, else its failure with the reason in the log and the result line (the user's no
+    // is logged, and shows no failure).
     enum class FlashOp { Program, Verify, Read, Other };
     int check_flash_input(FlashOp op, const std::string& file, uint32_t offset,
                           bool overwrite = false, bool trim = true);
@@ -160,6 +162,11 @@ class Session {
     // Whether a .bit / .bin file is for the connected device (its header's part, the IDCODEs
     // its stream writes); logs a refusal. `configures`: the file goes to the FPGA itself.
     bool file_for_device(const std::string& file, bool configures = false);
+    // The SPI bridge file of the addressed FPGA (bridge_file.h), checked before the FPGA is
+    // touched; the refusal is logged when none can serve.
+    std::string bridge_path();
+    // Whether the flash commands reach the virtual board (its bridge stand-ins serve there).
+    bool on_virtual_board() const;
     // Whether the user asked the whole command to stop (pending input handled first).
     bool stop_requested();
     // A command that ends before it ran: its result line.
@@ -182,7 +189,8 @@ class Session {
     int device_index_ = kDefaultDevice;
     std::string cable_driver_, cable_parameter_;
     bool allow_other_part_ = false;
-    int device_at_ = 0;  // the index of device_ on the chain
+    int device_at_ = 0;         // the index of device_ on the chain
+    std::string bridge_shown_;  // the bridge file the log last named
     ConnectResult last_connect_ = ConnectResult::NoBoard;
 };
 

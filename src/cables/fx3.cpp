@@ -59,6 +59,12 @@ void fx3_set_backend_factory(Fx3BackendFactory factory) {
     d.factory = std::move(factory);
 }
 
+bool fx3_backend_is_libusb() {
+    Fx3Device& d = device();
+    std::lock_guard lock(d.mutex);
+    return !d.factory;
+}
+
 int fx3_open(int index, uint16_t* vid, uint16_t* pid, char* text, int size) {
     return fx3_open_tracked(index, vid, pid, text, size, nullptr);
 }

@@ -37,3 +37,7 @@ std::unique_ptr<Fx3Backend> fx3_libusb_backend();
 // keep theirs.
 using Fx3BackendFactory = std::function<std::unique_ptr<Fx3Backend>()>;
 void fx3_set_backend_factory(Fx3BackendFactory factory);
+// Whether later opens use libusb, the boards on the USB buses: false while another back-end is
+// in place (the virtual board a front end installed, a test's). The SPI flash commands then
+// take the virtual board's bridge stand-ins instead of bridges for real FPGAs.
+bool fx3_backend_is_libusb();

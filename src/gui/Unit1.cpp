@@ -8,6 +8,8 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileInfo>
+#include <QFontDatabase>
+#include <QFontInfo>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -63,6 +65,20 @@ QLabel* sunken_text(QWidget* parent) {
     label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     label->setTextInteractionFlags(Qt::TextSelectableByMouse);
     return label;
+}
+
+// The log's face. Fixed pitch keeps the columns of the flash's hex dumps and ID tables: the
+// desktop's fixed font where it names one, else fontconfig's "monospace". The face that resolves
+// to comes first (an alias is no face of a family list), the CJK face second, for the Japanese
+// lines' glyphs two columns wide.
+QFont log_font() {
+    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    if (!QFontInfo(font).fixedPitch()) {
+        font.setFamily("monospace");
+        font.setStyleHint(QFont::TypeWriter);
+    }
+    font.setFamilies({QFontInfo(font).family(), "Noto Sans Mono CJK JP"});
+    return font;
 }
 
 // A recent-file caption: "&k name", the name's own '&' kept as text.
@@ -167,6 +183,8 @@ void TForm1::build_tool_bar() {
     ToolButtonREAD = button(8, "Read the SPI ROM back into the file");
     bar->addSeparator();
     ToolButtonCancel = button(9, "Cancel the running command");
+    // The window is never narrower than the whole bar: no button falls into its overflow menu.
+    bar->setMinimumWidth(bar->sizeHint().width());
 }
 
 void TForm1::build_panel() {
@@ -250,11 +268,14 @@ void TForm1::build_panel() {
     Memo1->setMaximumBlockCount(kLogLines);
     Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
+    Memo1->setFont(log_font());
 
     auto* layout = new QVBoxLayout(central);
     layout->addLayout(panel);
     layout->addWidget(Memo1, 1);
     setCentralWidget(central);
+    // Made now, so that the first status text does not shift the layout.
+    statusBar();
     resize(768, 604);
 }
 
@@ -288,6 +309,9 @@ void TForm1::connect_ui() {
     connect(ui_, &WindowUi::deviceName, StaticText2, &QLabel::setText);
     connect(ui_, &WindowUi::result, this, &TForm1::show_result);
     connect(ui_, &WindowUi::xvcLine, this, &TForm1::xvc_status);
+    connect(ui_, &WindowUi::cancellable, this, [this](bool allowed) {
+        if (runner_->busy()) ToolButtonCancel->setEnabled(allowed);
+    });
     connect(runner_, &CommandRunner::failed, this, [this](const QString& what) {
         options_.prompts.inform(kTitle, "Unexpected error: " + what);
         QApplication::exit(1);
@@ -372,7 +396,6 @@ void TForm1::set_idle_state() {
     Button1->setEnabled(true);
     RadioGroup1Items->button(view_.target == Target::SpiRom ? 1 : 0)->setChecked(true);
     CheckBoxOffsetAddr->setEnabled(view_.spi_mode);
-    EditOffsetAddr->setEnabled(view_.spi_mode && CheckBoxOffsetAddr->isChecked());
 }
 
 bool TForm1::command(std::function<void(Session&)> job, std::function<void()> done) {

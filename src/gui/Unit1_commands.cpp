@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QLineEdit>
+#include <QPalette>
 #include <QStatusBar>
 #include <QSystemTrayIcon>
 #include <QTimer>
@@ -68,10 +69,12 @@ bool TForm1::wait_on_gui_thread(const std::string& path) {
         const QString file = QString::fromStdString(path);
         if (options_.wait_for_update) {
             go_on = options_.wait_for_update(file);
-            return;
+        } else {
+            TFormWait wait(file, this);
+            go_on = wait.exec() == QDialog::Accepted;
         }
-        TFormWait wait(file, this);
-        go_on = wait.exec() == QDialog::Accepted;
+        // The stamp of the file that ended the wait, shown before it is programmed.
+        if (go_on) show_timestamp();
     });
     return go_on;
 }
@@ -84,20 +87,18 @@ void TForm1::ToolButtonAUTOClick() {
     if (!wait) show_timestamp();
     Session::WaitForUpdate waiter;
     if (wait) waiter = [this](const std::string& path) { return wait_on_gui_thread(path); };
-    command(
-        [file, at, trim, waiter](Session& session) {
-            if (!session.spi_mode()) {
-                session.program_fpga(file, waiter);
-                return;
-            }
-            if (session.connect() != ConnectResult::Connected) return;
-            if (waiter && !waiter(file)) {
-                app::log_message("書き込みはキャンセルされました");
-                return;
-            }
-            session.flash_program(file, at, trim);
-        },
-        [this] { show_timestamp(); });
+    command([file, at, trim, waiter](Session& session) {
+        if (!session.spi_mode()) {
+            session.program_fpga(file, waiter);
+            return;
+        }
+        if (session.connect() != ConnectResult::Connected) return;
+        if (waiter && !waiter(file)) {
+            app::log_message("書き込みはキャンセルされました");
+            return;
+        }
+        session.flash_program(file, at, trim);
+    });
 }
 
 void TForm1::ToolButtonWRITEClick() {
@@ -167,15 +168,23 @@ void TForm1::ToolButtonCancelClick() {
 
 void TForm1::RadioGroup1Click(int index) {
     const Target target = index == 1 ? Target::SpiRom : Target::Fpga;
+    const bool trim = CheckBoxTrimBitStream->isChecked();
     if (target == Target::Fpga) CheckBoxOffsetAddr->setEnabled(false);
-    if (!command([target](Session& session) { session.set_target(target); })) {
+    if (!command([target, trim](Session& session) { session.set_target(target, trim); })) {
         set_idle_state();  // refused while busy: the radio shows the target in place
     }
 }
 
+// The field holds the offset whenever the SPI ROM target is active; the box only shows whether
+// the user means one: a text field's colour when checked, the button face's when not.
 void TForm1::CheckBoxOffsetAddrClick() {
-    const bool on = CheckBoxOffsetAddr->isChecked();
-    EditOffsetAddr->setEnabled(on);
+    EditOffsetAddr->setEnabled(true);
+    QPalette colours = EditOffsetAddr->palette();
+    colours.setColor(QPalette::Base,
+                     CheckBoxOffsetAddr->isChecked()
+                         ? QApplication::palette(EditOffsetAddr).color(QPalette::Base)
+                         : colours.color(QPalette::Button));
+    EditOffsetAddr->setPalette(colours);
 }
 
 // ---- XVC server -----------------------------------------------------------------------------

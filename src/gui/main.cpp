@@ -68,7 +68,9 @@ void save_screenshot(QWidget& form, const QString& path) {
     QPixmap picture = form.grab();
     QPainter painter(&picture);
     for (auto* badge : form.findChildren<vireo::gui::ResultBadge*>()) {
-        painter.drawPixmap(form.mapFromGlobal(badge->pos()), badge->grab());
+        const QPoint at = form.mapFromGlobal(badge->pos());
+        painter.setClipRegion(badge->mask().translated(at));
+        painter.drawPixmap(at, badge->grab());
     }
     painter.end();
     if (!picture.save(path, "PNG")) std::fprintf(stderr, "%s: not written\n", qPrintable(path));

@@ -10,8 +10,9 @@ Prompts dialog_prompts(QWidget* parent) {
     QPointer<QWidget> owner(parent);
     Prompts p;
     p.ask = [owner](const QString& title, const QString& question) {
-        // The library's own query ("Over write OK ?") is an OK / Cancel box, the others Yes / No.
-        const bool ok_cancel = title == "query";
+        // The library's own query is an OK / Cancel box; every other question, the read-back's
+        // "(y/n)" one among them, is Yes / No.
+        const bool ok_cancel = question == "Over write OK ?";
         const auto yes = ok_cancel ? QMessageBox::Ok : QMessageBox::Yes;
         const auto no = ok_cancel ? QMessageBox::Cancel : QMessageBox::No;
         return QMessageBox::question(owner, title, question, yes | no, no) == yes;

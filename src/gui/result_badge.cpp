@@ -1,7 +1,9 @@
 #include "gui/result_badge.h"
 
 #include <QFontMetrics>
+#include <QGuiApplication>
 #include <QPainter>
+#include <QRegion>
 #include <QTimer>
 
 #include "jtag/status.h"
@@ -19,7 +21,11 @@ ResultBadge::ResultBadge(QWidget* over, const QString& text, int status)
       text_(text),
       colour_(result_colour(status)) {
     setObjectName("ResultBadge");
-    setAttribute(Qt::WA_TranslucentBackground);
+    // On X the window takes the ellipse's shape (below) and stays opaque: with the X server's
+    // own compositing of see-through windows, when no compositor runs (plain X, Xvfb), the
+    // corners would show black whatever the shape. Elsewhere (Wayland) every window is
+    // composited and the corners are see-through.
+    if (QGuiApplication::platformName() != "xcb") setAttribute(Qt::WA_TranslucentBackground);
     setAttribute(Qt::WA_ShowWithoutActivating);
     setAttribute(Qt::WA_TransparentForMouseEvents);
     setAttribute(Qt::WA_DeleteOnClose);
@@ -30,6 +36,7 @@ ResultBadge::ResultBadge(QWidget* over, const QString& text, int status)
     // The ellipse's box is 1.5 times the text's width and height.
     const QSize box(metrics.horizontalAdvance(text_) * 3 / 2, metrics.height() * 3 / 2);
     resize(box);
+    setMask(QRegion(rect(), QRegion::Ellipse));
     const QPoint centre = over->mapToGlobal(over->rect().center());
     move(centre - QPoint(box.width() / 2, box.height() / 2));
 }
@@ -43,10 +50,14 @@ ResultBadge* ResultBadge::show_over(QWidget* over, const QString& text, int stat
 
 void ResultBadge::paintEvent(QPaintEvent*) {
     QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(colour_);
-    painter.drawEllipse(rect());
+    if (testAttribute(Qt::WA_TranslucentBackground)) {
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(colour_);
+        painter.drawEllipse(rect());
+    } else {
+        painter.fillRect(rect(), colour_);  // the shape makes it the ellipse
+    }
     painter.setPen(Qt::black);
     painter.drawText(rect(), Qt::AlignCenter, text_);
 }

@@ -1,6 +1,7 @@
 // The result badge: the operation's result ("Program Success!!") in black on a coloured ellipse
-// over the centre of the window, for one second. A frameless see-through window of its own, so
-// nothing of the screen is grabbed or drawn over.
+// over the centre of the window, for one second. A frameless window of its own in the shape of its
+// ellipse (see-through where every window is composited), so nothing of the screen is grabbed or
+// drawn over.
 #pragma once
 
 #include <QColor>

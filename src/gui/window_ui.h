@@ -23,7 +23,12 @@ class WindowUi : public QObject, public app::AppUi {
     explicit WindowUi(QObject* parent = nullptr);
 
     void append_log(const std::string& line) override;
+    // The library's progress reaches the window when it moves the bar by a pixel, starts or
+    // ends; the flash code's progress every time.
     void show_progress(int position, int maximum) override;
+    void show_flash_progress(int position, int maximum) override {
+        emit progress(position, maximum);
+    }
     // The phase ("Programming FPGA", "Verify") and the library's status texts go to the status
     // bar.
     void show_phase(const std::string& phase) override;
@@ -35,6 +40,7 @@ class WindowUi : public QObject, public app::AppUi {
     void show_result(const std::string& text, int status) override;
     // The window keeps the busy state for the whole command itself.
     void set_busy(bool) override {}
+    void allow_cancel(bool allowed) override { emit cancellable(allowed); }
     // On the worker, from the progress callback: hands a pending Cancel to the command logic.
     void process_events() override;
 
@@ -62,6 +68,7 @@ class WindowUi : public QObject, public app::AppUi {
     void deviceName(const QString& name);
     void result(const QString& text, int status);
     void xvcLine(const QString& line);
+    void cancellable(bool allowed);
 
   private:
     Prompts prompts_;

@@ -1,6 +1,7 @@
 #include "sim/board_chain.h"
 
 #include "sim/arm_dap.h"
+#include "sim/rtl_bridge.h"
 #include "sim/spi_flash.h"
 #include "sim/xilinx_fpga.h"
 
@@ -42,6 +43,7 @@ std::unique_ptr<TapChain> build_chain(const SimConfig& config, ConfigEngine::Log
         fpga->set_dna(board_dna(*part, preset->name));
         fpga->engine().set_clear_time_ns(clear_time_ns(config, *part));
         if (flash_part) fpga->set_flash(make_spi_flash(*flash_part));
+        if (config.bridge == BridgeKind::Rtl) fpga->set_bridge_maker(make_rtl_bridge);
         chain->add(std::move(fpga));
     }
     chain->set_tdo_fault(config.tdo);

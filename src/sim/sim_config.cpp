@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <set>
 
+#include "sim/rtl_bridge.h"
 #include "sim/spi_flash.h"
 
 namespace vireo::sim {
@@ -90,9 +91,21 @@ std::string apply_option(SimConfig& cfg, std::string_view key, std::string_view 
     } else if (key == "clear") {
         if (!parse_clear(value, cfg))
             return "clear must be typ, max or microseconds like 500us, got '" + v + "'";
+    } else if (key == "bridge") {
+        if (value == "model") {
+            cfg.bridge = BridgeKind::Model;
+        } else if (value == "rtl") {
+            if (!rtl_bridge_built())
+                return "bridge=rtl needs the Verilator build of hdl/bridge/, which this "
+                       "program lacks (a build configured with verilator installed has it; the "
+                       "sanitizer builds leave it out)";
+            cfg.bridge = BridgeKind::Rtl;
+        } else {
+            return "bridge must be model or rtl, got '" + v + "'";
+        }
     } else {
         return "unknown option '" + std::string(key) +
-               "' (known: flash, state, unplug, tdo, fw, clear)";
+               "' (known: flash, state, unplug, tdo, fw, clear, bridge)";
     }
     return {};
 }

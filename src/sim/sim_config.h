@@ -19,6 +19,12 @@ enum class ClearTime {
     Fixed,         // SimConfig::clear_ns on every part (clear=<N>us)
 };
 
+// What runs a bridge design loaded into the board's FPGAs.
+enum class BridgeKind {
+    Model,  // the C++ model (bridge=model, the default)
+    Rtl,    // the Verilator build of hdl/bridge/ (bridge=rtl)
+};
+
 struct SimConfig {
     const BoardPreset* preset = nullptr;
     std::string flash;                     // flash part; the preset's unless flash= is given
@@ -28,6 +34,7 @@ struct SimConfig {
     std::string firmware;  // USB 2.0 board firmware version ("1.2")
     ClearTime clear = ClearTime::Typical;
     uint64_t clear_ns = 0;  // with ClearTime::Fixed
+    BridgeKind bridge = BridgeKind::Model;
 };
 
 struct SimConfigResult {

@@ -27,6 +27,7 @@ TapDevice& TapChain::add(std::unique_ptr<TapDevice> device) {
     const int len = device->ir_length();
     if (len < 2 || len > 64)
         throw std::invalid_argument("TAP instruction register must be 2..64 bits");
+    device->attach_clock(&clock_);
     device->advance(clock_.now_ns());
     device->reset();
     devices_.push_back({std::move(device), 0, len});

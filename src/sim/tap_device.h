@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "sim/model_clock.h"
+
 namespace vireo::sim {
 
 class TapDevice {
@@ -33,6 +35,9 @@ class TapDevice {
     virtual void idle_clocks(uint64_t /*tcks*/) {}
     // Modeled time moved on; called before every action that follows the move.
     virtual void advance(uint64_t /*now_ns*/) {}
+    // The chain's clock, given when the device joins it: during dr_shift its time is that of
+    // the shift's first TCK.
+    virtual void attach_clock(const ModelClock* /*clock*/) {}
 };
 
 }  // namespace vireo::sim

@@ -125,7 +125,8 @@ BscanUser* XilinxFpga::user_logic() {
         return nullptr;
     }
     if (bscan_) return bscan_.get();
-    if (!bridge_ && flash_) bridge_ = std::make_unique<SpiBridge>(flash_);
+    if (!bridge_ && flash_)
+        bridge_ = bridge_maker_ ? bridge_maker_(flash_) : std::make_unique<SpiBridge>(flash_);
     return bridge_.get();
 }
 
@@ -213,10 +214,24 @@ void XilinxFpga::dr_shift(const uint8_t* tdi, uint8_t* tdo, size_t nbits) {
             break;
         case Path::User:
             if (BscanUser* user = user_logic())
-                user->shift(user_, tdi, tdo, nbits);
+                shift_user(*user, tdi, tdo, nbits);
             else
                 delay_one_bit(tdi, tdo, nbits, bypass_stage_);
             break;
+    }
+}
+
+// The flash's time moves on within a scan, as the silicon's does TCK by TCK: every 256 TCKs,
+// so that a program cycle starts about when its command ended, and every eight while the flash
+// is busy, so that a frame that keeps reading the status sees the cycle end.
+void XilinxFpga::shift_user(BscanUser& user, const uint8_t* tdi, uint8_t* tdo, size_t nbits) {
+    if (!clock_ || !flash_) return user.shift(user_, tdi, tdo, nbits);
+    const uint64_t start_ns = clock_->now_ns(), hz = clock_->tck_hz();
+    for (size_t done = 0; done < nbits;) {
+        flash_->advance(start_ns + done * 1'000'000'000 / hz);
+        const size_t n = std::min<size_t>(flash_->busy() ? 8 : 256, nbits - done);
+        user.shift(user_, tdi + done / 8, tdo + done / 8, n);
+        done += n;
     }
 }
 
@@ -254,6 +269,11 @@ void XilinxFpga::set_flash(std::shared_ptr<SpiFlash> flash) {
     }
     bridge_.reset();
     flash_ = std::move(flash);
+}
+
+void XilinxFpga::set_bridge_maker(BridgeMaker maker) {
+    bridge_.reset();
+    bridge_maker_ = std::move(maker);
 }
 
 void XilinxFpga::power_up() {

@@ -2,6 +2,7 @@
 // instruction and the JTAG side of configuration, which it hands to its ConfigEngine.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -39,6 +40,7 @@ class XilinxFpga final : public TapDevice {
     void dr_update() override;
     void idle_clocks(uint64_t tcks) override;
     void advance(uint64_t now_ns) override;
+    void attach_clock(const ModelClock* clock) override { clock_ = clock; }
 
     const XilinxPart& part() const { return part_; }
     ConfigEngine& engine() { return engine_; }
@@ -55,6 +57,10 @@ class XilinxFpga final : public TapDevice {
     // The SPI flash on the configuration pins. A bridge design that configures gets a fresh
     // bridge to it; JPROGRAM removes the bridge with the design.
     void set_flash(std::shared_ptr<SpiFlash> flash);
+    // What runs a loaded bridge design: the C++ model (SpiBridge) unless set, or another
+    // implementation of it (the RTL bridge).
+    using BridgeMaker = std::function<std::unique_ptr<BscanUser>(std::shared_ptr<SpiFlash>)>;
+    void set_bridge_maker(BridgeMaker maker);
     SpiFlash* flash() const { return flash_.get(); }
 
     // Mode pins say master SPI: after JPROGRAM, once the memory is cleared, the FPGA reads the
@@ -86,7 +92,8 @@ class XilinxFpga final : public TapDevice {
     void stop_boot();
 
     BscanUser* user_logic();  // what USER1/USER2 reach now, or null
-    int user_number();        // 1..2 while USER1/USER2 reach the bridge, else 0
+    void shift_user(BscanUser& user, const uint8_t* tdi, uint8_t* tdo, size_t nbits);
+    int user_number();  // 1..2 while USER1/USER2 reach the bridge, else 0
     std::vector<bool> dna_cells(int length) const;
     std::vector<bool> boundary_capture() const;
 
@@ -94,7 +101,9 @@ class XilinxFpga final : public TapDevice {
     ConfigEngine engine_;
     std::shared_ptr<BscanUser> bscan_;
     std::shared_ptr<SpiFlash> flash_;
+    const ModelClock* clock_ = nullptr;  // the chain's
     std::unique_ptr<BscanUser> bridge_;  // the loaded bridge design's logic
+    BridgeMaker bridge_maker_;
     Boot boot_ = Boot::Off;
     uint64_t boot_at_ns_ = 0;  // Waiting: when the read command starts; Reading: first data byte
     uint64_t boot_bytes_ = 0;  // data bytes read so far

@@ -3,6 +3,7 @@
 // verify, and a programmed design that the FPGA boots after the restart.
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -84,8 +85,8 @@ TEST_F(FlashTest, VerifyAgainstAnotherFileFailsAndReadNeverReplacesAFileUnasked)
     EXPECT_NE(session.flash_read(kept.string(), tail), JTAG_OK);
     EXPECT_EQ(ui_.questions.size(), 1u) << "the user was asked";
     EXPECT_EQ(read_text(kept), "keep me");
-    ASSERT_EQ(ui_.results.size(), 1u) << ui_.joined();
-    EXPECT_EQ(ui_.results.back(), "Readback Failed!!");
+    EXPECT_TRUE(ui_.logged("読み出しを中止します")) << ui_.joined();
+    EXPECT_TRUE(ui_.results.empty()) << "the user's no is no failure to show";
 
     ui_.questions.clear();
     EXPECT_EQ(session.flash_read(kept.string(), tail, true), JTAG_OK) << ui_.joined();
@@ -105,6 +106,10 @@ TEST_F(FlashTest, VerifyAgainstAnotherFileFailsAndReadNeverReplacesAFileUnasked)
     EXPECT_EQ(session.flash_blank(), JTAG_VERIFY) << "not blank";
     EXPECT_EQ(ui_.results, (std::vector<std::string>{"Verify Failed!!", "Verify Failed!!",
                                                      "Verify Failed!!", "BlankCheck Failed!!"}));
+    // The flash code's own lines (its dumps among them) come without the date in front.
+    EXPECT_NE(std::find(ui_.log.begin(), ui_.log.end(), "ベリファイエラーがあります"),
+              ui_.log.end())
+        << ui_.joined();
     EXPECT_EQ(session.flash_verify(first.string(), 0x1000), JTAG_OK) << ui_.joined();
 }
 

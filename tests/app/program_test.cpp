@@ -12,6 +12,8 @@
 
 #include "app/session.h"
 #include "app_fixture.h"
+#include "devalg/series7.h"
+#include "jtag/devalg.h"
 #include "jtag/status.h"
 
 namespace vireo::app {
@@ -58,6 +60,36 @@ class ProgramTest : public AppTest {
 
     fs::path dir_;
 };
+
+// Entries 10, 11 and 12 of a module that offers them, each called with 1 (the built-in modules
+// have none); `g_fpga_done` tells whether the FPGA still ran its design (before Shutdown).
+std::vector<std::pair<uint32_t, bool>> g_prepared;
+sim::XilinxFpga* g_fpga = nullptr;
+template <uint32_t Code>
+int prepare(DevAlgModule*, int option) {
+    if (option == 1) g_prepared.emplace_back(Code, g_fpga->engine().done());
+    return JTAG_OK;
+}
+
+TEST_F(ProgramTest, AModulesPreparingEntriesRunBeforeShutdown) {
+    use("kb2203");
+    g_fpga = fpga();
+    ASSERT_EQ(Session(ui_, paths_).program_fpga(kGood), JTAG_OK);
+    std::vector<DevAlgEntry> table;
+    for (const DevAlgEntry* entry = series7_entries(); entry->name; ++entry)
+        table.push_back(*entry);
+    table.push_back({"Prepare10", reinterpret_cast<DevAlgFunction>(&prepare<10>), 10});
+    table.push_back({"Prepare11", reinterpret_cast<DevAlgFunction>(&prepare<11>), 11});
+    table.push_back({"Prepare12", reinterpret_cast<DevAlgFunction>(&prepare<12>), 12});
+    table.push_back({nullptr, nullptr, 0});
+    devalg_register_family(DEVALG_SERIES7, table.data());
+    g_prepared.clear();
+    const int result = Session(ui_, paths_).program_fpga(kGood);
+    devalg_register_family(DEVALG_SERIES7, series7_entries());
+    EXPECT_EQ(result, JTAG_OK) << ui_.joined();
+    EXPECT_EQ(g_prepared,
+              (std::vector<std::pair<uint32_t, bool>>{{10, true}, {11, true}, {12, true}}));
+}
 
 TEST_F(ProgramTest, RefusedFilesLeaveTheRunningDesignConfigured) {
     use("kb2203");

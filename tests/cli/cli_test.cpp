@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -41,6 +42,26 @@ std::vector<char> gunzip(const std::string& path) {
     return bytes;
 }
 
+// The board of the flash cases: kb2203, or the VIREO_SIM text in VIREO_TEST_FLASH_BOARD (CTest
+// runs them again on the RTL bridge of hdl/bridge/, on a Spartan-6 board and on the Zynq, whose
+// ARM DAP comes before the FPGA on the chain).
+struct FlashBoard {
+    std::string sim;
+    std::vector<std::string> device;  // options that address the FPGA
+    std::string design;               // an example design for it
+    bool boots = true;                // the FPGA boots from the flash (the Zynq PL does not)
+};
+
+FlashBoard flash_board() {
+    const char* text = std::getenv("VIREO_TEST_FLASH_BOARD");
+    const std::string sim = text && *text ? text : "kb2203";
+    const std::string preset = sim.substr(0, sim.find(','));
+    if (preset == "zynq")
+        return {sim, {"--device", "1"}, kBin + "/examples/example_xc7z020.bit", false};
+    if (preset == "kb2202") return {sim, {}, kBin + "/examples/example_xc6slx45t.bit"};
+    return {sim, {}, kGood};
+}
+
 struct Outcome {
     int code = -1;
     std::string out, err;
@@ -64,6 +85,7 @@ class Cli : public ::testing::Test {
         std::string command = "cd '" + d + "' && { env -i PATH=/usr/bin:/bin HOME='" + d +
                               "' XDG_CACHE_HOME='" + d + "' " + env + " timeout -s KILL 120 '" +
                               kBin + "/vireo'";
+        for (const std::string& arg : options_) command += " '" + arg + "'";
         for (const std::string& arg : args) command += " '" + arg + "'";
         command +=
             " 2>err </dev/null; echo $? >code; }" + std::string(head ? " | head -1" : "") + " >out";
@@ -79,7 +101,8 @@ class Cli : public ::testing::Test {
         const std::string d = dir_.string(), st = (dir_ / "state" / state).string();
         fs::create_directories(st);
         std::string command = "cd '" + d + "' && { env -i PATH=/usr/bin:/bin HOME='" + d +
-                              "' VIREO_SIM=kb2203,state='" + st + "' '" + kBin + "/vireo'";
+                              "' VIREO_SIM=" + sim_ + ",state='" + st + "' '" + kBin + "/vireo'";
+        for (const std::string& arg : options_) command += " '" + arg + "'";
         for (const std::string& arg : args) command += " '" + arg + "'";
         command += " >out 2>err </dev/null & p=$!; for i in $(seq 600); do grep -qF '" + when +
                    "' " + stream +
@@ -107,8 +130,16 @@ class Cli : public ::testing::Test {
         return (dir_ / name).string();
     }
 
+    // The flash cases' board.
+    void use(const FlashBoard& board) {
+        sim_ = board.sim;
+        options_ = board.device;
+    }
+
     fs::path dir_;
     int runs_ = 0;
+    std::string sim_ = "kb2203";        // the board of interrupted()
+    std::vector<std::string> options_;  // given to every run before its arguments
 };
 
 TEST_F(Cli, UsageErrorsAreNamedOnceAndExitTwo) {
@@ -291,6 +322,8 @@ TEST_F(Cli, ChoosingOneOfSeveralBoards) {
 }
 
 TEST_F(Cli, FlashContentsOutliveTheProcessAndTheFpgaBootsThem) {
+    const FlashBoard board = flash_board();
+    use(board);
     const struct {
         std::vector<std::string> args;
         std::string named;
@@ -301,7 +334,7 @@ TEST_F(Cli, FlashContentsOutliveTheProcessAndTheFpgaBootsThem) {
         {{"flash", "read", "--offset", "123456789", "out.bin"}, "not a hexadecimal address"},
     };
     for (const auto& c : usage) {
-        const Outcome r = on("kb2203", c.args);
+        const Outcome r = on(board.sim, c.args);
         EXPECT_EQ(r.code, 2) << r.shown();
         EXPECT_NE(r.err.find(c.named), std::string::npos) << r.shown();
     }
@@ -311,57 +344,61 @@ TEST_F(Cli, FlashContentsOutliveTheProcessAndTheFpgaBootsThem) {
     other = image;
     other[100] ^= 1;
     const std::string data = save("data.bin", image), changed = save("other.bin", other);
-    const Outcome programmed = in_state("data", "kb2203", {"flash", "program", data});
+    const Outcome programmed = in_state("data", board.sim, {"flash", "program", data});
     EXPECT_EQ(programmed.code, 0) << programmed.shown();
     EXPECT_NE(programmed.out.find("==> Program Success!!"), std::string::npos);
-    const Outcome wrong = in_state("data", "kb2203", {"flash", "verify", changed});
+    const Outcome wrong = in_state("data", board.sim, {"flash", "verify", changed});
     EXPECT_EQ(wrong.code, 1) << wrong.shown();
     EXPECT_NE(wrong.out.find("==> Verify Failed!!"), std::string::npos) << wrong.shown();
-    const Outcome same = in_state("data", "kb2203", {"flash", "verify", data});
+    const Outcome same = in_state("data", board.sim, {"flash", "verify", data});
     EXPECT_EQ(same.code, 0) << "the flash is kept in the state folder\n" << same.shown();
-    EXPECT_EQ(in_state("data", "kb2203", {"flash", "verify", "--offset", "1000", data}).code, 1);
-    EXPECT_EQ(on("kb2203", {"flash", "verify", data}).code, 1) << "another board's flash";
+    EXPECT_EQ(in_state("data", board.sim, {"flash", "verify", "--offset", "1000", data}).code, 1);
+    EXPECT_EQ(on(board.sim, {"flash", "verify", data}).code, 1) << "another board's flash";
 
     const fs::path kept = dir_ / "kept.bin";
     std::ofstream(kept) << "keep me";
     const Outcome refused =
-        in_state("data", "kb2203", {"flash", "read", "--offset", "FFF000", kept.string()});
+        in_state("data", board.sim, {"flash", "read", "--offset", "FFF000", kept.string()});
     EXPECT_EQ(refused.code, 1) << "no terminal to answer\n" << refused.shown();
     EXPECT_EQ(read_text(kept), "keep me");
     const Outcome forced = in_state(
-        "data", "kb2203", {"flash", "read", "--force", "--offset", "0xFFF000", kept.string()});
+        "data", board.sim, {"flash", "read", "--force", "--offset", "0xFFF000", kept.string()});
     EXPECT_EQ(forced.code, 0) << forced.shown();
     EXPECT_EQ(read_text(kept), std::string(4096, '\xFF'));
 
     // Two processes on one board at once: the second waits for the first, so neither image is
     // lost to a copy of the flash that the other one saved over.
-    const std::string both = "VIREO_SIM=kb2203,state=" + (dir_ / "state" / "data").string() + " '" +
-                             kBin + "/vireo' flash program --no-verify --offset ";
+    std::string both = "VIREO_SIM=" + board.sim + ",state=" + (dir_ / "state" / "data").string() +
+                       " '" + kBin + "/vireo'";
+    for (const std::string& option : board.device) both += " " + option;
+    both += " flash program --no-verify --offset ";
     ASSERT_EQ(std::system(("cd '" + dir_.string() + "' && { " + both + "0 '" + data + "' & " +
                            both + "10000 '" + changed + "' ; wait; } >/dev/null 2>&1")
                               .c_str()),
               0);
-    EXPECT_EQ(in_state("data", "kb2203", {"flash", "verify", data}).code, 0);
-    EXPECT_EQ(in_state("data", "kb2203", {"flash", "verify", "--offset", "10000", changed}).code,
+    EXPECT_EQ(in_state("data", board.sim, {"flash", "verify", data}).code, 0);
+    EXPECT_EQ(in_state("data", board.sim, {"flash", "verify", "--offset", "10000", changed}).code,
               0);
 
-    const Outcome erased = in_state("data", "kb2203", {"flash", "erase"});
+    const Outcome erased = in_state("data", board.sim, {"flash", "erase"});
     EXPECT_EQ(erased.code, 0) << erased.shown();
     EXPECT_NE(erased.out.find("==> Erase Success!!"), std::string::npos) << erased.shown();
-    EXPECT_EQ(in_state("data", "kb2203", {"flash", "blank"}).code, 0) << "chip erase left 0xFF";
+    EXPECT_EQ(in_state("data", board.sim, {"flash", "blank"}).code, 0) << "chip erase left 0xFF";
 
     // Ctrl-C in the middle of programming: cancelled (130), nothing verified, no success.
-    const Outcome cut = interrupted("cut", {"flash", "program", kGood}, "Program   0%");
+    const Outcome cut = interrupted("cut", {"flash", "program", board.design}, "Program   0%");
     EXPECT_EQ(cut.code, 130) << cut.shown();
     EXPECT_EQ(cut.err.find("Verify"), std::string::npos) << cut.shown();
     EXPECT_EQ(cut.out.find("Success"), std::string::npos) << cut.shown();
-    EXPECT_EQ(in_state("cut", "kb2203", {"flash", "verify", kGood}).code, 1) << "a partial image";
+    EXPECT_EQ(in_state("cut", board.sim, {"flash", "verify", board.design}).code, 1)
+        << "a partial image";
 
-    const Outcome design = in_state("boot", "kb2203", {"flash", "program", kGood});
+    const Outcome design = in_state("boot", board.sim, {"flash", "program", board.design});
     EXPECT_EQ(design.code, 0) << design.shown();
+    if (!board.boots) return;
     EXPECT_NE(design.out.find("booted from the SPI ROM (DONE high)"), std::string::npos)
         << design.shown();
-    const Outcome status = in_state("boot", "kb2203", {"status"});
+    const Outcome status = in_state("boot", board.sim, {"status"});
     EXPECT_EQ(status.code, 0) << status.shown();
     EXPECT_NE(status.out.find("FPGA is configured (DONE high)"), std::string::npos)
         << status.shown();
@@ -404,7 +441,9 @@ TEST_F(Cli, LostOrDamagedBoardStateFailsTheRun) {
 // What a flash command is given is checked before the bridge replaces the running design; HEX
 // files made by objcopy land at their own addresses; a Ctrl-C after the last erase is a cancel.
 TEST_F(Cli, FlashInputIsCheckedFirstAndACancelIsNeverASuccess) {
-    ASSERT_EQ(in_state("keep", "kb2203", {"program", kGood}).code, 0);
+    const FlashBoard board = flash_board();
+    use(board);
+    ASSERT_EQ(in_state("keep", board.sim, {"program", board.design}).code, 0);
     std::vector<char> bytes(70000);
     for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 13 + i / 700);
     const std::string data = save("data.bin", bytes), empty = save("empty.bin", {});
@@ -426,29 +465,29 @@ TEST_F(Cli, FlashInputIsCheckedFirstAndACancelIsNeverASuccess) {
         {"flash", "program", save("noise.bit", std::vector<char>(5000, 'n'))},
     };
     for (const auto& args : refused) {
-        const Outcome r = in_state("keep", "kb2203", args);
+        const Outcome r = in_state("keep", board.sim, args);
         EXPECT_EQ(r.code, 1) << r.shown();
         EXPECT_EQ(r.out.find("SPI ROM mode"), std::string::npos) << "board touched\n" << r.shown();
     }
     const Outcome other =
-        in_state("keep", "kb2203", {"flash", "program", kBin + "/examples/example_xc7s50.bit"});
+        in_state("keep", board.sim, {"flash", "program", kBin + "/examples/example_xc7s50.bit"});
     EXPECT_NE(other.out.find("example_xc7s50.bit is for xc7s50"), std::string::npos)
         << other.shown();
-    EXPECT_NE(in_state("keep", "kb2203", {"status"}).out.find("FPGA is configured (DONE high)"),
+    EXPECT_NE(in_state("keep", board.sim, {"status"}).out.find("FPGA is configured (DONE high)"),
               std::string::npos);
 
     // objcopy's HEX file for 0x200000: the image at 0 stays, the gap is not written.
-    ASSERT_EQ(in_state("hex", "kb2203", {"flash", "program", data}).code, 0);
+    ASSERT_EQ(in_state("hex", board.sim, {"flash", "program", data}).code, 0);
     const std::string hex = (dir_ / "data.hex").string();
     ASSERT_EQ(std::system(("objcopy -I binary -O ihex --change-addresses 0x200000 '" + data +
                            "' '" + hex + "'")
                               .c_str()),
               0);
-    const Outcome placed = in_state("hex", "kb2203", {"flash", "program", hex});
+    const Outcome placed = in_state("hex", board.sim, {"flash", "program", hex});
     EXPECT_EQ(placed.code, 0) << placed.shown();
     EXPECT_EQ(placed.out.find("Erasing sector 0\n"), std::string::npos) << placed.shown();
-    EXPECT_EQ(in_state("hex", "kb2203", {"flash", "verify", data}).code, 0);
-    EXPECT_EQ(in_state("hex", "kb2203", {"flash", "verify", "--offset", "200000", data}).code, 0);
+    EXPECT_EQ(in_state("hex", board.sim, {"flash", "verify", data}).code, 0);
+    EXPECT_EQ(in_state("hex", board.sim, {"flash", "verify", "--offset", "200000", data}).code, 0);
 
     // Ctrl-C right after the one sector's erase: the sector is finished, nothing is verified.
     const std::string small = save("small.bin", std::vector<char>(300, 'x'));

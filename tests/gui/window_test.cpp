@@ -1,6 +1,7 @@
 // The window driven on the virtual board: start-up and connect, AUTO on the FPGA with a good
 // and a bad file and a Cancel in the middle, the SPI ROM target and a flash program, the XVC
-// toggle with the stay-in-tray rule, and the second-instance warning.
+// toggle with the stay-in-tray rule, the second-instance warning; the layout from the first frame,
+// the questions' buttons and the progress that reaches the window.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -9,16 +10,21 @@
 #include <QAction>
 #include <QButtonGroup>
 #include <QCheckBox>
+#include <QFontInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLockFile>
 #include <QMenu>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QRadioButton>
 #include <QSemaphore>
 #include <QSignalSpy>
+#include <QStatusBar>
 #include <QSystemTrayIcon>
+#include <QTimer>
+#include <QToolBar>
 #include <fstream>
 
 #include "gui/result_badge.h"
@@ -69,6 +75,70 @@ TEST_F(GuiTest, WithoutABoardStartUpSaysSoAndOffersOnlyFilesAndConnect) {
     EXPECT_FALSE(form.ToolButtonAUTO->isEnabled());
 }
 
+// From its first frame: the status bar is there (no jump at the first command), the smallest
+// window keeps every tool button on the bar, the log has fixed pitch for the dumps, and the
+// offset box colours its field instead of locking it (the offset counts either way).
+TEST_F(GuiTest, TheWindowsLayoutHoldsFromItsFirstFrame) {
+    test::use_virtual_board("");  // no board
+    form_ = std::make_unique<TForm1>(options_);
+    TForm1& form = *form_;
+    EXPECT_NE(form.findChild<QStatusBar*>(), nullptr);
+    form.show();
+    form.resize(1, 1);
+    QApplication::processEvents();
+    auto* bar = form.findChild<QToolBar*>();
+    ASSERT_NE(bar, nullptr);
+    for (QToolButton* button : {form.ToolButtonFileOpen, form.ToolButtonBLANK, form.ToolButtonREAD,
+                                form.ToolButtonCancel}) {
+        EXPECT_TRUE(button->isVisible()) << button->toolTip().toStdString();
+        EXPECT_TRUE(bar->rect().contains(button->geometry())) << form.width();
+    }
+    EXPECT_TRUE(QFontInfo(form.Memo1->font()).fixedPitch());
+
+    const auto field = [&] { return form.EditOffsetAddr->palette().color(QPalette::Base); };
+    const QColor face = form.EditOffsetAddr->palette().color(QPalette::Button);
+    form.CheckBoxOffsetAddr->setChecked(true);
+    form.CheckBoxOffsetAddrClick();
+    EXPECT_TRUE(form.EditOffsetAddr->isEnabled());
+    EXPECT_NE(field(), face);
+    form.CheckBoxOffsetAddr->setChecked(false);
+    form.CheckBoxOffsetAddrClick();
+    EXPECT_TRUE(form.EditOffsetAddr->isEnabled());
+    EXPECT_EQ(field(), face);
+}
+
+// The read-back's "(y/n)" question has Yes and No; the library's "Over write OK ?" OK and Cancel.
+TEST_F(GuiTest, QuestionsShowTheButtonsTheirTextAsksFor) {
+    const Prompts dialogs = dialog_prompts(nullptr);
+    const auto buttons = [&](const QString& question) {
+        QMessageBox::StandardButtons shown;
+        QTimer::singleShot(0, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box) return;
+            shown = box->standardButtons();
+            box->button(shown & QMessageBox::No ? QMessageBox::No : QMessageBox::Cancel)->click();
+        });
+        EXPECT_FALSE(dialogs.ask("query", question));
+        return shown;
+    };
+    EXPECT_EQ(buttons("ファイルa.binはすでに存在します。上書きしますか？ (y/n)"),
+              QMessageBox::Yes | QMessageBox::No);
+    EXPECT_EQ(buttons("Over write OK ?"), QMessageBox::Ok | QMessageBox::Cancel);
+}
+
+// The flash code paces its own progress: all of it reaches the window; the library's is thinned
+// to a call per pixel of the bar.
+TEST_F(GuiTest, FlashProgressIsShownEveryTimeTheLibrarysByThePixel) {
+    WindowUi ui;
+    ui.set_bar_width(100);
+    QSignalSpy shown(&ui, &WindowUi::progress);
+    for (int page = 0; page <= 1000; page += 10) ui.show_progress(page, 10000);
+    EXPECT_EQ(shown.count(), 11);
+    shown.clear();
+    for (int page = 0; page <= 1000; page += 10) ui.show_flash_progress(page, 10000);
+    EXPECT_EQ(shown.count(), 101);
+}
+
 TEST_F(GuiTest, StartUpConnectsAndTheIdleStateFollowsTheFile) {
     use("kb2203");
     TForm1& form = started();
@@ -106,6 +176,9 @@ TEST_F(GuiTest, AutoRefusesABadFileThenProgramsAGoodOne) {
     EXPECT_EQ(form.last_result(), "Program Failed!!");
     ASSERT_NE(badge(form), nullptr);
     EXPECT_EQ(badge(form)->colour(), QColor(0xFF, 0x00, 0xFF));
+    // The badge's window is its ellipse: no corner of the box shows (black without compositor).
+    EXPECT_FALSE(badge(form)->mask().contains(QPoint(0, 0)));
+    EXPECT_TRUE(badge(form)->mask().contains(badge(form)->rect().center()));
     EXPECT_TRUE(logged("FPGAへの書き込みは失敗しました")) << log();
 
     form.EditFileName->setText(absolute(kGood));
@@ -155,9 +228,10 @@ TEST_F(GuiTest, CancelInTheMiddleOfAProgramStopsItOnTheWorkerThread) {
     EXPECT_FALSE(form.ToolButtonCancel->isEnabled());
 }
 
-TEST_F(GuiTest, AWaitThatIsCancelledProgramsNothing) {
+TEST_F(GuiTest, AWaitThatIsCancelledProgramsNothingAndOneThatEndsShowsTheStamp) {
     use("kb2203");
-    options_.wait_for_update = [](const QString&) { return false; };
+    bool updated = false;
+    options_.wait_for_update = [&](const QString&) { return updated; };
     TForm1& form = started();
     form.EditFileName->setText(absolute(kGood));
     form.CheckBoxWait->setChecked(true);
@@ -165,6 +239,18 @@ TEST_F(GuiTest, AWaitThatIsCancelledProgramsNothing) {
     ASSERT_TRUE(idle());
     EXPECT_TRUE(logged("書き込みはキャンセルされました")) << log();
     EXPECT_TRUE(form.last_result().isEmpty());
+    EXPECT_TRUE(form.StaticText1->text().isEmpty()) << "no stamp after a cancelled wait";
+
+    // The stamp of the updated file shows as the wait ends, while it is programmed.
+    updated = true;
+    QString stamp_while_programming;
+    QObject::connect(form.window_ui(), &WindowUi::progress, &form, [&] {
+        if (stamp_while_programming.isEmpty()) stamp_while_programming = form.StaticText1->text();
+    });
+    click(form.ToolButtonAUTO);
+    ASSERT_TRUE(idle());
+    EXPECT_EQ(form.last_result(), "Program Success!!") << log();
+    EXPECT_FALSE(stamp_while_programming.isEmpty());
 }
 
 TEST_F(GuiTest, SpiRomSetupFailureFallsBackToTheFpga) {
@@ -239,10 +325,15 @@ TEST_F(GuiTest, TheFx3FirmwareOfferDeclinedOrWrittenAndTheWindowCloses) {
     EXPECT_FALSE(logged("Connecting")) << log();
     EXPECT_TRUE(form.isVisible());
 
+    // The download cannot be broken off: Cancel is off while it runs.
+    std::vector<bool> cancel_enabled;
+    QObject::connect(form.window_ui(), &WindowUi::cancellable, &form,
+                     [&] { cancel_enabled.push_back(form.ToolButtonCancel->isEnabled()); });
     answer_ = true;
     click(form.ToolButtonConnect);
     ASSERT_TRUE(idle());
     std::filesystem::current_path(cwd);
+    EXPECT_EQ(cancel_enabled, (std::vector<bool>{false, true}));
     EXPECT_TRUE(logged("ファームウェアを書き込みます")) << log();
     ASSERT_FALSE(messages_.empty());
     EXPECT_EQ(messages_.back(),

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "fpga_helpers.h"
 #include "sim/bitgen.h"
 #include "sim/bits.h"
@@ -39,6 +41,11 @@ class FlashBoot : public ::testing::Test {
     uint64_t status() { return instruction(XilinxInstr::Bypass); }
     void wait(uint64_t ns) { chain_->wait_ns(ns); }
 
+  public:
+    TapChain* chain() { return chain_.get(); }
+    const XilinxPart* part() const { return part_; }
+
+  protected:
     const XilinxPart* part_ = nullptr;
     std::unique_ptr<TapChain> chain_;
     XilinxFpga* fpga_ = nullptr;
@@ -87,6 +94,50 @@ TEST_F(FlashBoot, JprogramLoadsTheImageInModeledTime) {
     const std::vector<uint8_t> descriptor =
         test::scan(*chain_, TapState::ShiftDr, std::vector<uint8_t>(17, 0), 128);
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(descriptor.data()), 15), "NORVALE JSPI1.0");
+}
+
+// One SPI transaction through the bridge: the header for its length on USER2, then the bytes
+// on USER1, most significant bit first; returns the bytes MISO gave (one TCK late on TDO).
+std::vector<uint8_t> bridge_frame(FlashBoot& t, const std::vector<uint8_t>& bytes) {
+    const size_t bits = 8 * bytes.size();
+    std::vector<uint8_t> header(16, 0);
+    for (size_t i = 0; i < 32; ++i) put_bit(header.data(), 40 + i, (bits >> i) & 1);
+    test::ir_scan(*t.chain(), instruction_code(t.part()->family, XilinxInstr::User2), 6);
+    test::scan(*t.chain(), TapState::ShiftDr, header, 128);
+    test::ir_scan(*t.chain(), instruction_code(t.part()->family, XilinxInstr::User1), 6);
+    std::vector<uint8_t> tdi((bits + 8) / 8, 0);
+    for (size_t i = 0; i < bits; ++i) put_bit(tdi.data(), i, (bytes[i / 8] >> (7 - i % 8)) & 1);
+    const std::vector<uint8_t> tdo = test::scan(*t.chain(), TapState::ShiftDr, tdi, bits + 1);
+    std::vector<uint8_t> miso(bytes.size(), 0);
+    for (size_t i = 0; i < bits; ++i)
+        miso[i / 8] |= static_cast<uint8_t>(get_bit(tdo.data(), i + 1) << (7 - i % 8));
+    return miso;
+}
+
+TEST_F(FlashBoot, ReadStatusInOneFrameSeesTheProgramCycleEnd) {
+    board("XC7S25");
+    BitgenOptions options;
+    options.spi_bridge = true;
+    const size_t bytes = store(options);
+    instruction(XilinxInstr::Jprogram);
+    wait(part_->clear_ns + (5 + bytes) * kByteNs);
+    ASSERT_TRUE(fpga_->engine().design().spi_bridge);
+    bridge_frame(*this, {0x06});
+    std::vector<uint8_t> program = {0x02, 0x7F, 0x00, 0x00};
+    program.resize(4 + 256, 0x5A);
+    bridge_frame(*this, program);
+    // The W25Q64BV's typical page program is 700 us: 2,625 bytes of TCKs at 30 MHz. A status
+    // frame of 4,000 bytes shows it busy, then ready from about there on, never busy again.
+    std::vector<uint8_t> poll(4000, 0);
+    poll[0] = 0x05;
+    const std::vector<uint8_t> status = bridge_frame(*this, poll);
+    const auto ready =
+        std::find_if(status.begin() + 1, status.end(), [](uint8_t s) { return (s & 1) == 0; });
+    ASSERT_NE(ready, status.end()) << "the cycle ended within the frame";
+    EXPECT_EQ(status[1] & 1, 1) << "busy at the start";
+    EXPECT_NEAR(ready - status.begin(), 2625, 40);
+    EXPECT_TRUE(std::all_of(ready, status.end(), [](uint8_t s) { return (s & 1) == 0; }));
+    EXPECT_EQ(flash_->array()[0x7F0000], 0x5A);
 }
 
 TEST_F(FlashBoot, JtagConfigurationTakesOverAndPowerUpBoots) {

@@ -6,6 +6,7 @@
 #include "fpga_helpers.h"
 #include "sim/arm_dap.h"
 #include "sim/board_chain.h"
+#include "sim/rtl_bridge.h"
 #include "sim/virtual_board.h"
 #include "sim/xilinx_fpga.h"
 
@@ -117,9 +118,21 @@ TEST(SimConfig, BadTextGivesOneClearError) {
         {"kb2203,clear=5 us", "got '5 us'"},
         {"kb2203,clear=18446744073709552us", "got '18446744073709552us'"},  // ns overflow 64 bits
         {"kb2203,clear=max,clear=typ", "option 'clear' given twice"},
+        {"kb2203,bridge=vhdl", "bridge must be model or rtl, got 'vhdl'"},
     };
     for (auto [text, fragment] : cases)
         EXPECT_NE(parse_error(text).find(fragment), std::string::npos) << text;
+}
+
+// bridge=rtl where the program carries the RTL bridge; elsewhere refused, saying why.
+TEST(SimConfig, BridgeOptionChoosesTheModelOrTheRtl) {
+    EXPECT_EQ(parse_ok("kb2203").bridge, BridgeKind::Model);
+    EXPECT_EQ(parse_ok("kb2203,bridge=model").bridge, BridgeKind::Model);
+    if (rtl_bridge_built())
+        EXPECT_EQ(parse_ok("kb2203,bridge=rtl").bridge, BridgeKind::Rtl);
+    else
+        EXPECT_NE(parse_error("kb2203,bridge=rtl").find("which this program lacks"),
+                  std::string::npos);
 }
 
 // A board from the text, or none with the parser's reason; every board is one of its own.

@@ -66,9 +66,8 @@ TEST_F(SpiRomTest, IdentifiesEachMakersPartsAndLoadsTheBridgeOnce) {
 }
 
 TEST_F(SpiRomTest, DumpsNameWhatTheFlashAnswers) {
-    // The bridge beside the executable (the build's synthetic stand-in; tests run in bin/).
     DevAlgModule* m = board_with("XC7A100T", "W25Q128BV/JV");
-    Context ctx(spirom_open(m, "", 0));
+    Context ctx(spirom_open(m, bridge_file("XC7A100T").c_str(), 0));
     ASSERT_TRUE(ctx);
     g_lines.clear();
     spirom_show_id(ctx.get());

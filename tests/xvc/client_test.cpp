@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "sim/xilinx_parts.h"
+#include "support/user_bridge.h"
 #include "support/xvc_relay.h"
 #include "xvc_test_support.h"
 
@@ -173,12 +174,23 @@ TEST_F(XvcClient, EveryCommandWorksOnTheArtixBoardThroughOurServer) {
     o = vireo({"--xvc", at, "status"});
     EXPECT_TRUE(has(o, "FPGA is configured (DONE high)")) << o.shown();
     // A small image (program reads it back to verify): through a network every wait of the
-    // flash is real time, and so is the restart that follows.
+    // flash is real time, and so is the restart that follows. The board behind a server may be a
+    // real one: only a bridge built for a real FPGA goes there, here one in the user's folder.
     std::string image(64 * 1024, '\0');
     for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<char>(i * 131 + i / 256);
     std::ofstream(dir_ / "image.bin", std::ios::binary) << image;
     o = vireo({"--xvc", at, "flash", "program", "image.bin", "--offset", "100000"});
+    EXPECT_EQ(o.code, 1) << o.shown();
+    EXPECT_TRUE(has(o, "No SPI bridge for XC7A100T")) << o.shown();
+    const fs::path bridge = dir_ / ".local/share/vireojtag/spi_xc7a100t.bit";
+    fs::create_directories(bridge.parent_path());
+    const std::vector<uint8_t> bytes = user_built_bridge("XC7A100T");
+    std::ofstream(bridge, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+    o = vireo({"--xvc", at, "flash", "program", "image.bin", "--offset", "100000"});
     EXPECT_EQ(o.code, 0) << o.shown();
+    EXPECT_TRUE(has(o, "SPI bridge: " + bridge.string())) << o.shown();
     o = vireo({"--xvc", at, "pins", "--bsdl", kBin + "/bsdl/xc7a100t_csg324.bsd"});
     EXPECT_EQ(o.code, 0) << o.shown();
     EXPECT_TRUE(has(o, "SAMPLE")) << o.shown();
