@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <random>
 
 #include "app/host.h"
@@ -61,16 +62,11 @@ double flash_bound_s(const vireo::sim::FlashPart& part, uint32_t bytes, double t
            2 * static_cast<double>(bytes) * 8 / tck_hz;
 }
 
-void BM_FlashProgram(benchmark::State& state, const vireo::sim::BoardPreset* preset) {
-    const vireo::sim::FlashPart& part = *vireo::sim::find_flash_part(preset->flash);
-    const uint32_t bytes = std::min(image_bytes(), part.size);
-    const fs::path file =
-        fs::temp_directory_path() / ("bench_flash_" + std::to_string(getpid()) + ".bin");
-    std::vector<char> image(bytes);
-    std::mt19937 random(2026);
-    for (char& byte : image) byte = static_cast<char>(random());
-    std::ofstream(file, std::ios::binary).write(image.data(), std::ssize(image));
-
+// Each run: a fresh board of the preset, its SPI ROM reached, then `command` timed up to the
+// result's mark; bound_s(tck) is what physics allows for it.
+void run_flash_command(benchmark::State& state, const vireo::sim::BoardPreset* preset,
+                       const std::function<int(vireo::app::Session&)>& command,
+                       const std::function<double(double)>& bound_s) {
     const vireo::app::AppPaths paths{BENCH_BIN_DIR "/", BENCH_BIN_DIR "/sys/", ""};
     vireo::bench::BoardFigures figures;
     for (auto _ : state) {
@@ -86,14 +82,31 @@ void BM_FlashProgram(benchmark::State& state, const vireo::sim::BoardPreset* pre
         }
         const BoardMark from(*board);
         state.ResumeTiming();
-        if (session.flash_program(file.string(), 0, false, true) != JTAG_OK || !ui.mark) {
-            state.SkipWithError("program or verify failed");
+        if (command(session) != JTAG_OK || !ui.mark) {
+            state.SkipWithError("the flash command failed");
             break;
         }
         const double tck = static_cast<double>(board->chain().tck_hz());
-        figures.add(from, *ui.mark, tck, flash_bound_s(part, bytes, tck));
+        figures.add(from, *ui.mark, tck, bound_s(tck));
     }
     figures.report(state);
+}
+
+void BM_FlashProgram(benchmark::State& state, const vireo::sim::BoardPreset* preset) {
+    const vireo::sim::FlashPart& part = *vireo::sim::find_flash_part(preset->flash);
+    const uint32_t bytes = std::min(image_bytes(), part.size);
+    const fs::path file =
+        fs::temp_directory_path() / ("bench_flash_" + std::to_string(getpid()) + ".bin");
+    std::vector<char> image(bytes);
+    std::mt19937 random(2026);
+    for (char& byte : image) byte = static_cast<char>(random());
+    std::ofstream(file, std::ios::binary).write(image.data(), std::ssize(image));
+    run_flash_command(
+        state, preset,
+        [&](vireo::app::Session& session) {
+            return session.flash_program(file.string(), 0, false, true);
+        },
+        [&](double tck) { return flash_bound_s(part, bytes, tck); });
     state.counters["image_MB"] = static_cast<double>(bytes) / (1 << 20);
     state.counters["transfers_per_page"] =
         state.counters["usb_transfers"] / std::ceil(static_cast<double>(bytes) / 256);
@@ -105,29 +118,10 @@ void BM_FlashRead(benchmark::State& state, const vireo::sim::BoardPreset* preset
     const vireo::sim::FlashPart& part = *vireo::sim::find_flash_part(preset->flash);
     const fs::path file =
         fs::temp_directory_path() / ("bench_flash_read_" + std::to_string(getpid()) + ".bin");
-    const vireo::app::AppPaths paths{BENCH_BIN_DIR "/", BENCH_BIN_DIR "/sys/", ""};
-    vireo::bench::BoardFigures figures;
-    for (auto _ : state) {
-        state.PauseTiming();
-        const auto board = vireo::test::use_virtual_board(preset->name);
-        ResultMark ui(*board);
-        vireo::app::install_host(&ui, paths);
-        vireo::app::Session session(ui, paths);
-        session.select_device(static_cast<int>(preset->chain.size()) - 1);
-        if (session.set_target(vireo::app::Target::SpiRom) != JTAG_OK) {
-            state.SkipWithError("no SPI ROM");
-            break;
-        }
-        const BoardMark from(*board);
-        state.ResumeTiming();
-        if (session.flash_read(file.string(), 0, true) != JTAG_OK || !ui.mark) {
-            state.SkipWithError("read failed");
-            break;
-        }
-        const double tck = static_cast<double>(board->chain().tck_hz());
-        figures.add(from, *ui.mark, tck, static_cast<double>(part.size) * 8 / tck);
-    }
-    figures.report(state);
+    run_flash_command(
+        state, preset,
+        [&](vireo::app::Session& session) { return session.flash_read(file.string(), 0, true); },
+        [&](double tck) { return static_cast<double>(part.size) * 8 / tck; });
     fs::remove(file);
 }
 

@@ -75,27 +75,6 @@ TEST_F(FlashBoot, OnlyAValidImageOfThisPartRaisesDone) {
     EXPECT_EQ(status() & (kInit | kDone), 0u) << "CRC error";
 }
 
-TEST_F(FlashBoot, JprogramLoadsTheImageInModeledTime) {
-    board("XC7S25");
-    BitgenOptions options;
-    options.spi_bridge = true;
-    const size_t bytes = store(options);
-    instruction(XilinxInstr::Jprogram);
-    const uint64_t read_ns = part_->clear_ns + (5 + bytes) * kByteNs;
-    wait(read_ns * 9 / 10);
-    EXPECT_EQ(status() & kDone, 0u) << "the frames are still coming";
-    wait(read_ns / 10);
-    EXPECT_EQ(status() & kDone, kDone);
-    EXPECT_FALSE(fpga_->booting());
-    EXPECT_TRUE(fpga_->engine().design().spi_bridge);
-
-    // The bridge design came from the flash: USER2 answers with the descriptor.
-    instruction(XilinxInstr::User2);
-    const std::vector<uint8_t> descriptor =
-        test::scan(*chain_, TapState::ShiftDr, std::vector<uint8_t>(17, 0), 128);
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(descriptor.data()), 15), "NORVALE JSPI1.0");
-}
-
 // One SPI transaction through the bridge: the header for its length on USER2, then the bytes
 // on USER1, most significant bit first; returns the bytes MISO gave (one TCK late on TDO).
 std::vector<uint8_t> bridge_frame(FlashBoot& t, const std::vector<uint8_t>& bytes) {
@@ -114,14 +93,27 @@ std::vector<uint8_t> bridge_frame(FlashBoot& t, const std::vector<uint8_t>& byte
     return miso;
 }
 
-TEST_F(FlashBoot, ReadStatusInOneFrameSeesTheProgramCycleEnd) {
+TEST_F(FlashBoot, JprogramLoadsTheBridgeWhoseStatusFrameSeesAProgramCycleEnd) {
     board("XC7S25");
     BitgenOptions options;
     options.spi_bridge = true;
     const size_t bytes = store(options);
     instruction(XilinxInstr::Jprogram);
-    wait(part_->clear_ns + (5 + bytes) * kByteNs);
-    ASSERT_TRUE(fpga_->engine().design().spi_bridge);
+    const uint64_t read_ns = part_->clear_ns + (5 + bytes) * kByteNs;
+    wait(read_ns * 9 / 10);
+    EXPECT_EQ(status() & kDone, 0u) << "the frames are still coming";
+    wait(read_ns / 10);
+    EXPECT_EQ(status() & kDone, kDone);
+    EXPECT_FALSE(fpga_->booting());
+    EXPECT_TRUE(fpga_->engine().design().spi_bridge);
+
+    // The bridge design came from the flash: USER2 answers with the descriptor.
+    instruction(XilinxInstr::User2);
+    const std::vector<uint8_t> descriptor =
+        test::scan(*chain_, TapState::ShiftDr, std::vector<uint8_t>(17, 0), 128);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(descriptor.data()), 15), "NORVALE JSPI1.0");
+
+    // One Read Status frame keeps sampling the busy bit while the flash programs a page.
     bridge_frame(*this, {0x06});
     std::vector<uint8_t> program = {0x02, 0x7F, 0x00, 0x00};
     program.resize(4 + 256, 0x5A);
@@ -130,13 +122,13 @@ TEST_F(FlashBoot, ReadStatusInOneFrameSeesTheProgramCycleEnd) {
     // frame of 4,000 bytes shows it busy, then ready from about there on, never busy again.
     std::vector<uint8_t> poll(4000, 0);
     poll[0] = 0x05;
-    const std::vector<uint8_t> status = bridge_frame(*this, poll);
+    const std::vector<uint8_t> samples = bridge_frame(*this, poll);
     const auto ready =
-        std::find_if(status.begin() + 1, status.end(), [](uint8_t s) { return (s & 1) == 0; });
-    ASSERT_NE(ready, status.end()) << "the cycle ended within the frame";
-    EXPECT_EQ(status[1] & 1, 1) << "busy at the start";
-    EXPECT_NEAR(ready - status.begin(), 2625, 40);
-    EXPECT_TRUE(std::all_of(ready, status.end(), [](uint8_t s) { return (s & 1) == 0; }));
+        std::find_if(samples.begin() + 1, samples.end(), [](uint8_t s) { return (s & 1) == 0; });
+    ASSERT_NE(ready, samples.end()) << "the cycle ended within the frame";
+    EXPECT_EQ(samples[1] & 1, 1) << "busy at the start";
+    EXPECT_NEAR(ready - samples.begin(), 2625, 40);
+    EXPECT_TRUE(std::all_of(ready, samples.end(), [](uint8_t s) { return (s & 1) == 0; }));
     EXPECT_EQ(flash_->array()[0x7F0000], 0x5A);
 }
 

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "sim/bits.h"
 #include "sim/board_presets.h"
 #include "sim/dataflash.h"
@@ -117,6 +119,43 @@ TEST(SpiFlash, BusyPartIgnoresAllButTheStatusReadForItsTypicalTime) {
     EXPECT_EQ(f.array()[0], 0x12) << "the chip erase sent while busy never happened";
     EXPECT_EQ(f({0x9F}, 4), (std::vector<uint8_t>{0xEF, 0x40, 0x17, 0x00}));
     EXPECT_EQ(f({0xAB, 0, 0, 0}, 2), (std::vector<uint8_t>{0xFF, 0xFF})) << "unknown opcode";
+}
+
+// Each family's status read keeps shifting the status out while chip select stays low, the
+// busy bit following the cycle: one transaction sees a program cycle end.
+TEST(SpiFlash, StatusReadsKeepShowingTheStatusAsTheCycleEnds) {
+    const struct {
+        const char* part;
+        std::vector<uint8_t> start;  // a program cycle, after write enable where it needs one
+        uint8_t read, ready_mask, ready_value;
+    } families[] = {
+        {"W25Q64BV", page_program(0x02, 0, {0x12}), 0x05, 0x01, 0x00},
+        {"N25Q128", page_program(0x02, 0, {0x12}), 0x05, 0x01, 0x00},
+        {"N25Q128", page_program(0x02, 0, {0x12}), 0x70, 0x80, 0x80},  // flag status
+        {"M25P128", page_program(0x02, 0, {0x12}), 0x05, 0x01, 0x00},
+        {"AT45DB161D", page_program(0x82, 0, {0x12}), 0xD7, 0x80, 0x80},
+    };
+    for (const auto& family : families) {
+        SCOPED_TRACE(std::string(family.part) + " opcode " + std::to_string(family.read));
+        Flash f(family.part);
+        if (family.read != 0xD7) f({0x06});
+        f(family.start);
+        f.flash().select();
+        f.flash().output();
+        f.flash().input(family.read);
+        std::vector<bool> ready;
+        for (int i = 0; i < 1000; ++i) {  // 1,000 bytes, 50 us apart: 50 ms
+            ready.push_back((f.flash().output() & family.ready_mask) == family.ready_value);
+            f.flash().input(0);
+            f.wait(50 * kUs);
+        }
+        f.flash().deselect(true);
+        const auto first = std::find(ready.begin(), ready.end(), true);
+        EXPECT_GT(first - ready.begin(), 0) << "busy when the read began";
+        EXPECT_NE(first, ready.end()) << "the end of the cycle shows within the read";
+        EXPECT_TRUE(std::all_of(first, ready.end(), [](bool r) { return r; }));
+        EXPECT_EQ(f.array()[0], 0x12);
+    }
 }
 
 TEST(SpiFlash, EraseUnitsAndOpcodesFollowTheFamily) {
