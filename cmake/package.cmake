@@ -10,6 +10,9 @@ set(VIREO_SHARE share/vireojtag)
 install(TARGETS vireo_skprb LIBRARY DESTINATION lib)
 install(DIRECTORY ${VIREO_BIN_DIR}/sys ${VIREO_BIN_DIR}/examples ${VIREO_BIN_DIR}/virtual-board
         DESTINATION ${VIREO_SHARE})
+# What a user needs to build bridges for real FPGAs, as the flash commands' refusal tells them.
+install(DIRECTORY ${CMAKE_SOURCE_DIR}/hdl/bridge DESTINATION ${VIREO_SHARE}/hdl)
+install(FILES ${CMAKE_SOURCE_DIR}/README.md DESTINATION share/doc/vireojtag)
 
 # Man pages from the programs' own --help and --version texts.
 find_program(HELP2MAN help2man)

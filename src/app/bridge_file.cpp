@@ -17,10 +17,20 @@ std::string build_hint(const AppPaths& paths, const std::string& file_name) {
     std::string part = file_name;
     if (part.starts_with("spi_")) part.erase(0, 4);
     if (part.ends_with(".bit")) part.erase(part.size() - 4);
+    // The script as installed beside the programs' data, else as in the source tree.
+    std::string script = paths.exe_dir + "hdl/bridge/build.tcl";
+    std::error_code error;
+    if (!std::filesystem::exists(script, error)) script = "hdl/bridge/build.tcl";
+    if (part.starts_with("xc7z")) {
+        return "A Zynq's boot flash usually hangs on its processor system, which no bridge in "
+               "the FPGA reaches; for a flash wired to the FPGA's pins, add those pins to the "
+               "tables at the top of " +
+               shown_text(script) + " and build " + shown_text(file_name) + " with it.";
+    }
     const std::string command =
         part.starts_with("xc6s")
-            ? "xtclsh hdl/bridge/build.tcl " + part + " PACKAGE"
-            : "vivado -mode batch -source hdl/bridge/build.tcl -tclargs " + part + " PACKAGE";
+            ? "xtclsh " + script + " " + part + " PACKAGE"
+            : "vivado -mode batch -source " + script + " -tclargs " + part + " PACKAGE";
     const std::string folder = paths.user_data_dir.empty() ? paths.exe_dir : paths.user_data_dir;
     return "Build one with the FPGA vendor's tools: " + shown_text(command) +
            " (without PACKAGE it lists the packages it knows), then put " + shown_text(file_name) +

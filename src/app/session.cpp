@@ -548,6 +548,17 @@ std::string Session::bridge_path() {
     }
     const BridgeFile bridge = find_bridge_file(paths_, name, device_name_, on_virtual_board());
     for (const std::string& line : bridge.refusal) log_message("%s", line.c_str());
+    // A bridge made for another part would not configure: the FPGA would only lose its design.
+    if (!bridge.path.empty() && !on_virtual_board()) {
+        const PartRecord* part = device_part(device_);
+        const std::string refusal = design_part_refusal(
+            bridge.path, device_name_, part ? part->idcode : device_get_idcode(device_), true);
+        if (!refusal.empty()) {
+            log_message("SPI bridge %s: it cannot run on this FPGA.", refusal.c_str());
+            log_message("Nothing was sent to the FPGA: it keeps its design.");
+            return {};
+        }
+    }
     if (!bridge.path.empty() && bridge_shown_ != bridge.path) {
         log_message("SPI bridge: %s (%s)", shown_text(bridge.path).c_str(),
                     shown_text(bridge.design).c_str());

@@ -2,6 +2,9 @@
 // stand-in is never sent to such an FPGA; the refusal says what the file is and how to build a
 // bridge, and the running design stays. (tests/xvc: a bridge the user built is found and used.)
 
+#include <fstream>
+
+#include "support/user_bridge.h"
 #include "usb/usb_fixture.h"
 
 namespace vireo::test {
@@ -35,6 +38,17 @@ TEST_F(EmulatedUsbTest, FlashOnARealBoardNeverGetsTheVirtualBoardsStandIn) {
                            "Synthetic=VirtualBoardOnly)"))
         << r.shown();
     EXPECT_TRUE(has(r, "-tclargs xc7a100t PACKAGE")) << r.shown();
+    EXPECT_TRUE(configured(dev)) << "the running design stays";
+
+    // A real bridge, but built for another part under this part's file name.
+    fs::remove(bridge);
+    const std::vector<uint8_t> other = user_built_bridge("XC7A200T");
+    std::ofstream(bridge, std::ios::binary)
+        .write(reinterpret_cast<const char*>(other.data()), std::ssize(other));
+    const VireoRun wrong = vireo({"flash", "id"});
+    EXPECT_EQ(wrong.code, 1) << wrong.shown();
+    EXPECT_TRUE(has(wrong, "is for xc7a200t, the device is XC7A100T")) << wrong.shown();
+    EXPECT_TRUE(has(wrong, "Nothing was sent to the FPGA: it keeps its design.")) << wrong.shown();
     EXPECT_TRUE(configured(dev)) << "the running design stays";
 }
 
