@@ -114,6 +114,10 @@ if {![string match xc6s* $part]} {
     write_bitstream -force $out
 } else {
     # Spartan-6: ISE's command-line flow in a scratch folder.
+    if {[auto_execok xst] eq ""} {
+        puts stderr "build.tcl: $part is built by ISE 14.7: source its settings64.sh, then xtclsh $here/build.tcl $argv"
+        exit 2
+    }
     foreach {cs sck mosi miso} $pins break
     set device ${part}-${package}-2
     set work [file join [pwd] "bridge_${part}_${package}"]
