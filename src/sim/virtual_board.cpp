@@ -182,21 +182,13 @@ void VirtualBoard::queued_transfer_done() {
     in_flight_done_ns_.push_back(chain_->now_ns());
 }
 
-namespace {
 // The models' sections are microseconds long and rarely preempted, so their elapsed time on the
 // monotonic clock (read without a system call) stands for their CPU time.
-uint64_t section_clock_ns() {
-    return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
-                                     std::chrono::steady_clock::now().time_since_epoch())
-                                     .count());
-}
-}  // namespace
 
-VirtualBoard::ModelWork::ModelWork(VirtualBoard& board)
-    : board_(board), start_ns_(section_clock_ns()) {}
+VirtualBoard::ModelWork::ModelWork(VirtualBoard& board) : board_(board), start_ns_(host_now_ns()) {}
 
 VirtualBoard::ModelWork::~ModelWork() {
-    board_.counters_.model_cpu_ns += section_clock_ns() - start_ns_;
+    board_.counters_.model_cpu_ns += host_now_ns() - start_ns_;
 }
 
 void VirtualBoard::become_board() {
