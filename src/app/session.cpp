@@ -482,7 +482,7 @@ int Session::set_target(Target target, bool trim) {
     if (target == Target::Fpga) {
         if (!spi_mode_) return JTAG_OK;
         spi_mode_ = false;
-        return restart_fpga() ? JTAG_OK : JTAG_FAIL;
+        return restart_fpga();
     }
     if (stop_requested()) return JTAG_CANCELLED;
     if (connect() != ConnectResult::Connected) {
@@ -646,11 +646,11 @@ int Session::flash_program(const std::string& file, uint32_t offset, bool trim, 
         }
         return status;
     });
-    // The FPGA still runs the bridge: a restart boots what the flash now holds.
-    if (!restart_fpga()) {
-        // Said in the log; the flash result stands.
-    }
-    return result;
+    // The FPGA still runs the bridge: a restart boots what the flash now holds. Whether it
+    // booted is said in the log and the flash result stands; a cancelled restart leaves the
+    // command unfinished.
+    const int restarted = restart_fpga();
+    return result == JTAG_OK && restarted == JTAG_CANCELLED ? restarted : result;
 }
 
 int Session::flash_verify(const std::string& file, uint32_t offset, bool trim) {
@@ -766,8 +766,8 @@ bool Session::booted_from_flash() {
     return (status.ir_capture & kIrCaptureDone) != 0;
 }
 
-bool Session::restart_fpga() {
-    if (connect() != ConnectResult::Connected) return false;
+int Session::restart_fpga() {
+    if (connect() != ConnectResult::Connected) return JTAG_FAIL;
     jtag_select_all(chain_);
     set_progress_phase("Shutdown");
     const int shutdown = devalg_call(module_, kShutdownEntry);
@@ -775,6 +775,9 @@ bool Session::restart_fpga() {
     const bool booted = shutdown == JTAG_OK && booted_from_flash();
     if (booted) {
         log_message("The FPGA restarted and booted from the SPI ROM (DONE high).");
+    } else if (shutdown == JTAG_CANCELLED) {
+        log_message("The FPGA restart was cancelled: it has not booted from the SPI ROM "
+                    "(configure it again or power-cycle the board).");
     } else if (shutdown != JTAG_OK) {
         log_message("The FPGA could not be restarted.");
         report_failure(shutdown);
@@ -782,7 +785,7 @@ bool Session::restart_fpga() {
         log_message("The FPGA restarted but did not boot from the SPI ROM (DONE low).");
     }
     disconnect();
-    return booted;
+    return booted ? JTAG_OK : shutdown == JTAG_CANCELLED ? JTAG_CANCELLED : JTAG_FAIL;
 }
 
 }  // namespace vireo::app

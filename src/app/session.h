@@ -134,8 +134,9 @@ class Session {
     int flash_read(const std::string& file, uint32_t offset, bool overwrite = false);
     int flash_dump(uint32_t offset);
     // Restarts the FPGA through the module's Shutdown entry and waits (bounded) for it to boot
-    // from the flash: true when DONE is high afterwards.
-    bool restart_fpga();
+    // from the flash: JTAG_OK when DONE is high afterwards, JTAG_CANCELLED when a Ctrl-C stopped
+    // the restart, JTAG_FAIL otherwise.
+    int restart_fpga();
 
     bool connected() const { return connected_; }
     const std::string& device_name() const { return device_name_; }

@@ -460,10 +460,11 @@ int main(int argc, char** argv) {
                 status = session.flash_dump(offset);
             }
             // Leaving the flash restarts the FPGA, which boots from it (a program has already
-            // done so); the log says whether it did, the command's result stands.
+            // done so); the log says whether it did, the command's result stands unless a
+            // Ctrl-C stopped the restart: then the command did not finish.
             if (!*flash_program) {
                 const int restarted = session.set_target(vireo::app::Target::Fpga);
-                (void)restarted;
+                if (status == JTAG_OK && restarted == JTAG_CANCELLED) status = restarted;
             }
         }
     }

@@ -129,6 +129,14 @@ TEST_F(FlashTest, CancelStopsTheProgramAndSkipsTheVerify) {
     EXPECT_EQ(ui_.results, std::vector<std::string>{"Program Canceled"});
     EXPECT_FALSE(ui_.logged("SPIのベリファイを開始します")) << ui_.joined();
     EXPECT_TRUE(ui_.logged("did not boot from the SPI ROM")) << "half an image does not boot";
+
+    // A cancel during the restart that leaves the flash: the command did not finish.
+    ASSERT_EQ(session.set_target(Target::SpiRom), JTAG_OK) << ui_.joined();
+    ui_.on_events = [&](std::pair<int, int>) { session.cancel(); };
+    EXPECT_EQ(session.set_target(Target::Fpga), JTAG_CANCELLED) << ui_.joined();
+    ui_.on_events = nullptr;
+    EXPECT_TRUE(ui_.logged("The FPGA restart was cancelled")) << ui_.joined();
+    EXPECT_FALSE(ui_.logged("unkwnon error")) << ui_.joined();
 }
 
 TEST_F(FlashTest, AProgrammedDesignIsVerifiedAndBootedAfterTheRestart) {
