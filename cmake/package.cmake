@@ -1,5 +1,6 @@
 # What `cmake --install` lays out, and the Debian package `make deb` builds from it:
-#   bin/vireo, bin/vireopg, lib/libvireo_skprb.so (installed by their own folders),
+#   bin/vireo, bin/vireopg (installed by their own folders), lib/libvireo_skprb.so with its C
+#   header include/vireojtag/skprb.h,
 #   share/vireojtag/ with sys/ (device database, bb/, FX3 image, pictures), the virtual
 #   board's bridge stand-ins in virtual-board/ (never where bridges for real FPGAs are looked
 #   up), the example designs and the virtual parts' BSDL files,
@@ -8,6 +9,7 @@
 include(GNUInstallDirs)
 set(VIREO_SHARE share/vireojtag)
 install(TARGETS vireo_skprb LIBRARY DESTINATION lib)
+install(FILES ${PROJECT_SOURCE_DIR}/include/vireojtag/skprb.h DESTINATION include/vireojtag)
 install(DIRECTORY ${VIREO_BIN_DIR}/sys ${VIREO_BIN_DIR}/examples ${VIREO_BIN_DIR}/virtual-board
         DESTINATION ${VIREO_SHARE})
 # What a user needs to build bridges for real FPGAs, as the flash commands' refusal tells them.

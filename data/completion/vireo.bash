@@ -27,8 +27,8 @@ _vireo() {
     local presets="kb2201 kb2201-45 kb2202 kb2203 kb2204 kb2205 lumenk keenprobe keenprobe-c zynq fx3-boot"
     local commands="detect idcode dna status program flash xvc bsdl pins"
     local flash_commands="id uid program verify erase blank read dump"
-    local global="-h --help --version --sim --usb --serial --xvc --tck --list -y --yes -d --device"
-    local valued="--sim|--usb|--serial|--xvc|--tck|-d|--device|--offset|--port|--listen|--allow|--idle-timeout|--bsdl|--set"
+    local global="-h --help --version --sim --usb --serial --xvc --tck --list -y --yes -d --device --lang -v --verbose -q --quiet --log --json"
+    local valued="--log|--lang|--sim|--usb|--serial|--xvc|--tck|-d|--device|--offset|--size|--port|--listen|--allow|--idle-timeout|--bsdl|--set"
 
     # The command (and the flash command) typed so far; the values of options are skipped.
     local cmd="" sub="" i
@@ -54,7 +54,17 @@ _vireo() {
         _vireo_files "bsd|bsdl"
         return
         ;;
-    --usb | --serial | --xvc | --tck | -d | --device | --offset | --port | --listen | --allow | \
+    --lang)
+        COMPREPLY=($(compgen -W "ja en" -- "$cur"))
+        return
+        ;;
+    --log)
+        local IFS=$'\n'
+        COMPREPLY=($(compgen -f -- "$cur"))
+        compopt -o filenames 2>/dev/null
+        return
+        ;;
+    --usb | --serial | --xvc | --tck | -d | --device | --offset | --size | --port | --listen | --allow | \
         --idle-timeout | --set)
         return
         ;;
@@ -66,8 +76,9 @@ _vireo() {
         detect/) options+=" --all" ;;
         program/) options+=" --force -w --wait" ;;
         flash/program) options+=" --offset --force --no-trim --no-verify" ;;
-        flash/verify | flash/dump) options+=" --offset" ;;
-        flash/read) options+=" --offset -f --force" ;;
+        flash/verify) options+=" --offset" ;;
+        flash/dump | flash/erase) options+=" --offset --size" ;;
+        flash/read) options+=" --offset --size -f --force" ;;
         xvc/) options+=" --port --listen --allow --idle-timeout" ;;
         pins/) options+=" --bsdl --watch --extest --set" ;;
         esac

@@ -12,6 +12,9 @@ class AppUi {
 
     // One finished log line (the date-and-time prefix already applied where it belongs).
     virtual void append_log(const std::string& line) = 0;
+    // A line of the step-by-step account (each flash page or sector, a quiet reconnect's cable
+    // lines): a short view may leave it out, a log keeps it.
+    virtual void append_detail(const std::string& line) { append_log(line); }
     // Progress of a long operation; maximum 0 means "no progress to show".
     virtual void show_progress(int position, int maximum) = 0;
     // Progress of an SPI flash operation. The flash code reports at its own pace (every ten

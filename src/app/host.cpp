@@ -21,9 +21,18 @@ std::optional<std::string> g_shown_phase;  // the phase the interface was last t
 std::atomic<bool> g_flash_running{true};
 bool g_flash_yes = false;
 
+int g_detail_depth = 0;  // DetailLines alive
+
 int print_sink(const char* format, va_list args) {
     const std::string text = format_text(format, args);
-    if (g_ui) g_ui->append_log(log_line(text, std::time(nullptr)));
+    if (g_ui) {
+        const std::string line = log_line(text, std::time(nullptr));
+        if (g_detail_depth > 0) {
+            g_ui->append_detail(line);
+        } else {
+            g_ui->append_log(line);
+        }
+    }
     return static_cast<int>(text.size());
 }
 
@@ -71,6 +80,12 @@ void flash_log(const std::string& line) {
     if (g_ui) g_ui->append_log(text.empty() ? " " : text);
 }
 
+void flash_detail(const std::string& line) {
+    std::string text = line;
+    if (!text.empty() && text.back() == '\n') text.pop_back();
+    if (g_ui) g_ui->append_detail(text.empty() ? " " : text);
+}
+
 void flash_progress(int current, int total, const std::string& text) {
     report_progress(current, total, text.c_str(), true);
 }
@@ -107,6 +122,14 @@ void log_message(const char* format, ...) {
     if (g_ui) g_ui->append_log(log_line(text, std::time(nullptr)));
 }
 
+DetailLines::DetailLines(bool on) : on_(on) {
+    if (on_) ++g_detail_depth;
+}
+
+DetailLines::~DetailLines() {
+    if (on_) --g_detail_depth;
+}
+
 void log_blank_line() {
     if (g_ui) g_ui->append_log(" ");
 }
@@ -136,6 +159,7 @@ void install_host(AppUi* ui, const AppPaths& paths) {
     set_query_callback(query_sink);
     SpiRomHost flash;
     flash.log = flash_log;
+    flash.detail = flash_detail;
     flash.progress = flash_progress;
     flash.running = flash_running;
     flash.confirm = flash_confirm;

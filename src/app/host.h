@@ -25,6 +25,19 @@ std::string log_line(const std::string& text, std::time_t now);
 // Appends a line to the log the way the library's messages are (with the date prefix).
 void log_message(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
+// While one lives, the library's messages are lines of the step-by-step account
+// (AppUi::append_detail): a quiet reconnect's cable lines. Nests.
+class DetailLines {
+  public:
+    explicit DetailLines(bool on = true);
+    ~DetailLines();
+    DetailLines(const DetailLines&) = delete;
+    DetailLines& operator=(const DetailLines&) = delete;
+
+  private:
+    bool on_;
+};
+
 // Appends a line holding one blank.
 void log_blank_line();
 

@@ -20,6 +20,7 @@
 #include "formats/file_input.h"
 #include "jtag/chain.h"
 #include "jtag/devalg.h"
+#include "jtag/lang.h"
 #include "jtag/msg.h"
 #include "jtag/opflag.h"
 #include "jtag/status.h"
@@ -90,7 +91,7 @@ uint32_t captured_word(BsReg* reg, int offset) {
 // Every device of a freshly scanned chain: index, IDCODE, part name, IR length. The IDCODEs
 // are read again so that the list shows them as the parts answer (revision included); the
 // part records hold the database's.
-void log_chain(Chain* chain) {
+void log_chain(Chain* chain, std::vector<ChainEntry>* entries) {
     const int count = jtag_count(chain);
     jtag_select_all(chain);
     const bool read = count > 0 && jtag_idcode(chain) == JTAG_OK;
@@ -104,6 +105,7 @@ void log_chain(Chain* chain) {
         const std::string name = part && !part->name.empty() ? part->name : "(unknown)";
         log_message("  #%d  IDCODE 0x%08lX  %-16s IR length %d", i,
                     static_cast<unsigned long>(idcode), name.c_str(), part ? part->ir_length : 0);
+        entries->push_back({i, idcode, part ? part->name : "", part ? part->ir_length : 0});
     }
 }
 
@@ -189,12 +191,12 @@ ConnectResult Session::open_and_check(bool list_chain) {
     if (fx3_open_tracked(0, &vid, &pid, text, sizeof text, &generation) &&
         is_fx3_boot_loader(vid, pid)) {
         if (!ui_.ask_yes_no(
-                "ファームウェア書き込みの確認",
-                "Cypress EZ-USB FX3が検出されました。\nファームウェアを書き換えますか？")) {
+                tr_ja("ファームウェア書き込みの確認"),
+                tr_ja("Cypress EZ-USB FX3が検出されました。\nファームウェアを書き換えますか？"))) {
             fx3_release(generation);
             return ConnectResult::FirmwareDeclined;
         }
-        log_message("ファームウェアを書き込みます");
+        log_message(tr_ja("ファームウェアを書き込みます"));
         ui_.set_busy(true);
         char error[256] = {};
         const std::string image = paths_.sys_dir + "SlaveFifoKB2203-XVC.img";
@@ -207,12 +209,12 @@ ConnectResult Session::open_and_check(bool list_chain) {
         ui_.allow_cancel(true);
         fx3_release(generation);
         if (!ok) {
-            log_message("ファームウェア書き込み失敗 %s \n", error);
+            log_message(tr_ja("ファームウェア書き込み失敗 %s \n"), error);
             return ConnectResult::FirmwareFailed;
         }
         ui_.show_message(
-            "書き換え成功",
-            "ファームウェアを書き込みました。USBを抜き差ししてボードを再起動してください。");
+            tr_ja("書き換え成功"),
+            tr_ja("ファームウェアを書き込みました。USBを抜き差ししてボードを再起動してください。"));
         return ConnectResult::FirmwareLoaded;
     }
     fx3_release(generation);
@@ -224,11 +226,15 @@ ConnectResult Session::open_chain(bool list_chain) {
         log_blank_line();
         log_message("Connecting to Spartan-6 or Artix-7 board...");
     }
-    if (!cable_driver_.empty()) {
-        chain_ = jtag_open_chain(cable_driver_.c_str(), cable_parameter_.c_str());
-    } else {
-        chain_ = jtag_open_chain("kprbemb", "");
-        if (!chain_) chain_ = jtag_open_chain("skprb", "");
+    {
+        // The cable's announcements once per command: on a reconnect inside it they are detail.
+        const DetailLines quiet(connected_);
+        if (!cable_driver_.empty()) {
+            chain_ = jtag_open_chain(cable_driver_.c_str(), cable_parameter_.c_str());
+        } else {
+            chain_ = jtag_open_chain("kprbemb", "");
+            if (!chain_) chain_ = jtag_open_chain("skprb", "");
+        }
     }
     if (!chain_) {
         log_message("Spartan-6 nor Artix-7 board was not found");
@@ -242,8 +248,17 @@ ConnectResult Session::open_chain(bool list_chain) {
         log_message(jtag_status_text(JTAG_DISCONNECTED), "");
         return refuse(ConnectResult::CableLost);
     }
-    if (list_chain) log_chain(chain_);
+    facts_.cable = cable_name(chain_get_cable(chain_)) ? cable_name(chain_get_cable(chain_)) : "";
+    facts_.chain.clear();
+    facts_.device_index = -1;
+    if (list_chain) log_chain(chain_, &facts_.chain);
     const int count = scanned ? jtag_count(chain_) : 0;
+    for (int i = 0; !list_chain && i < count; ++i) {
+        const Device* device = chain_get_device(chain_, i);
+        const PartRecord* part = device_part(device);
+        facts_.chain.push_back(
+            {i, device_get_idcode(device), part ? part->name : "", part ? part->ir_length : 0});
+    }
     const bool own_rule = device_index_ == kDefaultDevice;
     if (count == 0 || (own_rule && count >= 3)) {
         log_message(count == 0 ? "Any device was not found on Spartan-6 or Artix-7 board."
@@ -275,6 +290,9 @@ ConnectResult Session::open_chain(bool list_chain) {
         return refuse(ConnectResult::IllegalDevice);
     }
     show_board_picture();
+    facts_.device_index = device_at_;
+    facts_.device = device_name_;
+    facts_.device_idcode = device_get_idcode(device_);
     if (!connected_) log_message("Device %s was found succesfully.", device_name_.c_str());
     connected_ = true;
     return ConnectResult::Connected;
@@ -311,12 +329,15 @@ int Session::idcode_check() {
         const PartRecord* part = device_part(device_);
         const uint32_t mask = part->idcode_mask & 0x0FFFFFFF;
         const uint32_t read = devopt_->idcode_read;
+        facts_.idcode_read = read;
+        facts_.idcode_expected = part->idcode;
         if ((read & mask) == (part->idcode & mask)) {
-            log_message("デバイス'%s'のIDCODEは 0x%08lX で正常です", device_name_.c_str(),
+            log_message(tr_ja("デバイス'%s'のIDCODEは 0x%08lX で正常です"), device_name_.c_str(),
                         static_cast<unsigned long>(read));
         } else {
-            log_message("ERROR:デバイスのIDCODEが期待値と異なります。期待値:%08lX, 取得値:%08lX",
-                        static_cast<unsigned long>(part->idcode), static_cast<unsigned long>(read));
+            log_message(
+                tr_ja("ERROR:デバイスのIDCODEが期待値と異なります。期待値:%08lX, 取得値:%08lX"),
+                static_cast<unsigned long>(part->idcode), static_cast<unsigned long>(read));
             status = JTAG_IDCODE;
         }
     } else {
@@ -361,6 +382,7 @@ int Session::device_dna() {
     if (shifted && bypass == JTAG_OK) {
         log_message("DeviceDNA:%08lx-%08lx", static_cast<unsigned long>(high),
                     static_cast<unsigned long>(low));
+        facts_.dna = uint64_t{high} << 32 | low;
     } else {
         // A lost cable must not be shown as a DNA of zeros.
         status = cable_alive(chain_get_cable(chain_)) ? JTAG_FAIL : JTAG_DISCONNECTED;
@@ -374,7 +396,7 @@ int Session::program_fpga(const std::string& file, const WaitForUpdate& wait_for
     const CancelScope scope(cancel_requested_);
     if (connect() != ConnectResult::Connected) return refuse_command("Program", connect_failure());
     if (wait_for_update && !wait_for_update(file)) {
-        log_message("書き込みはキャンセルされました");
+        log_message(tr_ja("書き込みはキャンセルされました"));
         disconnect();
         return JTAG_CANCELLED;
     }
@@ -419,11 +441,11 @@ int Session::program_fpga(const std::string& file, const WaitForUpdate& wait_for
     }
 
     if (result == JTAG_OK) {
-        log_message("FPGAへファイル\"%s\"を書き込みました", shown_text(file_).c_str());
+        log_message(tr_ja("FPGAへファイル\"%s\"を書き込みました"), shown_text(file_).c_str());
     } else if (result == JTAG_CANCELLED) {
-        log_message("FPGAへの書き込みはキャンセルされました");
+        log_message(tr_ja("FPGAへの書き込みはキャンセルされました"));
     } else {
-        log_message("FPGAへの書き込みは失敗しました");
+        log_message(tr_ja("FPGAへの書き込みは失敗しました"));
         report_failure(result);
     }
     ui_.show_result(result_text("Program", result), result);
@@ -454,7 +476,12 @@ int Session::config_status() {
         usercode_status == JTAG_OK ? std::optional(devopt_->usercode) : std::nullopt;
 
     log_message("Configuration status of device %d, %s:", device_at_, device_name_.c_str());
-    for (const std::string& line : explain_config_status(status, usercode).lines) {
+    const ConfigReport report = explain_config_status(status, usercode);
+    facts_.config = status;
+    facts_.usercode = usercode;
+    facts_.configured = report.configured;
+    facts_.problems = report.problems;
+    for (const std::string& line : report.lines) {
         log_message("  %s", line.c_str());
     }
     disconnect();
@@ -517,8 +544,15 @@ int Session::set_target(Target target, bool trim) {
         return cancelled ? JTAG_CANCELLED : JTAG_FAIL;
     }
     log_message("SPI ROM was found.");
+    facts_.flash.found = true;
+    facts_.flash.maker = maker_name(context->maker);
+    facts_.flash.part = context->name;
+    facts_.flash.jedec = context->jedec;
+    facts_.flash.page_size = context->page_size;
+    facts_.flash.page_count = context->page_count;
     log_message("-------------------------------------------");
-    log_message("Device type       %s %s", maker_name(context->maker), context->name.c_str());
+    log_message("Device type       %s %s", maker_name(context->maker),
+                tr_ja(context->name.c_str()));
     log_message("Page size         %d", context->page_size);
     log_message("Max pages         %d", context->page_count);
     log_message("Device capability %d", context->page_count * context->page_size);
@@ -614,15 +648,15 @@ int Session::run_flash(const char* name, bool trim, const std::function<int(SpiR
 }
 
 int Session::flash_id() {
-    return run_flash(nullptr, false, [](SpiRomContext* context) {
-        spirom_show_id(context);
+    return run_flash(nullptr, false, [this](SpiRomContext* context) {
+        spirom_show_id(context, &facts_.flash.id);
         return static_cast<int>(JTAG_OK);
     });
 }
 
 int Session::flash_unique_id() {
-    return run_flash(nullptr, false, [](SpiRomContext* context) {
-        spirom_show_unique_id(context);
+    return run_flash(nullptr, false, [this](SpiRomContext* context) {
+        spirom_show_unique_id(context, &facts_.flash.unique_id);
         return static_cast<int>(JTAG_OK);
     });
 }
@@ -667,28 +701,41 @@ int Session::flash_erase() {
     return run_flash("Erase", false, [](SpiRomContext* context) { return spirom_erase(context); });
 }
 
+int Session::flash_erase(uint32_t offset, int64_t count) {
+    if (!spi_mode_) return JTAG_UNSUPPORTED;
+    if (const int check = check_flash_input(FlashOp::Erase, "", offset, false, true, count);
+        check != JTAG_OK)
+        return check;
+    return run_flash("Erase", false, [&](SpiRomContext* context) {
+        return spirom_erase_range(context, offset, count);
+    });
+}
+
 int Session::flash_blank() {
     return run_flash("BlankCheck", false,
                      [](SpiRomContext* context) { return spirom_blank_check(context); });
 }
 
-int Session::flash_read(const std::string& file, uint32_t offset, bool overwrite) {
+int Session::flash_read(const std::string& file, uint32_t offset, bool overwrite, int64_t count) {
     if (!spi_mode_) return JTAG_UNSUPPORTED;
-    if (const int check = check_flash_input(FlashOp::Read, file, offset, overwrite);
+    if (const int check = check_flash_input(FlashOp::Read, file, offset, overwrite, true, count);
         check != JTAG_OK)
         return check;
     // The question, if any, was asked and answered yes.
     set_flash_assume_yes(true);
     const int result = run_flash("Readback", false, [&](SpiRomContext* context) {
-        return spirom_read_back(context, file.c_str(), offset);
+        return spirom_read_back(context, file.c_str(), offset, count);
     });
     set_flash_assume_yes(false);
     return result;
 }
 
-int Session::flash_dump(uint32_t offset) {
+int Session::flash_dump(uint32_t offset, int64_t count) {
+    if (const int check = check_flash_input(FlashOp::Dump, "", offset, false, true, count);
+        check != JTAG_OK)
+        return check;
     return run_flash(nullptr, false,
-                     [&](SpiRomContext* context) { return spirom_dump(context, offset); });
+                     [&](SpiRomContext* context) { return spirom_dump(context, offset, count); });
 }
 
 bool Session::file_for_device(const std::string& file, bool configures) {
@@ -709,11 +756,24 @@ bool Session::file_for_device(const std::string& file, bool configures) {
 }
 
 int Session::check_flash_input(FlashOp op, const std::string& file, uint32_t offset, bool overwrite,
-                               bool trim) {
+                               bool trim, int64_t count) {
     const char* name = op == FlashOp::Program  ? "Program"
                        : op == FlashOp::Verify ? "Verify"
                        : op == FlashOp::Read   ? "Readback"
+                       : op == FlashOp::Erase  ? "Erase"
                                                : nullptr;
+    // A range must lie within some flash; the flash itself checks it again once identified. The
+    // whole-flash erase has no range.
+    const bool ranged =
+        op == FlashOp::Read || op == FlashOp::Dump || (op == FlashOp::Erase && count >= 0);
+    if (ranged && count == 0) {
+        log_message("An empty range (0 bytes): nothing to do.");
+        return refuse_command(name, JTAG_ADDRESS_OVERFLOW);
+    }
+    if (ranged) {
+        if (const int status = spirom_check_range(offset, count); status != JTAG_OK)
+            return refuse_command(name, status);
+    }
     if (op == FlashOp::Program || op == FlashOp::Verify) {
         if (const int status = spirom_check_image(file.c_str(), offset, trim); status != JTAG_OK)
             return refuse_command(name, status);
@@ -728,11 +788,11 @@ int Session::check_flash_input(FlashOp op, const std::string& file, uint32_t off
         if (!overwrite && std::filesystem::exists(file, error)) {
             char question[4096];
             std::snprintf(question, sizeof question,
-                          "ファイル%sはすでに存在します。上書きしますか？ (y/n)",
+                          tr_ja("ファイル%sはすでに存在します。上書きしますか？ (y/n)"),
                           shown_text(file).c_str());
             if (!ui_.ask_yes_no("query", question)) {
                 // The user's no: said in the log, no failure shown; the command did not run.
-                log_message("読み出しを中止します\n");
+                log_message(tr_ja("読み出しを中止します\n"));
                 return JTAG_FAIL;
             }
         }
@@ -776,8 +836,9 @@ int Session::restart_fpga() {
     if (booted) {
         log_message("The FPGA restarted and booted from the SPI ROM (DONE high).");
     } else if (shutdown == JTAG_CANCELLED) {
-        log_message("The FPGA restart was cancelled: it has not booted from the SPI ROM "
-                    "(configure it again or power-cycle the board).");
+        log_message(
+            "The FPGA restart was cancelled: it has not booted from the SPI ROM "
+            "(configure it again or power-cycle the board).");
     } else if (shutdown != JTAG_OK) {
         log_message("The FPGA could not be restarted.");
         report_failure(shutdown);

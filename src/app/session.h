@@ -9,6 +9,7 @@
 #include <string>
 
 #include "app/app_ui.h"
+#include "app/command_facts.h"
 #include "app/paths.h"
 
 struct Chain;
@@ -111,10 +112,12 @@ class Session {
     // part (the chain is scanned for it, nothing else); read needs a folder it can write to, and
     // an existing file is replaced only with `overwrite` or the user's yes. 1 when the command
     // may run, else its failure with the reason in the log and the result line (the user's no
-    // is logged, and shows no failure).
-    enum class FlashOp { Program, Verify, Read, Other };
+    // is logged, and shows no failure). Read, dump and a range erase need `count` bytes from the
+    // offset (count < 0: to the end of the flash; a dump's 256 bytes) to lie within the largest
+    // flash; any offset, aligned or not.
+    enum class FlashOp { Program, Verify, Read, Dump, Erase, Other };
     int check_flash_input(FlashOp op, const std::string& file, uint32_t offset,
-                          bool overwrite = false, bool trim = true);
+                          bool overwrite = false, bool trim = true, int64_t count = -1);
 
     // The SPI ROM commands (SPI ROM target only, else 17). Each opens the flash again on a fresh
     // connect and leaves the chain open. Results are operation statuses: 1 success, 24
@@ -128,11 +131,17 @@ class Session {
                       bool verify = true);
     int flash_verify(const std::string& file, uint32_t offset, bool trim = true);
     int flash_erase();
+    // Erases the bytes [offset, offset + count): the sectors that hold them, their other bytes
+    // kept as program keeps them, then the range blank-checked. A range past the end of the flash
+    // is refused before anything is erased.
+    int flash_erase(uint32_t offset, int64_t count);
     int flash_blank();
-    // Reads from offset to the end of the flash into file. An existing file is replaced only when
-    // `overwrite` is given or the user answers yes.
-    int flash_read(const std::string& file, uint32_t offset, bool overwrite = false);
-    int flash_dump(uint32_t offset);
+    // Reads count bytes from offset (count < 0: to the end of the flash) into file. An existing
+    // file is replaced only when `overwrite` is given or the user answers yes.
+    int flash_read(const std::string& file, uint32_t offset, bool overwrite = false,
+                   int64_t count = -1);
+    // count bytes from offset to the log (count < 0: 256).
+    int flash_dump(uint32_t offset, int64_t count = -1);
     // Restarts the FPGA through the module's Shutdown entry and waits (bounded) for it to boot
     // from the flash: JTAG_OK when DONE is high afterwards, JTAG_CANCELLED when a Ctrl-C stopped
     // the restart, JTAG_FAIL otherwise.
@@ -143,6 +152,8 @@ class Session {
     Chain* chain() const { return chain_; }
     Device* device() const { return device_; }  // the addressed device while connected
     Target target() const { return target_; }
+    // What the commands so far found and read, as values.
+    const CommandFacts& facts() const { return facts_; }
 
   private:
     ConnectResult open_and_check(bool list_chain);
@@ -193,6 +204,7 @@ class Session {
     int device_at_ = 0;         // the index of device_ on the chain
     std::string bridge_shown_;  // the bridge file the log last named
     ConnectResult last_connect_ = ConnectResult::NoBoard;
+    CommandFacts facts_;
 };
 
 }  // namespace vireo::app

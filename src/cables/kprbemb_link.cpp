@@ -6,6 +6,7 @@
 #include <cstring>
 #include <span>
 
+#include "jtag/lang.h"
 #include "jtag/msg.h"
 
 namespace {
@@ -146,7 +147,7 @@ bool kprb_identify(KprbembState& s, bool quiet) {
             s.protocol = 2;
             return true;
         }
-        msg_print("KeenProbeのバージョンが想定外のため続行できません。\n");
+        msg_print(tr_ja("KeenProbeのバージョンが想定外のため続行できません。\n"));
     }
     if (same_name(name, "USB2.0-JTAG")) s.protocol = 1;  // known, but not driven
     return false;

@@ -1,6 +1,7 @@
 #include "cables/skprb.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 #include <deque>
 #include <memory>
@@ -13,6 +14,7 @@
 #include "cables/skprb_state.h"
 #include "cables/usb_ids.h"
 #include "jtag/c_boundary.h"
+#include "jtag/lang.h"
 #include "jtag/msg.h"
 #include "jtag/status.h"
 
@@ -160,10 +162,10 @@ void* open_body(Cable* cable, const char* parameter) {
     char text[100] = {};
     if (!fx3_open_tracked(0, &vid, &pid, text, sizeof text, &s->generation)) return nullptr;
     if (vid == usb_ids::kMakerVendor && pid == usb_ids::kKb2203Product) {
-        msg_print("KB2203(ノーヴェルArtix-7ボード)を発見しました\n");
+        msg_print(tr_ja("KB2203(ノーヴェルArtix-7ボード)を発見しました\n"));
         s->description = "Norvale Artix-7 Board";
     } else if (vid == usb_ids::kMakerVendor && pid == usb_ids::kKb2204Product) {
-        msg_print("KB2204(ノーヴェルFX3ボード)を発見しました\n");
+        msg_print(tr_ja("KB2204(ノーヴェルFX3ボード)を発見しました\n"));
         s->description = "Norvale FX-3 Board";
     } else {
         fx3_release(s->generation);
@@ -264,7 +266,7 @@ int runtest_body(Cable* cable, unsigned state, int64_t usec, int64_t clocks, int
     if (usec != 0) return runtest_wait(*s, usec);
     if (clocks < 0) return JTAG_FAIL;
     if (state != UNKNOWN) {
-        const int rc = skprb_tap_goto(cable, state, flush);
+        const int rc = tap_goto_body(cable, state, flush);
         if (rc != JTAG_OK) return rc;
     }
     const int64_t chunk = s->superspeed ? 1000 : 480;
@@ -282,7 +284,81 @@ int runtest_body(Cable* cable, unsigned state, int64_t usec, int64_t clocks, int
 
 }  // namespace
 
-// The exported entry points: each body behind the exception barrier, as other hosts call them.
+// The driver table the cable layer fills for the name "skprb": each body behind the exception
+// barrier.
+const CableDriver* skprb_driver() {
+    static const CableDriver driver = [] {
+        CableDriver d;
+        d.open = CBoundary<&open_body>::call;
+        d.init = CBoundary<&init_body>::call;
+        d.close = CBoundary<&close_body>::call;
+        d.tap_goto = CBoundary<&tap_goto_body>::call;
+        d.shift_inout = CBoundary<&shift_inout_body>::call;
+        d.runtest = CBoundary<&runtest_body>::call;
+        d.option = skprb_option_slot;
+        return d;
+    }();
+    return &driver;
+}
+
+namespace {
+
+// What a host's SkprbCable holds in its state: the driver's own Cable record, whose state is the
+// driver's record. The host's alive flag goes into it before each call and comes back after, so
+// a board found gone reads 0 on the host's record as well.
+struct HostCable {
+    Cable cable;
+};
+
+static_assert(sizeof(SkprbPin) == sizeof(CablePin) &&
+              offsetof(SkprbPin, state) == offsetof(CablePin, state) &&
+              offsetof(SkprbPin, name) == offsetof(CablePin, name));
+static_assert(int{SKPRB_TAP_SHIFT_DR} == int{SHIFT_DR} &&
+              int{SKPRB_TAP_EXIT1_IR} == int{EXIT1_IR} && int{SKPRB_TAP_UNKNOWN} == int{UNKNOWN});
+static_assert(int{SKPRB_OPT_DESCRIPTION} == int{CABLE_OPT_DESCRIPTION} &&
+              int{SKPRB_OPT_PIN_DRIVE} == int{CABLE_OPT_PIN_DRIVE});
+
+// The driver's cable of a host record, null without one (the slots then answer as for a cable
+// without a record).
+Cable* driver_cable(SkprbCable* host) {
+    HostCable* h = host ? static_cast<HostCable*>(host->state) : nullptr;
+    if (!h) return nullptr;
+    h->cable.alive = host->alive;
+    return &h->cable;
+}
+
+template <class R>
+R settled(SkprbCable* host, const Cable* cable, R result) {
+    if (cable) host->alive = cable->alive;
+    return result;
+}
+
+void* host_open(SkprbCable* host, const char* parameter) {
+    if (!host) return nullptr;
+    host->state = nullptr;
+    host->alive = 1;
+    auto h = std::make_unique<HostCable>();
+    h->cable.name = "skprb";
+    h->cable.param = parameter ? parameter : "";
+    // A failed open has released its record and cleared the state itself.
+    if (!open_body(&h->cable, parameter)) return nullptr;
+    host->state = h.release();
+    return host->state;
+}
+
+int host_close(SkprbCable* host) {
+    Cable* cable = driver_cable(host);
+    if (!cable) return JTAG_NULL;
+    const std::unique_ptr<HostCable> owned(static_cast<HostCable*>(host->state));
+    host->state = nullptr;
+    const int result = close_body(cable);
+    host->alive = cable->alive;
+    return result;
+}
+
+}  // namespace
+
+// The exported entry points, for hosts that keep their own C record of the cable.
 extern "C" {
 
 const SkprbCableInfo* skprb_get_cableinfo(void) {
@@ -292,28 +368,40 @@ const SkprbCableInfo* skprb_get_cableinfo(void) {
     return &info;
 }
 
-void* skprb_open(Cable* cable, const char* parameter) {
-    return CBoundary<&open_body>::call(cable, parameter);
+void* skprb_open(SkprbCable* cable, const char* parameter) {
+    return CBoundary<&host_open>::call(cable, parameter);
 }
-int skprb_init(Cable* cable) {
-    return CBoundary<&init_body>::call(cable);
+int skprb_init(SkprbCable* host) {
+    Cable* cable = driver_cable(host);
+    return settled(host, cable, CBoundary<&init_body>::call(cable));
 }
-int skprb_close(Cable* cable) {
-    return CBoundary<&close_body>::call(cable);
+int skprb_close(SkprbCable* host) {
+    return CBoundary<&host_close>::call(host);
 }
-int skprb_tap_goto(Cable* cable, unsigned target, int flush) {
-    return CBoundary<&tap_goto_body>::call(cable, target, flush);
+int skprb_tap_goto(SkprbCable* host, unsigned target, int flush) {
+    Cable* cable = driver_cable(host);
+    return settled(host, cable, CBoundary<&tap_goto_body>::call(cable, target, flush));
 }
-int skprb_shift_inout(Cable* cable, int count, const uint8_t* tdi, const uint8_t* tdimask,
+int skprb_shift_inout(SkprbCable* host, int count, const uint8_t* tdi, const uint8_t* tdimask,
                       const uint8_t* tdo, const uint8_t* tdomask, uint8_t* capture, int kind,
                       int nocap, int reserved, const char* label, int flush) {
-    return CBoundary<&shift_inout_body>::call(cable, count, tdi, tdimask, tdo, tdomask, capture,
-                                              kind, nocap, reserved, label, flush);
+    Cable* cable = driver_cable(host);
+    return settled(
+        host, cable,
+        CBoundary<&shift_inout_body>::call(cable, count, tdi, tdimask, tdo, tdomask, capture, kind,
+                                           nocap, reserved, label, flush));
 }
-int skprb_runtest(Cable* cable, unsigned state, int64_t usec, int64_t clocks, int reserved,
+int skprb_runtest(SkprbCable* host, unsigned state, int64_t usec, int64_t clocks, int reserved,
                   const char* label, int flush, const uint8_t* tdi, uint8_t* tdo) {
-    return CBoundary<&runtest_body>::call(cable, state, usec, clocks, reserved, label, flush, tdi,
-                                          tdo);
+    Cable* cable = driver_cable(host);
+    return settled(host, cable,
+                   CBoundary<&runtest_body>::call(cable, state, usec, clocks, reserved, label,
+                                                  flush, tdi, tdo));
+}
+int skprb_option(SkprbCable* host, int code, const void* in, int reserved, void* out, int count,
+                 int* outcount) {
+    Cable* cable = driver_cable(host);
+    return settled(host, cable, skprb_option_slot(cable, code, in, reserved, out, count, outcount));
 }
 
 }  // extern "C"

@@ -1,5 +1,4 @@
-// skprb's option slot: the connector (drawing, pins), the alive check, the description; and the
-// driver table.
+// skprb's option slot: the connector (drawing, pins), the alive check, the description.
 #include "cables/cmd_queue.h"
 #include "cables/connector.h"
 #include "cables/skprb.h"
@@ -36,22 +35,7 @@ int option_body(Cable* cable, int code, const void* in, int, void* out, int, int
 
 }  // namespace
 
-extern "C" int skprb_option(Cable* cable, int code, const void* in, int reserved, void* out,
-                            int count, int* outcount) {
+int skprb_option_slot(Cable* cable, int code, const void* in, int reserved, void* out, int count,
+                      int* outcount) {
     return CBoundary<&option_body>::call(cable, code, in, reserved, out, count, outcount);
-}
-
-const CableDriver* skprb_driver() {
-    static const CableDriver driver = [] {
-        CableDriver d;
-        d.open = skprb_open;
-        d.init = skprb_init;
-        d.close = skprb_close;
-        d.tap_goto = skprb_tap_goto;
-        d.shift_inout = skprb_shift_inout;
-        d.runtest = skprb_runtest;
-        d.option = skprb_option;
-        return d;
-    }();
-    return &driver;
 }

@@ -38,3 +38,6 @@ inline SkprbState* skprb_record(Cable* cable) {
 int skprb_read(SkprbState& s, int max);
 // Sends one command byte, flushed, and reads its reply: the byte count, or -1 with the cable lost.
 int skprb_ask(SkprbState& s, uint8_t command, int max);
+// The option slot of the driver table, behind the exception barrier.
+int skprb_option_slot(Cable* cable, int code, const void* in, int reserved, void* out, int count,
+                      int* outcount);

@@ -1,11 +1,14 @@
 // vireo: the command-line programmer.
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <iostream>
 #include <memory>
+#include <string_view>
 #include <thread>
+#include <vector>
 
 #include "app/file_watch.h"
 #include "app/host.h"
@@ -15,9 +18,13 @@
 #include "cables/usb_libusb.h"
 #include "cables/usb_virtual.h"
 #include "cli/board_commands.h"
+#include "cli/flash_range.h"
+#include "cli/json_output.h"
 #include "cli/pins_command.h"
 #include "cli/terminal_ui.h"
+#include "cli/verbosity.h"
 #include "cli/xvc_command.h"
+#include "jtag/lang.h"
 #include "jtag/msg.h"
 #include "jtag/status.h"
 #include "sim/board_presets.h"
@@ -47,21 +54,6 @@ constexpr const char* kExitCodes =
 
 constexpr int kMaxDeviceIndex = 255;
 
-// An SPI ROM address: hexadecimal, with or without 0x.
-std::string check_hex(const std::string& text) {
-    std::string digits = text;
-    if (digits.starts_with("0x") || digits.starts_with("0X")) digits = digits.substr(2);
-    if (digits.empty() || digits.size() > 8 ||
-        digits.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
-        return "not a hexadecimal address: '" + text + "'";
-    }
-    return "";
-}
-
-uint32_t parse_hex(const std::string& text) {
-    return static_cast<uint32_t>(std::stoul(text, nullptr, 16));
-}
-
 // CLI11 prints the error (or the help); help is a success, anything else a usage error.
 int usage_error(const CLI::App& cli, const CLI::ParseError& e) {
     return cli.exit(e) == 0 ? kExitSuccess : kExitUsage;
@@ -90,15 +82,75 @@ bool wait_for_update(const std::string& path) {
     return false;
 }
 
-void show_timestamp(const std::string& path) {
+void show_timestamp(TerminalUi& ui, const std::string& path) {
     if (auto stamp = vireo::app::file_timestamp_text(path)) {
-        std::cout << "Timestamp " << *stamp << "  " << shown_text(path) << "\n";
+        ui.note("Timestamp " + *stamp + "  " + shown_text(path));
     }
 }
+
+// The diagnostics modules write to standard output go through the terminal's rules.
+TerminalUi* g_diagnostic_ui = nullptr;
+
+// --json: the run's one document. A run that ends before it wrote its own (a usage error) gets
+// one from main with what is known.
+struct JsonState {
+    bool on = false;
+    bool written = false;
+    std::string command;
+    std::string error;
+};
+JsonState g_json;
+
+void write_json(vireo::cli::JsonRun run) {
+    if (run.command.empty()) run.command = g_json.command;
+    if (run.error.empty()) run.error = g_json.error;
+    const std::string text = vireo::cli::json_document(run);
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fflush(stdout);
+    g_json.written = true;
+}
+
+const char* connect_name(ConnectResult result) {
+    switch (result) {
+        case ConnectResult::Connected:
+            return "connected";
+        case ConnectResult::NoBoard:
+            return "no_board";
+        case ConnectResult::NoDevice:
+            return "no_device";
+        case ConnectResult::IllegalDevice:
+            return "illegal_device";
+        case ConnectResult::FirmwareDeclined:
+            return "firmware_declined";
+        case ConnectResult::FirmwareLoaded:
+            return "firmware_loaded";
+        case ConnectResult::FirmwareFailed:
+            return "firmware_failed";
+        case ConnectResult::CableLost:
+            return "cable_lost";
+    }
+    return "";
+}
+
+int run(int argc, char** argv);
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) g_json.on = g_json.on || std::string_view(argv[i]) == "--json";
+    const int code = run(argc, argv);
+    if (g_json.on && !g_json.written && code != kExitSuccess) {
+        vireo::cli::JsonRun failed;
+        failed.exit_code = code;
+        failed.status = -1;
+        write_json(failed);
+    }
+    return code;
+}
+
+namespace {
+
+int run(int argc, char** argv) {
     // A reader that goes away (vireo ... | head -1) must not end a configuration half-way:
     // failed writes to the terminal are ignored, the work goes on.
     std::signal(SIGPIPE, SIG_IGN);
@@ -171,12 +223,34 @@ int main(int argc, char** argv) {
                  "List the boards and cables present (place, vid:pid, kind, serial, product) and "
                  "exit");
     cli.add_flag("-y,--yes", yes, "Answer yes to every question (e.g. the FX3 firmware offer)");
+    std::string lang;
+    cli.add_option("--lang", lang,
+                   "Language of the messages: ja (Japanese) or en (English); without it the "
+                   "locale's: the first of LC_ALL, LC_MESSAGES, LANG that is set, Japanese when "
+                   "it starts with \"ja\", English otherwise")
+        ->type_name("ja|en")
+        ->check(CLI::IsMember({"ja", "en"}));
     cli.add_option("-d,--device", device,
                    "Address device N of the chain (0 = nearest TDI), of any chain length, when "
                    "it is a Spartan-6 or 7-series FPGA; without it: device 0 of a chain of one "
                    "or two, a supported board's FPGA")
         ->type_name("N")
         ->check(CLI::Range(0, kMaxDeviceIndex));
+    bool verbose = false, quiet = false;
+    auto* verbose_flag = cli.add_flag(
+        "-v,--verbose", verbose,
+        "Show every log line: dated, each flash page and sector, the modules' diagnostics");
+    cli.add_flag("-q,--quiet", quiet,
+                 "Show only the verdict, and errors with the lines that say why")
+        ->excludes(verbose_flag);
+    std::string log_path;
+    cli.add_option("--log", log_path,
+                   "Append the full log (every line, dated) to FILE, whatever the terminal shows")
+        ->type_name("FILE");
+    bool json = false;
+    cli.add_flag("--json", json,
+                 "Write one JSON document on standard output (the log goes to standard error); "
+                 "for detect, idcode, dna, status, --list, flash id, uid, verify, blank");
 
     auto* detect = cli.add_subcommand(
         "detect", "Find the cable, scan the chain, list every device and name the FPGA");
@@ -206,12 +280,25 @@ int main(int argc, char** argv) {
         "restarted afterwards and boots from the flash");
     flash->require_subcommand(1);
     std::string flash_file;
-    std::string flash_offset = "0";
+    std::string flash_offset = "0", flash_size;  // flash_size "": no --size
     bool no_trim = false, no_verify = false, force = false;
     auto add_offset = [&flash_offset](CLI::App* command) {
-        command->add_option("--offset", flash_offset, "Flash address, hexadecimal (default 0)")
-            ->type_name("HEX")
-            ->check(CLI::Validator(check_hex, "HEX"));
+        return command
+            ->add_option("--offset", flash_offset,
+                         "Flash address: a hexadecimal byte address, with or without 0x "
+                         "(default 0); on AT45 DataFlash parts with 528-byte pages page p "
+                         "starts at address p x 0x400")
+            ->type_name("ADDR")
+            ->check(CLI::Validator(
+                [](const std::string& text) { return vireo::cli::check_hex_number(text, false); },
+                ""));
+    };
+    auto add_size = [&flash_size](CLI::App* command, const char* what) {
+        return command->add_option("--size", flash_size, what)
+            ->type_name("N")
+            ->check(CLI::Validator(
+                [](const std::string& text) { return vireo::cli::check_hex_number(text, true); },
+                ""));
     };
     auto* flash_id = flash->add_subcommand("id", "Identify the flash and dump its identification");
     auto* flash_uid = flash->add_subcommand("uid", "Dump the flash's unique ID / security code");
@@ -227,15 +314,25 @@ int main(int argc, char** argv) {
     auto* flash_verify = flash->add_subcommand("verify", "Compare the flash with FILE");
     flash_verify->add_option("FILE", flash_file, "Image to compare with")->required();
     add_offset(flash_verify);
-    auto* flash_erase = flash->add_subcommand("erase", "Erase the whole flash");
+    auto* flash_erase = flash->add_subcommand(
+        "erase",
+        "Erase the whole flash, or with --size the bytes from --offset (the sectors that hold "
+        "them are erased, their other bytes kept), then check that they read blank");
+    add_offset(flash_erase)
+        ->needs(add_size(flash_erase,
+                         "Bytes to erase from --offset: a hexadecimal byte count (10000 = "
+                         "64 KB); without it the whole flash"));
     auto* flash_blank = flash->add_subcommand("blank", "Check that the flash is blank");
-    auto* flash_read =
-        flash->add_subcommand("read", "Read the flash from the offset to its end into FILE");
+    auto* flash_read = flash->add_subcommand(
+        "read", "Read the flash from the offset to its end (or --size bytes) into FILE");
     flash_read->add_option("FILE", flash_file, "File to write")->required();
     add_offset(flash_read);
+    add_size(flash_read, "Bytes to read: a hexadecimal byte count (10000 = 64 KB)");
     flash_read->add_flag("-f,--force", force, "Replace FILE when it exists, without asking");
-    auto* flash_dump = flash->add_subcommand("dump", "Show 256 bytes of the flash from the offset");
+    auto* flash_dump = flash->add_subcommand(
+        "dump", "Show 256 bytes (or --size bytes) of the flash from the offset");
     add_offset(flash_dump);
+    add_size(flash_dump, "Bytes to show: a hexadecimal byte count (100 = 256 bytes)");
     vireo::xvc::XvcOptions xvc_options;
     auto* xvc = vireo::cli::add_xvc_command(cli, xvc_options);
     auto* bsdl = cli.add_subcommand(
@@ -276,6 +373,8 @@ int main(int argc, char** argv) {
                            "  vireo --sim kb2203 xvc --listen 127.0.0.1\n"
                            "  vireo flash program top.bit\n"
                            "  vireo flash read --offset 400000 --force tail.bin\n"
+                           "  vireo flash read --offset 0x10000 --size 100 head.bin\n"
+                           "  vireo flash erase --offset 3F0000 --size 10000\n"
                            "  vireo --sim kb2203 pins --bsdl bsdl/xc7a100t_csg324.bsd --watch\n"
                            "  vireo pins --bsdl top.bsd --extest --set LED0=1 --set @A5=z\n\n") +
                kExitCodes);
@@ -292,13 +391,48 @@ int main(int argc, char** argv) {
         // Without a command the first extra word is the command the user meant.
         const std::vector<std::string> extras = cli.remaining();
         if (!cli.get_subcommands().empty() || extras.empty() || extras[0].starts_with('-')) {
+            g_json.error = e.what();
             return usage_error(cli, e);
         }
+        g_json.error = "Unknown command '" + extras[0] + "'";
         std::cerr << "Unknown command '" << extras[0] << "'\n"
                   << "Run with --help for more information.\n";
         return kExitUsage;
     } catch (const CLI::ParseError& e) {
+        g_json.error = e.what();
         return usage_error(cli, e);
+    }
+    Language language = language_from_environment();
+    parse_language(lang, &language);  // --lang before the locale
+    set_language(language);
+    // The commands whose results a JSON document carries.
+    for (CLI::App* command = &cli; !command->get_subcommands().empty();) {
+        command = command->get_subcommands().front();
+        g_json.command += (g_json.command.empty() ? "" : " ") + command->get_name();
+    }
+    if (list) g_json.command = "list";
+    static const std::vector<std::string> kJsonCommands = {
+        "detect",   "idcode",    "dna",          "status",     "list",
+        "flash id", "flash uid", "flash verify", "flash blank"};
+    if (json && (std::find(kJsonCommands.begin(), kJsonCommands.end(), g_json.command) ==
+                     kJsonCommands.end() ||
+                 detect_every)) {
+        g_json.error =
+            "--json: for detect (without --all), idcode, dna, status, --list, flash "
+            "id, flash uid, flash verify and flash blank only";
+        std::cerr << g_json.error << "\n";
+        return kExitUsage;
+    }
+    // The full log is opened before anything else happens: a log that cannot be written stops
+    // the run before the board is touched.
+    vireo::cli::LogFile log_file;
+    if (!log_path.empty()) {
+        std::string reason;
+        if (!log_file.open(log_path, &reason)) {
+            g_json.error = "--log: cannot write '" + shown_text(log_path) + "': " + reason;
+            std::cerr << g_json.error << "\n";
+            return kExitUsage;
+        }
     }
     // The reader alone: no board, messages as they are, without log time stamps.
     if (*bsdl) {
@@ -308,6 +442,13 @@ int main(int argc, char** argv) {
             return static_cast<int>(text.size());
         });
         return vireo::app::dump_bsdl_file(bsdl_file) ? kExitSuccess : kExitFailure;
+    }
+    if (*flash) {
+        const std::string refusal = vireo::cli::flash_range_refusal(flash_offset, flash_size);
+        if (!refusal.empty()) {
+            std::cerr << "flash: " << refusal << "\n";
+            return kExitUsage;
+        }
     }
     pins_options.yes = yes;
     if (*pins) {
@@ -348,6 +489,7 @@ int main(int argc, char** argv) {
                                           << "Waiting for the board (in use by another vireo)\n";
                                   })) {
         std::cerr << sim_error << "\n";
+        g_json.error = sim_error;
         // A board that exists but could not be had is no usage error.
         return unavailable ? kExitFailure : kExitUsage;
     }
@@ -372,6 +514,16 @@ int main(int argc, char** argv) {
         }
         return code;
     };
+    if (list && json) {
+        vireo::cli::JsonRun listed;
+        const int rc = usb_list_present_boards(&listed.boards);
+        // A bus that could not be read is a failure only when it leaves nothing to list.
+        listed.exit_code = finish(listed.boards.empty() && rc != 0 ? kExitFailure : kExitSuccess);
+        if (listed.exit_code != kExitSuccess)
+            listed.error = std::string("The USB buses could not be read: ") + usb::error_name(rc);
+        write_json(listed);
+        return listed.exit_code;
+    }
     if (list) return finish(vireo::cli::list_boards());
     // The server opens the FX3 board itself for each client; nothing else may hold it meanwhile.
     // Its clients may have programmed the flash.
@@ -383,9 +535,14 @@ int main(int argc, char** argv) {
         return finish(vireo::cli::serve_xvc(xvc_options));
     }
 
-    TerminalUi ui(yes);
+    const vireo::cli::Verbosity verbosity = verbose ? vireo::cli::Verbosity::Verbose
+                                            : quiet ? vireo::cli::Verbosity::Quiet
+                                                    : vireo::cli::Verbosity::Normal;
+    TerminalUi ui(yes, verbosity, log_file.is_open() ? &log_file : nullptr, json);
     const vireo::app::AppPaths paths = vireo::app::find_app_paths(argv[0]);
     vireo::app::install_host(&ui, paths);
+    g_diagnostic_ui = &ui;
+    set_diagnostic_callback([](const std::string& text) { g_diagnostic_ui->diagnostic(text); });
     Session session(ui, paths);
     session.select_device(device);
     if (!xvc_remote.empty()) {
@@ -398,7 +555,9 @@ int main(int argc, char** argv) {
 
     int status = JTAG_OK;
     if (*detect && detect_every) {
-        return finish(vireo::cli::detect_all(session));
+        const int code = finish(vireo::cli::detect_all(session));
+        ui.finish(code);
+        return code;
     } else if (*detect) {
         status = session.detect() == ConnectResult::Connected ? JTAG_OK : JTAG_NO_DEVICE;
         session.disconnect();
@@ -409,22 +568,26 @@ int main(int argc, char** argv) {
     } else if (*status_command) {
         status = session.config_status();
     } else if (*program) {
-        show_timestamp(bitfile);
+        show_timestamp(ui, bitfile);
         session.allow_other_part(program_other_part);
         status = session.program_fpga(bitfile, wait ? wait_for_update : nullptr);
     } else if (*pins) {
         status = vireo::cli::run_pins(session, ui, pins_options);
     } else if (*flash) {
-        const uint32_t offset = parse_hex(flash_offset);
-        if (!flash_file.empty()) show_timestamp(flash_file);
+        const uint32_t offset = vireo::cli::parse_hex_number(flash_offset);
+        const int64_t count =
+            flash_size.empty() ? -1 : int64_t{vireo::cli::parse_hex_number(flash_size)};
+        if (!flash_file.empty()) show_timestamp(ui, flash_file);
         session.allow_other_part(other_part);
         // The input is checked before the bridge replaces the FPGA's design.
         using FlashOp = Session::FlashOp;
         const FlashOp op = *flash_program  ? FlashOp::Program
                            : *flash_verify ? FlashOp::Verify
                            : *flash_read   ? FlashOp::Read
+                           : *flash_dump   ? FlashOp::Dump
+                           : *flash_erase  ? FlashOp::Erase
                                            : FlashOp::Other;
-        status = session.check_flash_input(op, flash_file, offset, force, !no_trim);
+        status = session.check_flash_input(op, flash_file, offset, force, !no_trim, count);
         // A second Ctrl-C must not end the process with a sector erased and not written back.
         TerminalUi::protect(*flash_program || *flash_erase);
         if (status == JTAG_OK) {
@@ -450,14 +613,14 @@ int main(int argc, char** argv) {
             } else if (*flash_verify) {
                 status = session.flash_verify(flash_file, offset);
             } else if (*flash_erase) {
-                status = session.flash_erase();
+                status = count < 0 ? session.flash_erase() : session.flash_erase(offset, count);
             } else if (*flash_blank) {
                 status = session.flash_blank();
             } else if (*flash_read) {
                 // Asked (or --force) before the board was touched.
-                status = session.flash_read(flash_file, offset, true);
+                status = session.flash_read(flash_file, offset, true, count);
             } else if (*flash_dump) {
-                status = session.flash_dump(offset);
+                status = session.flash_dump(offset, count);
             }
             // Leaving the flash restarts the FPGA, which boots from it (a program has already
             // done so); the log says whether it did, the command's result stands unless a
@@ -469,5 +632,28 @@ int main(int argc, char** argv) {
         }
     }
     session.disconnect();
-    return finish(exit_code(status, session.last_connect()));
+    const int code = finish(exit_code(status, session.last_connect()));
+    ui.finish(code);
+    if (json) {
+        vireo::cli::JsonRun done;
+        done.exit_code = code;
+        done.status = status;
+        if (status == JTAG_NO_DEVICE || status == JTAG_DISCONNECTED)
+            done.connect = connect_name(session.last_connect());
+        done.lines = ui.recent_lines();
+        done.facts = &session.facts();
+        done.remote = xvc_remote;
+        done.file = flash_file;
+        done.offset = vireo::cli::parse_hex_number(flash_offset);
+        if (xvc_remote.empty()) {
+            std::vector<BoardEntry> boards;
+            usb_list_present_boards(&boards);
+            done.board_known = vireo::cli::used_board(boards, session.facts().cable, usb_place,
+                                                      serial, &done.board);
+        }
+        write_json(done);
+    }
+    return code;
 }
+
+}  // namespace

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "jtag/chain.h"
+#include "jtag/lang.h"
 #include "jtag/msg.h"
 #include "jtag/status.h"
 
@@ -27,8 +28,7 @@ void* devalg_open_state(DevAlgModule* module, const DevAlgFamilyInfo& family) {
     }
     const uint32_t idcode = device_get_idcode(module->device);
     if (family.print_idcode) {
-        std::printf("idcode=%x\n", idcode);
-        std::fflush(stdout);
+        msg_diagnostic("idcode=%x\n", idcode);
     }
     for (size_t i = 0; i < family.part_count; ++i) {
         const DevAlgPart& part = family.parts[i];
@@ -40,7 +40,7 @@ void* devalg_open_state(DevAlgModule* module, const DevAlgFamilyInfo& family) {
         state->family = family.family;
         return state.release();
     }
-    msg_print("不明なデバイス\n");
+    msg_print(tr_ja("不明なデバイス\n"));
     return nullptr;
 }
 

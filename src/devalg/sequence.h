@@ -5,6 +5,7 @@
 #include <span>
 
 #include "devalg/devalg_state.h"
+#include "jtag/lang.h"
 
 constexpr int kImagePieceBits = 16384;
 
@@ -23,10 +24,12 @@ inline constexpr FpgaInstruction kNoop{"0x14", "noop"};
 inline constexpr FpgaInstruction kBypass{"0x3f", "bypass"};
 
 // Verdict messages both families print.
-inline constexpr const char* kIdErrorMessage = "デバイス書き込みで、ID エラー が発生しました";
-inline constexpr const char* kCrcErrorMessage = "デバイス書き込みで、CRC エラー が発生しました";
+inline constexpr const char* kIdErrorMessage =
+    tr_ja_noop("デバイス書き込みで、ID エラー が発生しました");
+inline constexpr const char* kCrcErrorMessage =
+    tr_ja_noop("デバイス書き込みで、CRC エラー が発生しました");
 inline constexpr const char* kInitLowMessage =
-    "デバイス書き込みで、INIT_Bがアサートされていないため、失敗しました";
+    tr_ja_noop("デバイス書き込みで、INIT_Bがアサートされていないため、失敗しました");
 // The line for a configuration that ended without DONE, with the status word read.
 void print_done_low(uint32_t status);
 

@@ -5,6 +5,7 @@
 
 #include "devalg/entry_table.h"
 #include "jtag/chain.h"
+#include "jtag/lang.h"
 #include "jtag/msg.h"
 #include "jtag/opflag.h"
 #include "jtag/status.h"
@@ -45,17 +46,20 @@ struct StatusBit {
 
 // Boot status bits that report a failed configuration when set.
 constexpr StatusBit kBootErrors[] = {
-    {3, "デバイス書き込みで、ウォッチドッグのタイムアウトエラー が発生しました"},
+    {3, tr_ja_noop("デバイス書き込みで、ウォッチドッグのタイムアウトエラー が発生しました")},
     {4, kIdErrorMessage},
     {5, kCrcErrorMessage},
-    {6, "デバイス書き込みで、BPI アドレスカ ウ ン ターのラップアラウンドエラー が発生しました"},
-    {7, "デバイス書き込みで、その他のエラー が発生しました"},
+    {6,
+     tr_ja_noop(
+         "デバイス書き込みで、BPI アドレスカ ウ ン ターのラップアラウンドエラー が発生しました")},
+    {7, tr_ja_noop("デバイス書き込みで、その他のエラー が発生しました")},
 };
 // Status bits that must be set after a successful configuration.
 constexpr StatusBit kStatusNeeded[] = {
     {12, kInitLowMessage},
-    {11, "デバイス書き込みで、初期化が完了しないため、失敗しました"},
-    {7, "デバイス書き込みで、インターコネクトがハイインピーダンスのままのため、失敗しました"},
+    {11, tr_ja_noop("デバイス書き込みで、初期化が完了しないため、失敗しました")},
+    {7, tr_ja_noop(
+            "デバイス書き込みで、インターコネクトがハイインピーダンスのままのため、失敗しました")},
 };
 
 void* open(DevAlgModule* module) {
@@ -78,7 +82,7 @@ bool judge(SequenceSteps& steps, DevAlgModule* module, int pad) {
     if (!steps.ok()) return false;
     for (const StatusBit& s : kBootErrors) {
         if (boot >> s.bit & 1) {
-            msg_print("%s\n", s.message);
+            msg_print("%s\n", tr_ja(s.message));
             good = false;
         }
     }
@@ -87,16 +91,16 @@ bool judge(SequenceSteps& steps, DevAlgModule* module, int pad) {
     if (!steps.ok()) return false;
     for (const StatusBit& s : kStatusNeeded) {
         if (!(status >> s.bit & 1)) {
-            msg_print("%s\n", s.message);
+            msg_print("%s\n", tr_ja(s.message));
             good = false;
         }
     }
     if ((status >> kStatCrcError & 1) && !(boot >> kBootCrcError & 1)) {
-        msg_print("%s\n", kCrcErrorMessage);
+        msg_print("%s\n", tr_ja(kCrcErrorMessage));
         good = false;
     }
     if ((status >> kStatIdError & 1) && !(boot >> kBootIdError & 1)) {
-        msg_print("%s\n", kIdErrorMessage);
+        msg_print("%s\n", tr_ja(kIdErrorMessage));
         good = false;
     }
     if (!(status >> kStatDone & 1)) {
@@ -131,7 +135,7 @@ int write(DevAlgModule* module) {
 
     const bool good = judge(steps, module, pad);
     if (good) {
-        msg_print("デバイス書き込み成功。起動します。\n");
+        msg_print(tr_ja("デバイス書き込み成功。起動します。\n"));
         steps.instruction(kCfgOut);
         steps.runtest(RUNTEST_IDLE, 0, 100);
     }

@@ -6,6 +6,7 @@
 
 #include "devalg/entry_table.h"
 #include "jtag/chain.h"
+#include "jtag/lang.h"
 #include "jtag/msg.h"
 #include "jtag/opflag.h"
 #include "jtag/status.h"
@@ -76,15 +77,15 @@ bool judge(SequenceSteps& steps, DevAlgModule* module, int pad) {
     if (!read_config_register(steps, module, kReadStat, 16, pad, &stat)) return false;
     bool good = true;
     if (stat >> kStatCrcError & 1) {
-        msg_print("%s\n", kCrcErrorMessage);
+        msg_print("%s\n", tr_ja(kCrcErrorMessage));
         good = false;
     }
     if (stat >> kStatIdError & 1) {
-        msg_print("%s\n", kIdErrorMessage);
+        msg_print("%s\n", tr_ja(kIdErrorMessage));
         good = false;
     }
     if (!(capture & kIrCaptureInit) || !(stat >> kStatInitB & 1)) {
-        msg_print("%s\n", kInitLowMessage);
+        msg_print("%s\n", tr_ja(kInitLowMessage));
         good = false;
     }
     if (!(capture & kIrCaptureDone) || !(stat >> kStatDone & 1)) {

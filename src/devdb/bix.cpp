@@ -9,6 +9,7 @@
 #include <new>
 #include <string_view>
 
+#include "jtag/lang.h"
 #include "jtag/msg.h"
 
 namespace {
@@ -95,8 +96,9 @@ bool header_ok(FILE* f) {
     uint32_t version = 0;
     if (!read_u32(f, version)) return false;
     if (version != kBixVersion) {
-        msg_print(
-            "Error:デバイスデータベースのバージョンが異なるため登録済みデバイスが利用できません。");
+        msg_print(tr_ja(
+            "Error:"
+            "デバイスデータベースのバージョンが異なるため登録済みデバイスが利用できません。"));
         return false;
     }
     return true;
@@ -295,7 +297,7 @@ DeviceDatabase* bix_database() {
         const std::string path = ddb_directory() + "system.bix";
         DeviceDatabase* db = bix_database_new();
         if (!bix_load(db, path.c_str()))
-            msg_print("Error:デバイス定義ファイル \"%s\" が開けません", path.c_str());
+            msg_print(tr_ja("Error:デバイス定義ファイル \"%s\" が開けません"), path.c_str());
         return db;
     }();
     return instance;
@@ -416,7 +418,7 @@ DeviceDescription* bix_parse_description(const uint8_t* data, size_t size, size_
         return nullptr;
     }
     if (version != kBbRecordVersion) {
-        msg_print("デバイスデータベースのバージョンが異なります");
+        msg_print(tr_ja("デバイスデータベースのバージョンが異なります"));
         return nullptr;
     }
     try {
@@ -462,11 +464,11 @@ void bix_scramble(uint8_t* data, size_t size) {
 }
 
 int bix_save_file() {
-    msg_print("この関数 %s はまだ実装されていません", "bix_save_file");
+    msg_print(tr_ja("この関数 %s はまだ実装されていません"), "bix_save_file");
     return 0;
 }
 
 int bix_regist_cr() {
-    msg_print("この関数 %s はまだ実装されていません", "bix_regist_cr");
+    msg_print(tr_ja("この関数 %s はまだ実装されていません"), "bix_regist_cr");
     return 0;
 }

@@ -4,6 +4,7 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -35,6 +36,7 @@
 #include "gui/result_badge.h"
 #include "gui/settings_file.h"
 #include "gui/window_ui.h"
+#include "jtag/lang.h"
 #include "vireo_version.h"
 #include "xvc/Xvcserver.h"
 #include "xvc/xvc_client.h"
@@ -106,6 +108,7 @@ TForm1::TForm1(FormOptions options, QWidget* parent)
     build_tool_bar();
     build_panel();
     build_tray();
+    build_language_choice();
 
     // The three callbacks of the library report to this window from now on.
     ui_->set_prompts(options_.prompts);
@@ -127,7 +130,7 @@ TForm1::TForm1(FormOptions options, QWidget* parent)
             second_instance_ = true;
             lock_.reset();
             options_.prompts.inform(kTitle,
-                                    "既にVIREOJTAGが起動しています。同時使用はできません。");
+                                    tr_ja("既にVIREOJTAGが起動しています。同時使用はできません。"));
         }
     }
     set_idle_state();
@@ -298,6 +301,31 @@ void TForm1::build_tray() {
                 if (reason == QSystemTrayIcon::DoubleClick) bring_back();
             });
     if (QSystemTrayIcon::isSystemTrayAvailable()) TrayIcon->show();
+}
+
+void TForm1::build_language_choice() {
+    ComboBoxLanguage = new QComboBox(this);
+    ComboBoxLanguage->addItem("Language of the locale", QString());
+    ComboBoxLanguage->addItem("Japanese (ja)", QString("ja"));
+    ComboBoxLanguage->addItem("English (en)", QString("en"));
+    ComboBoxLanguage->setToolTip("Language of the log and the messages (kept in vireopg.ini)");
+    const std::string stored =
+        options_.settings_file.isEmpty() ? "" : read_language(options_.settings_file);
+    if (!stored.empty())
+        ComboBoxLanguage->setCurrentIndex(
+            ComboBoxLanguage->findData(QString::fromStdString(stored)));
+    statusBar()->addPermanentWidget(ComboBoxLanguage);
+    connect(ComboBoxLanguage, &QComboBox::activated, this, &TForm1::ComboBoxLanguageChange);
+}
+
+// The choice holds from the next message on, also for a command that is running.
+void TForm1::ComboBoxLanguageChange(int index) {
+    const std::string code = ComboBoxLanguage->itemData(index).toString().toStdString();
+    Language language = language_from_environment();
+    parse_language(code, &language);
+    set_language(language);
+    if (!options_.settings_file.isEmpty() && !write_language(options_.settings_file, code))
+        append_log(options_.settings_file + ": the language could not be stored");
 }
 
 void TForm1::connect_ui() {

@@ -21,6 +21,7 @@
 
 class QButtonGroup;
 class QCheckBox;
+class QComboBox;
 class QGroupBox;
 class QLineEdit;
 class QMenu;
@@ -98,6 +99,9 @@ class TForm1 : public QMainWindow {
     QPlainTextEdit* Memo1;
     QSystemTrayIcon* TrayIcon;
     QMenu* PopupMenu2;  // "Show", "Hide", separator, "Exit"
+    // In the status bar: the language of the log and the messages (the locale's, Japanese,
+    // English), kept as [window] Language in vireopg.ini.
+    QComboBox* ComboBoxLanguage;
 
     bool busy() const;
     bool xvc_running() const { return xvc_ != nullptr; }
@@ -130,6 +134,7 @@ class TForm1 : public QMainWindow {
     void PopupMenu1Popup();
     void open_recent(int k);
     void Exit1Click();
+    void ComboBoxLanguageChange(int index);
 
   signals:
     // A command has ended and the window is idle again.
@@ -145,6 +150,7 @@ class TForm1 : public QMainWindow {
     void build_tool_bar();
     void build_panel();
     void build_tray();
+    void build_language_choice();
     void connect_ui();
 
     // Runs `job` on the worker in the busy state; afterwards the idle state and `done`.

@@ -15,6 +15,7 @@
 #include "gui/command_runner.h"
 #include "gui/settings_file.h"
 #include "gui/window_ui.h"
+#include "jtag/lang.h"
 #include "xvc/Xvcserver.h"
 
 namespace vireo::gui {
@@ -94,7 +95,7 @@ void TForm1::ToolButtonAUTOClick() {
         }
         if (session.connect() != ConnectResult::Connected) return;
         if (waiter && !waiter(file)) {
-            app::log_message("書き込みはキャンセルされました");
+            app::log_message(tr_ja("書き込みはキャンセルされました"));
             return;
         }
         session.flash_program(file, at, trim);

@@ -6,6 +6,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "jtag/lang.h"
+
 namespace vireo::gui {
 namespace {
 
@@ -29,7 +31,7 @@ TFormWait::TFormWait(const QString& path, QWidget* parent)
     Shape1 = new QFrame(this);
     Shape1->setFixedSize(297, 25);
     Shape1->setAutoFillBackground(true);
-    Button1 = new QPushButton("キャンセル", this);
+    Button1 = new QPushButton(tr_ja("キャンセル"), this);
     // Escape and the close box end the dialog with Cancel as the button does (QDialog's reject).
     connect(Button1, &QPushButton::clicked, this, &QDialog::reject);
     auto* layout = new QVBoxLayout(this);

@@ -20,6 +20,7 @@
 #include "gui/Unit1.h"
 #include "gui/result_badge.h"
 #include "gui/settings_file.h"
+#include "jtag/lang.h"
 #include "sim/virtual_board.h"
 #include "vireo_version.h"
 #include "xvc/xvc_client.h"
@@ -88,6 +89,7 @@ struct Arguments {
     int exit = -1;  // the process ends with this status when it is 0 or more
     bool sim_set = false, xvc_set = false;
     std::string sim, remote;
+    std::string lang;  // "ja", "en" or "" (not given)
     QString program, screenshot;
 };
 
@@ -117,7 +119,15 @@ Arguments read_arguments(int argc, char** argv) {
         "Use the board behind the XVC 1.0 server at HOST[:PORT] (port 2542 when none is given) "
         "instead of USB hardware; also [remote] Xvc= in vireopg.ini.",
         "HOST[:PORT]");
+    const QCommandLineOption lang_option(
+        "lang",
+        "Language of the log and the messages: ja (Japanese) or en (English); without it the "
+        "window's setting ([window] Language in vireopg.ini), else the locale's: the first of "
+        "LC_ALL, LC_MESSAGES, LANG that is set, Japanese when it starts with \"ja\", English "
+        "otherwise.",
+        "ja|en");
     parser.addOption(xvc_option);
+    parser.addOption(lang_option);
     parser.addOption(sim_option);
     parser.addOption(program_option);
     parser.addOption(screenshot_option);
@@ -140,6 +150,13 @@ Arguments read_arguments(int argc, char** argv) {
     args.xvc_set = parser.isSet(xvc_option);
     args.remote = parser.value(xvc_option).toStdString();
     args.program = parser.value(program_option);
+    args.lang = parser.value(lang_option).toStdString();
+    Language language = Language::Japanese;
+    if (parser.isSet(lang_option) && !parse_language(args.lang, &language)) {
+        std::fprintf(stderr, "--lang: '%s' is not ja or en\n", args.lang.c_str());
+        args.exit = kExitUsage;
+        return args;
+    }
     args.screenshot = parser.value(screenshot_option);
     if (args.xvc_set) {
         std::string host, why;
@@ -182,6 +199,11 @@ int main(int argc, char** argv) {
     QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
     if (runtime.isEmpty()) runtime = QStandardPaths::writableLocation(QStandardPaths::TempLocation);
     options.lock_file = runtime + "/VireoJTAG.lock";
+    // --lang, else the window's setting, else the locale.
+    Language language = language_from_environment();
+    if (!parse_language(args.lang, &language))
+        parse_language(vireo::gui::read_language(options.settings_file), &language);
+    set_language(language);
     // The command line's choice of board first; the settings file's remote board only when
     // the command line chose none.
     options.remote_xvc = remote;

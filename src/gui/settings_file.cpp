@@ -48,6 +48,24 @@ bool write_recent_files(const QString& file, const std::vector<std::string>& ent
     return settings.status() == QSettings::NoError;
 }
 
+std::string read_language(const QString& file) {
+    QSettings settings(file, QSettings::IniFormat);
+    const QString value = settings.value("window/Language").toString().trimmed();
+    return value == "ja" || value == "en" ? value.toStdString() : "";
+}
+
+bool write_language(const QString& file, const std::string& language) {
+    if (!QDir().mkpath(QFileInfo(file).absolutePath())) return false;
+    QSettings settings(file, QSettings::IniFormat);
+    if (language.empty()) {
+        settings.remove("window/Language");
+    } else {
+        settings.setValue("window/Language", QString::fromStdString(language));
+    }
+    settings.sync();
+    return settings.status() == QSettings::NoError;
+}
+
 std::string read_remote_xvc(const QString& file) {
     QSettings settings(file, QSettings::IniFormat);
     return settings.value("remote/Xvc").toString().trimmed().toStdString();

@@ -20,6 +20,12 @@ std::vector<std::string> read_recent_files(const QString& file);
 // False when the file could not be written.
 bool write_recent_files(const QString& file, const std::vector<std::string>& entries);
 
+// Section "window", key "Language": "ja" or "en", the language chosen in the window; "" when
+// none is stored (the locale decides) or the value is neither.
+std::string read_language(const QString& file);
+// "" removes the key. False when the file could not be written.
+bool write_language(const QString& file, const std::string& language);
+
 // Section "remote", key "Xvc": HOST[:PORT] of an XVC server whose board the window uses instead
 // of the USB boards; "" when not set.
 std::string read_remote_xvc(const QString& file);

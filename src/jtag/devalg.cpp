@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "jtag/chain.h"
+#include "jtag/devalg_library.h"
 #include "jtag/msg.h"
 #include "jtag/opflag.h"
 #include "jtag/status.h"
@@ -102,19 +103,11 @@ DevAlgModule* devalg_bind_device(Chain* chain, int index) {
     return type ? devalg_bind(chain, index, type) : nullptr;
 }
 
-DevAlgModule* devalg_bind(Chain* chain, int index, int type) {
-    std::unique_ptr<DevAlgModule> binding;
-    try {
-        binding = std::make_unique<DevAlgModule>();
-    } catch (const std::bad_alloc&) {
-        return nullptr;
-    }
-    const DevAlgEntry* table = family_table(type);
-    if (!table) {
-        msg_print("No device infomation is found\n");
-        devalg_close(binding.release());
-        return nullptr;
-    }
+namespace {
+
+// Binds a module's table; a library the table came from is the binding's, unloaded with it.
+DevAlgModule* bind_table(std::unique_ptr<DevAlgModule> binding, Chain* chain, int index,
+                         const DevAlgEntry* table) {
     while (table[binding->count].name) ++binding->count;
     for (int i = 0; i < binding->count; ++i) binding->entries.push_back(&table[i]);
     binding->entries.push_back(nullptr);
@@ -136,6 +129,49 @@ DevAlgModule* devalg_bind(Chain* chain, int index, int type) {
         if (!binding->state) msg_print("Some error has occured in initialization of device \n");
     }
     return binding.release();
+}
+
+std::unique_ptr<DevAlgModule> new_binding() {
+    try {
+        return std::make_unique<DevAlgModule>();
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
+}  // namespace
+
+DevAlgModule* devalg_bind(Chain* chain, int index, int type) {
+    std::unique_ptr<DevAlgModule> binding = new_binding();
+    if (!binding) return nullptr;
+    const DevAlgEntry* table = family_table(type);
+    if (!table) {
+        msg_print("No device infomation is found\n");
+        devalg_close(binding.release());
+        return nullptr;
+    }
+    return bind_table(std::move(binding), chain, index, table);
+}
+
+DevAlgModule* devalg_bind_library(Chain* chain, int index, const char* library) {
+    if (!library || !*library) return nullptr;
+    std::unique_ptr<DevAlgModule> binding = new_binding();
+    if (!binding) return nullptr;
+    binding->library = dlopen(library, RTLD_NOW | RTLD_LOCAL);
+    if (!binding->library) {
+        const char* why = dlerror();
+        msg_print("DEVALG library %s cannot be loaded: %s\n", library, why ? why : "");
+        return nullptr;
+    }
+    using Entries = const DevAlgEntry* (*)();
+    const auto entries = reinterpret_cast<Entries>(dlsym(binding->library, "_jtag_devalg_entries"));
+    const DevAlgEntry* table = entries ? entries() : nullptr;
+    if (!table) {
+        msg_print("DEVALG library %s has no module table.\n", library);
+        unload(binding.get());
+        return nullptr;
+    }
+    return bind_table(std::move(binding), chain, index, table);
 }
 
 DevAlgFunction devalg_find(const DevAlgModule* binding, uint32_t code) {

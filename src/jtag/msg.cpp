@@ -15,6 +15,7 @@ struct CallbackTable {
     ProgressCallback progress = nullptr;
     StatusCallback status = nullptr;
     QueryCallback query = nullptr;
+    DiagnosticCallback diagnostic = nullptr;
 };
 
 CallbackTable& callbacks() {
@@ -62,6 +63,24 @@ int msg_print(const char* format, ...) {
     }
     va_end(args);
     return result;
+}
+
+DiagnosticCallback set_diagnostic_callback(DiagnosticCallback callback) {
+    return store_if_set(callbacks().diagnostic, callback);
+}
+
+void msg_diagnostic(const char* format, ...) {
+    if (!format || !*format) return;
+    va_list args;
+    va_start(args, format);
+    const std::string text = format_text(format, args);
+    va_end(args);
+    if (callbacks().diagnostic) {
+        callbacks().diagnostic(text);
+    } else {
+        std::fputs(text.c_str(), stdout);
+        std::fflush(stdout);
+    }
 }
 
 void report_progress(int current, int total, const char* text) {

@@ -27,6 +27,13 @@ PrintCallback current_print_callback();
 // number of characters written to standard output when no callback is set.
 int msg_print(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
+// The diagnostics a module writes to standard output rather than to the log ("idcode=..."),
+// printf-style. Without a diagnostic callback they go to standard output as always; a front end
+// may take them (to show them only when asked to, or to keep them in a log file of its own).
+using DiagnosticCallback = void (*)(const std::string& text);
+DiagnosticCallback set_diagnostic_callback(DiagnosticCallback callback);
+void msg_diagnostic(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
 // printf into a std::string ("" for a null format).
 std::string format_text(const char* format, va_list args);
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "jtag/device.h"
+#include "jtag/lang.h"
 #include "jtag/msg.h"
 #include "jtag/status.h"
 #include "spirom/spirom_host.h"
@@ -42,11 +43,11 @@ uint8_t read_status(const SpiRomContext* c, uint8_t opcode) {
 
 }  // namespace
 
-int spirom_txrx(const SpiRomContext* c, const uint8_t* send, int write, uint8_t* receive,
-                int read) {
+int spirom_txrx(const SpiRomContext* c, const uint8_t* send, int write, uint8_t* receive, int read,
+                uint8_t fill) {
     if (!c || !c->txrx) return JTAG_NULL;
-    // The bridge clocks write + read bytes out of one buffer: zeros while reading.
-    std::vector<uint8_t> frame(static_cast<size_t>(write) + read, 0);
+    // The bridge clocks write + read bytes out of one buffer: the fill while reading.
+    std::vector<uint8_t> frame(static_cast<size_t>(write) + read, fill);
     std::copy(send, send + write, frame.begin());
     return c->txrx(c->module, frame.data(), receive, write, read, 0);
 }
@@ -58,7 +59,8 @@ int spirom_load_bridge(DevAlgModule* module, int load, const char* bridge_path, 
         std::string path = bridge_path && *bridge_path ? bridge_path : "";
         if (path.empty()) path = query_value("exe_file_path") + (bridge ? bridge : "");
         if (path.empty() || access(path.c_str(), R_OK) != 0) {
-            spirom_log("SPI書き込み一時ファイル %s が見つかりません\n", bridge ? bridge : "");
+            spirom_log(tr_ja("SPI書き込み一時ファイル %s が見つかりません\n"),
+                       bridge ? bridge : "");
             return 0;
         }
         if (module->devopt) module->devopt->file_path = path;
@@ -73,11 +75,11 @@ int spirom_load_bridge(DevAlgModule* module, int load, const char* bridge_path, 
     }
     const auto setup = devalg_entry<DevAlgSetupFn>(module, DEVALG_SPI_SETUP);
     if (!setup) {
-        spirom_log("SPIアルゴリズムが見つかりません\n");
+        spirom_log(tr_ja("SPIアルゴリズムが見つかりません\n"));
         return 0;
     }
     if (setup(module, options & SPIROM_OPT_SETUP) != JTAG_OK) {
-        spirom_log("SPIブリッジの準備 (SpiSetup) に失敗しました");
+        spirom_log(tr_ja("SPIブリッジの準備 (SpiSetup) に失敗しました"));
         return 0;
     }
     return 1;
@@ -87,7 +89,7 @@ SpiRomContext* spirom_open(DevAlgModule* module, const char* bridge_path, int op
     if (!module) return nullptr;
     const auto descr = devalg_entry<DevAlgDescrFn>(module, DEVALG_SPI_DESCR);
     if (!descr) {
-        spirom_log("SPIアルゴリズムが見つかりません\n");
+        spirom_log(tr_ja("SPIアルゴリズムが見つかりません\n"));
         return nullptr;
     }
     uint8_t descriptor[kDescriptorBytes] = {};
@@ -101,12 +103,12 @@ SpiRomContext* spirom_open(DevAlgModule* module, const char* bridge_path, int op
     c->trim_header = (options & SPIROM_OPT_TRIM) ? 1 : 0;
     c->txrx = devalg_entry<DevAlgTxrxFn>(module, DEVALG_SPI_TXRX);
     if (!c->txrx) {
-        spirom_log("SPI送受信アルゴリズムが見つかりません\n");
+        spirom_log(tr_ja("SPI送受信アルゴリズムが見つかりません\n"));
         return nullptr;
     }
     uint8_t id[6] = {};
     if (command(c.get(), {0x9F}, id, 6) != JTAG_OK) {
-        spirom_log("SPI ROMのID (0x9F) を読み出せませんでした");
+        spirom_log(tr_ja("SPI ROMのID (0x9F) を読み出せませんでした"));
         return nullptr;
     }
     c->jedec = uint32_t{id[0]} << 16 | uint32_t{id[1]} << 8 | id[2];
@@ -135,53 +137,60 @@ void spirom_close(SpiRomContext* context) {
     std::unique_ptr<SpiRomContext> owned(context);
 }
 
-void spirom_show_id(SpiRomContext* c) {
+void spirom_show_id(SpiRomContext* c, std::vector<uint8_t>* bytes) {
     if (!c) return;
-    spirom_log("Device idcode読み出し");
+    spirom_log(tr_ja("Device idcode読み出し"));
     uint8_t id[6] = {};
     command(c, {0x9F}, id, 6);
     hex_dump_log(id, 6, 0);
+    if (bytes) bytes->assign(id, id + 6);
     spirom_log(" ");
     const uint32_t jedec = uint32_t{id[0]} << 16 | uint32_t{id[1]} << 8 | id[2];
     if (spirom_is_dataflash(jedec)) {
-        spirom_log("Status register読み出し");
+        spirom_log(tr_ja("Status register読み出し"));
         const uint8_t status = read_status(c, 0xD7);
         hex_dump_log(&status, 1, 0);
-        if (status & 2) spirom_log("セクタープロテクトあり");
-        spirom_log("ページサイズ %dバイト", c->page_size);
+        if (status & 2) spirom_log(tr_ja("セクタープロテクトあり"));
+        spirom_log(tr_ja("ページサイズ %dバイト"), c->page_size);
         spirom_log(" ");
     } else if (id[0] == 0x20 || jedec == kAt25dq321 || id[0] == 0xEF) {
-        spirom_log("Status register読み出し");
+        spirom_log(tr_ja("Status register読み出し"));
         const uint8_t status = read_status(c, 0x05);
         hex_dump_log(&status, 1, 0);
     }
 }
 
-void spirom_show_unique_id(SpiRomContext* c) {
+void spirom_show_unique_id(SpiRomContext* c, std::vector<uint8_t>* bytes) {
     if (!c) return;
+    std::vector<uint8_t> ignored;
+    if (!bytes) bytes = &ignored;
+    bytes->clear();
     switch (manufacturer(c->jedec)) {
         case 0x1F: {
-            spirom_log("Security code読み出し ");
+            spirom_log(tr_ja("Security code読み出し "));
             std::array<uint8_t, 128> code{};
             command(c, {0x77, 0x00, 0x00, 0x00}, code.data(), 128);
             hex_dump_log(code.data(), 128, 0);
+            bytes->assign(code.begin(), code.end());
             break;
         }
         case 0x20: {
-            spirom_log("Unique ID code読み出し ");
+            spirom_log(tr_ja("Unique ID code読み出し "));
             std::array<uint8_t, 20> id{};
             command(c, {0x9F}, id.data(), 20);
             hex_dump_log(id.data() + 4, 16, 0);
+            bytes->assign(id.begin() + 4, id.end());
             break;
         }
         case 0xBF:
-            spirom_log("ID codeはありません ");
+            spirom_log(tr_ja("ID codeはありません "));
             break;
         case 0xEF: {
-            spirom_log("Unique ID code読み出し ");
+            spirom_log(tr_ja("Unique ID code読み出し "));
             std::array<uint8_t, 12> id{};
             command(c, {0x4B}, id.data(), 12);
             hex_dump_log(id.data() + 4, 8, 0);
+            bytes->assign(id.begin() + 4, id.end());
             break;
         }
         default:

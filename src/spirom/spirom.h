@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "jtag/devalg.h"
 
@@ -35,13 +36,16 @@ void spirom_close(SpiRomContext* context);
 // Loads the bridge when `load` is 1, then runs SpiSetup. 1 done, 0 failed.
 int spirom_load_bridge(DevAlgModule* module, int load, const char* bridge_path, int options);
 
-// The identification dump and the security-code / unique-ID dump, to the log.
-void spirom_show_id(SpiRomContext* context);
-void spirom_show_unique_id(SpiRomContext* context);
+// The identification dump and the security-code / unique-ID dump, to the log; the bytes shown
+// also into `bytes` when given (the six of the 0x9F answer; the code or ID, none for a part
+// without one).
+void spirom_show_id(SpiRomContext* context, std::vector<uint8_t>* bytes = nullptr);
+void spirom_show_unique_id(SpiRomContext* context, std::vector<uint8_t>* bytes = nullptr);
 // One log line per 16 bytes: address, hex columns, characters.
 void hex_dump_log(const uint8_t* bytes, int count, uint32_t base);
 
 // One transaction through the bridge: `write` command bytes, then `read` bytes received while
-// zeros are clocked out. `send` holds at least write bytes. 1 done, else the module's status.
+// `fill` bytes are clocked out (zeros; verify clocks 0xEE). `send` holds at least write bytes.
+// 1 done, else the module's status.
 int spirom_txrx(const SpiRomContext* context, const uint8_t* send, int write, uint8_t* receive,
-                int read);
+                int read, uint8_t fill = 0x00);

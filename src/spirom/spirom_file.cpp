@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -16,6 +17,7 @@
 #include "formats/bitfile.h"
 #include "formats/file_input.h"
 #include "formats/hexfile.h"
+#include "jtag/lang.h"
 #include "jtag/msg.h"
 #include "jtag/status.h"
 #include "spirom/spirom_host.h"
@@ -81,10 +83,12 @@ int load_records(const char* path, uint8_t* buffer, int64_t size, int64_t* lengt
     char info[kInfoSize] = {};
     int status = JTAG_FILE_OPEN;
     if (is_hex(path)) {
-        if (!quiet) spirom_log("HEXファイル '%s' を読み込みます。", shown_text(path).c_str());
+        if (!quiet)
+            spirom_log(tr_ja("HEXファイル '%s' を読み込みます。"), shown_text(path).c_str());
         status = hexfile_read_seen(path, buffer, size, 0xFF, length, seen);
     } else {
-        if (!quiet) spirom_log("Sレコードファイル '%s' を読み込みます。", shown_text(path).c_str());
+        if (!quiet)
+            spirom_log(tr_ja("Sレコードファイル '%s' を読み込みます。"), shown_text(path).c_str());
         int64_t base = 0, highest = 0, start = 0;
         status = srecord_read_seen(path, buffer, size, 0xFF, &base, &highest, &start, info,
                                    kInfoSize, seen);
@@ -92,7 +96,7 @@ int load_records(const char* path, uint8_t* buffer, int64_t size, int64_t* lengt
         *length = base == 0xFFFFFFFF ? 0 : highest + 1;
     }
     if (!quiet) {
-        spirom_log("最終アドレス=%08x", static_cast<unsigned>(*length));
+        spirom_log(tr_ja("最終アドレス=%08x"), static_cast<unsigned>(*length));
         log_info(info);
     }
     return status;
@@ -101,11 +105,31 @@ int load_records(const char* path, uint8_t* buffer, int64_t size, int64_t* lengt
 }  // namespace
 
 int spirom_load_file(const char* path, uint8_t* buffer, int64_t size, int64_t* length) {
-    if (!path || !buffer || !length || size < 0) return JTAG_NULL;
+    if (!path || !buffer || !length || size < 0) return 0;
     *length = 0;
     std::fill_n(buffer, size, uint8_t{0xFF});
-    if (is_hex(path) || is_srec(path)) return load_records(path, buffer, size, length, nullptr);
-    return load_raw(path, buffer, size, length);
+    // A HEX or S-record file is used with whatever its reader placed; the reader has said what
+    // it rejected.
+    if (is_hex(path) || is_srec(path)) {
+        load_records(path, buffer, size, length, nullptr);
+        return 1;
+    }
+    switch (load_raw(path, buffer, size, length)) {
+        case JTAG_FILE_OPEN: {
+            const std::string why = vireo::formats::input_problem(path);
+            spirom_log(tr_ja("ファイル%sが読み込めません (%s)"), shown_text(path).c_str(),
+                       why.empty() ? std::strerror(errno) : why.c_str());
+            return 0;
+        }
+        case JTAG_ADDRESS_OVERFLOW:
+            // The image stops at the end of the buffer; the rest of the file is not in it.
+            spirom_log(
+                tr_ja("ファイル%sはオフセット 0x%X からのROMの容量 (%lldバイト) を超えています"),
+                shown_text(path).c_str(), 0u, static_cast<long long>(size));
+            return 1;
+        default:
+            return 1;
+    }
 }
 
 SpiRomLoad spirom_load_image(const char* path, int64_t size, bool trim, SpiRomImage* image,
@@ -182,9 +206,9 @@ int spirom_save_file(const char* path, const uint8_t* data, int64_t count) {
     if (!path || !*path || (!data && count > 0) || count < 0) return 0;
     const bool hex = is_hex(path);
     if (hex) {
-        spirom_log("HEXファイル '%s' を書き込みます。", shown_text(path).c_str());
+        spirom_log(tr_ja("HEXファイル '%s' を書き込みます。"), shown_text(path).c_str());
     } else if (is_srec(path)) {
-        spirom_log("Sレコード形式の保存には対応していないため、バイナリで保存します。");
+        spirom_log(tr_ja("Sレコード形式の保存には対応していないため、バイナリで保存します。"));
     }
     const std::string temp = temporary_beside(path);
     const bool written = hex ? hexfile_write(temp.c_str(), data, count) == JTAG_OK

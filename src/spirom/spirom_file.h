@@ -7,8 +7,9 @@
 #include <vector>
 
 // Reads path into buffer (size bytes, filled with 0xFF first) and reports the image length.
-// 1 read; 12 the file cannot be opened; 13 a HEX / MCS or S-record file the reader rejects;
-// 16 the file holds more than size bytes (or data at or beyond size).
+// 1 read, 0 a raw file that cannot be opened (the log says why). A HEX / MCS or S-record file
+// gives 1 with whatever its reader placed (the reader reports what it rejected); a raw file
+// longer than size gives its first size bytes and 1, with a log line saying it did not fit.
 int spirom_load_file(const char* path, uint8_t* buffer, int64_t size, int64_t* length);
 // A flash image as a file gives it: bytes from the image's start, and which of them the file holds
 // (1 in `held`). A raw file holds its bytes from 0 on; a HEX or S-record file the bytes its data

@@ -27,6 +27,18 @@ void spirom_log(const char* format, ...) {
     }
 }
 
+void spirom_detail(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    const std::string text = format_text(format, args);
+    va_end(args);
+    if (g_host.detail) {
+        g_host.detail(text);
+    } else {
+        spirom_log("%s", text.c_str());
+    }
+}
+
 void spirom_progress(int current, int total, const std::string& text) {
     if (g_host.progress) g_host.progress(current, total, text);
 }

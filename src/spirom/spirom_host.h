@@ -8,6 +8,9 @@
 
 struct SpiRomHost {
     void (*log)(const std::string& line) = nullptr;
+    // A line of the step-by-step account (each page written, each sector erased, each stretch
+    // read), which a front end may leave out of a short view; without it such lines go to log.
+    void (*detail)(const std::string& line) = nullptr;
     void (*progress)(int current, int total, const std::string& text) = nullptr;
     bool (*running)() = nullptr;
     // A yes/no question (overwrite a file ...): true only for an explicit yes.
@@ -18,6 +21,8 @@ void spirom_set_host(const SpiRomHost& host);
 
 // One log line, printf-style.
 void spirom_log(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// One line of the step-by-step account, printf-style.
+void spirom_detail(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void spirom_progress(int current, int total, const std::string& text);
 bool spirom_running();
 // The host's answer to a yes/no question; no when the host asks nobody.

@@ -5,12 +5,14 @@
 
 #include "formats/hexfile.h"
 #include "jtag/chain.h"
+#include "jtag/lang.h"
 #include "jtag/msg.h"
 #include "jtag/status.h"
 #include "jtag/tap.h"
 #include "spirom/spirom_file.h"
 #include "spirom/spirom_host.h"
 #include "spirom/spirom_parts.h"
+#include "spirom/spirom_range.h"
 
 namespace spirom_io {
 namespace {
@@ -125,11 +127,11 @@ int FlashIo::write_enabled(uint8_t op, uint32_t address, const uint8_t* data, in
     return status;
 }
 
-int FlashIo::read(uint32_t address, uint8_t* out, int count) {
+int FlashIo::read(uint32_t address, uint8_t* out, int count, uint8_t fill) {
     if (const int status = select_segment(address); status != JTAG_OK) return status;
     const uint8_t send[5] = {0x0B, static_cast<uint8_t>(address >> 16),
                              static_cast<uint8_t>(address >> 8), static_cast<uint8_t>(address), 0};
-    return spirom_txrx(c_, send, 5, out, count);
+    return spirom_txrx(c_, send, 5, out, count, fill);
 }
 
 int FlashIo::read_span(int page) const {
@@ -138,11 +140,11 @@ int FlashIo::read_span(int page) const {
     return per_block - page % per_block;
 }
 
-int FlashIo::read_pages(int page, int count, uint8_t* out) {
+int FlashIo::read_pages(int page, int count, uint8_t* out, uint8_t fill) {
     for (int done = 0; done < count;) {
         const int n = std::min(count - done, read_span(page + done));
-        if (const int status =
-                read(page_address(page + done), out + int64_t{done} * page_size(), n * page_size());
+        if (const int status = read(page_address(page + done), out + int64_t{done} * page_size(),
+                                    n * page_size(), fill);
             status != JTAG_OK)
             return status;
         done += n;
@@ -200,16 +202,19 @@ namespace spirom_io {
 int load_image(const Geometry& geo, const char* path, uint32_t offset, bool trim,
                SpiRomImage* image, bool quiet) {
     if (!path || !*path) {
-        spirom_log("ファイルが指定されていません");
+        spirom_log(tr_ja("ファイルが指定されていません"));
         return JTAG_FILE_OPEN;
     }
     if (geo.page_of(offset) >= geo.page_count || offset >= geo.address_end()) {
-        spirom_log("オフセット 0x%X はROMの範囲外です", offset);
+        spirom_log(tr_ja("オフセット 0x%X はROMの範囲外です"), offset);
+        log_flash_extent(geo);
         return JTAG_ADDRESS_OVERFLOW;
     }
     if (!geo.page_aligned(offset)) {
-        spirom_log("オフセット 0x%X はページの先頭ではありません (ページ %dバイト)", offset,
+        spirom_log(tr_ja("オフセット 0x%X はページの先頭ではありません (ページ %dバイト)"), offset,
                    geo.page_size);
+        spirom_log("Program and verify start at a page: on this flash at a multiple of 0x%X.",
+                   1u << geo.shift);
         return JTAG_ADDRESS_OVERFLOW;
     }
     const int64_t space = geo.flash_bytes() - int64_t{geo.page_of(offset)} * geo.page_size;
@@ -219,27 +224,28 @@ int load_image(const Geometry& geo, const char* path, uint32_t offset, bool trim
         case SpiRomLoad::Ok:
             return JTAG_OK;
         case SpiRomLoad::TooLarge:
-            spirom_log("ファイル%sはオフセット 0x%X からのROMの容量 (%lldバイト) を超えています",
-                       shown.c_str(), offset, static_cast<long long>(space));
+            spirom_log(
+                tr_ja("ファイル%sはオフセット 0x%X からのROMの容量 (%lldバイト) を超えています"),
+                shown.c_str(), offset, static_cast<long long>(space));
             return JTAG_ADDRESS_OVERFLOW;
         case SpiRomLoad::Faulty:
             if (problem.empty()) {
-                spirom_log("ファイル%sに誤りがあるため使用しません", shown.c_str());
+                spirom_log(tr_ja("ファイル%sに誤りがあるため使用しません"), shown.c_str());
             } else {
-                spirom_log("ファイル%sに誤りがあるため使用しません (%s)", shown.c_str(),
+                spirom_log(tr_ja("ファイル%sに誤りがあるため使用しません (%s)"), shown.c_str(),
                            problem.c_str());
             }
             return kHexFormatError;
         case SpiRomLoad::Empty:
-            spirom_log("ファイル%sには書き込むデータがありません", shown.c_str());
+            spirom_log(tr_ja("ファイル%sには書き込むデータがありません"), shown.c_str());
             return JTAG_FILE_OPEN;
         case SpiRomLoad::Incomplete:
-            spirom_log("ファイル%sは終了レコードがなく、途中で切れています", shown.c_str());
+            spirom_log(tr_ja("ファイル%sは終了レコードがなく、途中で切れています"), shown.c_str());
             return kHexFormatError;
         case SpiRomLoad::Unreadable:
             break;
     }
-    spirom_log("ファイル%sが読み込めません (%s)", shown.c_str(), problem.c_str());
+    spirom_log(tr_ja("ファイル%sが読み込めません (%s)"), shown.c_str(), problem.c_str());
     return JTAG_FILE_OPEN;
 }
 

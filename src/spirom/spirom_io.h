@@ -55,6 +55,7 @@ class FlashIo {
 
     Group group() const { return group_; }
     bool at25dq() const;
+    uint32_t jedec() const { return c_ ? c_->jedec : 0; }
     const Geometry& geometry() const { return geo_; }
     int page_size() const { return geo_.page_size; }
     int page_count() const { return geo_.page_count; }
@@ -76,14 +77,14 @@ class FlashIo {
     // parts beyond 16 MB the extended address register is written first, because that write
     // clears the latch; then write enable, then the command.
     int write_enabled(uint8_t op, uint32_t address, const uint8_t* data = nullptr, int count = 0);
-    // Fast read (0x0B) of count bytes from address.
-    int read(uint32_t address, uint8_t* out, int count);
+    // Fast read (0x0B) of count bytes from address, clocking `fill` out while reading.
+    int read(uint32_t address, uint8_t* out, int count, uint8_t fill = 0x00);
     // Pages a long read takes at once from page on: up to the next 64 KB boundary, so that no
     // read crosses into another 16 MB window of the 3-byte addresses. A fast read runs on from
     // the end of one page into the next on every part (AT45 pages of 528 bytes too).
     int read_span(int page) const;
     // count consecutive pages from page on into out, read_span pages to a transaction.
-    int read_pages(int page, int count, uint8_t* out);
+    int read_pages(int page, int count, uint8_t* out, uint8_t fill = 0x00);
     int read_status(uint8_t* status);
     // Polls the status until ready, idling poll_us between reads, for at least max_us. With
     // cancel set, a cleared running flag ends the wait with JTAG_CANCELLED; with progress set,

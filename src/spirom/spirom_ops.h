@@ -22,8 +22,15 @@ int spirom_check_image(const char* path, uint32_t offset, bool trim);
 int spirom_verify(SpiRomContext* context, const char* path, uint32_t offset);
 int spirom_erase(SpiRomContext* context);
 int spirom_blank_check(SpiRomContext* context);
-// Reads from offset to the end of the flash. An existing file is replaced only when the host
-// answers yes.
-int spirom_read_back(SpiRomContext* context, const char* path, uint32_t offset);
-// The 256 bytes from address, to the log.
-int spirom_dump(SpiRomContext* context, uint32_t address);
+// Reads `count` bytes from offset (count < 0: to the end of the flash); the offset need not start
+// a page. An existing file is replaced only when the host answers yes.
+int spirom_read_back(SpiRomContext* context, const char* path, uint32_t offset, int64_t count = -1);
+// `count` bytes from address to the log; count < 0: the 256 bytes from address.
+int spirom_dump(SpiRomContext* context, uint32_t address, int64_t count = -1);
+// Erases the bytes [offset, offset + count): the sectors that hold them are erased and their
+// bytes outside the range written back (a cut is reported as program reports it), then the range
+// is read back blank. A range past the end of the flash is refused before anything is erased.
+int spirom_erase_range(SpiRomContext* context, uint32_t offset, int64_t count);
+// What a range command checks before any flash is known (so before the board is touched): the
+// range lies within the largest flash. count < 0: from offset to the end. 1, or 16 logged.
+int spirom_check_range(uint32_t offset, int64_t count);

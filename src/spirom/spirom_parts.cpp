@@ -2,9 +2,11 @@
 
 #include <iterator>
 
+#include "jtag/lang.h"
+
 namespace {
 
-constexpr const char* kUnknown = "不明";
+constexpr const char* kUnknown = tr_ja_noop("不明");
 
 // clang-format off
 constexpr SpiRomPart kAtmel[] = {
@@ -54,7 +56,10 @@ constexpr SpiRomPart kWinbond[] = {
     {0xEF7018, "W25Q128JV", 256, 65536, 8, 256, SPIROM_MAKER_WINBOND},
     {0xEF7019, "W25Q256JV", 256, 131072, 8, 256, SPIROM_MAKER_WINBOND},
 };
-constexpr SpiRomPart kWinbondOther = {0, kUnknown, 256, 8192, 8, 256, SPIROM_MAKER_WINBOND};
+// A Winbond part the table does not name keeps the identification's defaults: one page of one
+// byte and no maker code, so no operation assumes a size the part may not have. Its binary page
+// is that same byte (a busy status at identification must not make the page size 0).
+constexpr SpiRomPart kWinbondOther = {0, kUnknown, 1, 1, 0, 1, SPIROM_MAKER_UNKNOWN};
 
 constexpr SpiRomPart kNoPart = {0, kUnknown, 1, 1, 0, 0, SPIROM_MAKER_UNKNOWN};
 // clang-format on

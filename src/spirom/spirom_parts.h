@@ -22,8 +22,9 @@ struct SpiRomPart {
     int maker;
 };
 
-// The row for an identification: the exact part, else its manufacturer's "不明" defaults, else
-// the unknown row (page size 1, one page, no binary page).
+// The row for an identification: the exact part, else its manufacturer's "不明" defaults (Atmel,
+// ST/Micron, SST), else the unknown row (page size 1, one page, no maker code; a Winbond part
+// the table does not name included).
 const SpiRomPart& spirom_find_part(uint32_t jedec);
 
 // The AT25DQ321 identification: an Atmel part that takes the 25-series commands.

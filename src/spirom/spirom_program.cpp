@@ -3,12 +3,14 @@
 #include <algorithm>
 #include <vector>
 
+#include "jtag/lang.h"
 #include "jtag/msg.h"
 #include "jtag/status.h"
 #include "spirom/spirom_file.h"
 #include "spirom/spirom_host.h"
 #include "spirom/spirom_io.h"
 #include "spirom/spirom_ops.h"
+#include "spirom/spirom_range.h"
 
 using spirom_io::FlashIo;
 using spirom_io::Group;
@@ -58,7 +60,7 @@ int program_page(FlashIo& io, int page, const uint8_t* data) {
     if (status != JTAG_OK) return status;
     status = io.wait_ready(io.page_limit(), false);
     if (status == kTimedOut) {
-        spirom_log("Page %d 書き込み失敗", page);
+        spirom_log(tr_ja("Page %d 書き込み失敗"), page);
         return JTAG_FAIL;
     }
     return status;
@@ -70,10 +72,10 @@ int erase_sector(FlashIo& io, int page) {
     const uint32_t address = io.page_address(page);
     const bool winbond = io.group() == Group::Winbond;
     if (io.group() == Group::Sst) {
-        spirom_log("ブロック %06x-%06xを消去します", address, address + 0xFFFF);
+        spirom_detail(tr_ja("ブロック %06x-%06xを消去します"), address, address + 0xFFFF);
     } else {
-        spirom_log("Writing on page %d..", page);
-        spirom_log(winbond ? "Erasing block %d" : "Erasing sector %d", page >> 8);
+        spirom_detail("Writing on page %d..", page);
+        spirom_detail(winbond ? "Erasing block %d" : "Erasing sector %d", page >> 8);
     }
     int status = JTAG_OK;
     // The AT25DQ321 powers up with every sector protected and refuses to erase them.
@@ -81,7 +83,8 @@ int erase_sector(FlashIo& io, int page) {
     if (status == JTAG_OK) status = io.write_enabled(0xD8, address);
     if (status == JTAG_OK) status = io.wait_ready(io.sector_limit(), false);
     if (status == kTimedOut) {
-        spirom_log(winbond ? "ブロック %d 消去失敗" : "セクタ %d 消去失敗", page >> 8);
+        spirom_log(winbond ? tr_ja("ブロック %d 消去失敗") : tr_ja("セクタ %d 消去失敗"),
+                   page >> 8);
         return JTAG_FAIL;
     }
     return status;
@@ -143,13 +146,13 @@ int collect_sector(FlashIo& io, const SpiRomImage& image, int first_page, Sector
 
 // Writes a sector's pages after its erase (pages that stay erased are skipped); AT45 pages erase
 // themselves and are always written.
-int write_sector(FlashIo& io, const Sector& sector) {
+int write_sector(FlashIo& io, const Sector& sector, const spirom_io::SectorProgress& progress) {
     const int size = io.page_size();
     for (int page = sector.first; page <= sector.last; ++page) {
         const uint8_t* data = sector.bytes.data() + size_t(page - sector.first) * size;
         if (io.group() != Group::At45 && blank(data, size)) continue;
         if (const int status = program_page(io, page, data); status != JTAG_OK) return status;
-        if (page % kProgressPages == 0) spirom_progress(page, io.page_count(), "");
+        if (page % kProgressPages == 0) spirom_progress(page - progress.first, progress.count, "");
     }
     return JTAG_OK;
 }
@@ -160,21 +163,30 @@ int write_sector(FlashIo& io, const Sector& sector) {
 void save_damaged(const FlashIo& io, const Sector& sector, const char* image_path) {
     const uint32_t start = io.page_address(sector.first);
     const uint32_t end = io.page_address(sector.last) + io.page_size() - 1;
-    spirom_log("0x%08X-0x%08X は消去されたため、ファイル外のデータを書き戻せませんでした", start,
-               end);
+    spirom_log(tr_ja("0x%08X-0x%08X は消去されたため、ファイル外のデータを書き戻せませんでした"),
+               start, end);
     const std::string path = spirom_rescue_path(image_path, start, end);
     if (!spirom_save_file(path.c_str(), sector.bytes.data(), std::ssize(sector.bytes))) {
-        spirom_log("この範囲のデータを保存できませんでした");
+        spirom_log(tr_ja("この範囲のデータを保存できませんでした"));
         return;
     }
-    spirom_log("この範囲のあるべきデータを %s に保存しました", shown_text(path).c_str());
-    spirom_log("復元するには: vireo flash program --offset %X %s", start,
+    spirom_log(tr_ja("この範囲のあるべきデータを %s に保存しました"), shown_text(path).c_str());
+    spirom_log(tr_ja("復元するには: vireo flash program --offset %X %s"), start,
                shown_text(spirom_shell_word(path)).c_str());
 }
 
 }  // namespace
 
 int spirom_check_image(const char* path, uint32_t offset, bool trim) {
+    // The flash is not known yet: its messages about the offset would name the largest one.
+    if (const int status = spirom_check_range(offset, -1); status != JTAG_OK) return status;
+    if (!spirom_io::kLargestFlash.page_aligned(offset)) {
+        spirom_log(
+            "0x%X does not start a page: program and verify start at a multiple of 0x100 "
+            "(on AT45 DataFlash parts of 0x200, or of 0x400 with 528-byte pages).",
+            offset);
+        return JTAG_ADDRESS_OVERFLOW;
+    }
     SpiRomImage image;
     return spirom_io::load_image(spirom_io::kLargestFlash, path, offset, trim, &image, true);
 }
@@ -187,12 +199,35 @@ int spirom_program(SpiRomContext* c, const char* path, uint32_t offset) {
             spirom_io::load_image(io.geometry(), path, offset, c->trim_header != 0, &image);
         status != JTAG_OK)
         return status;
-    spirom_log("Data arrayにファイル%sを書き込みます", shown_text(path).c_str());
+    spirom_log(tr_ja("Data arrayにファイル%sを書き込みます"), shown_text(path).c_str());
     if (io.group() == Group::None) return JTAG_UNSUPPORTED;
     const int size = io.page_size();
     const int first = io.page_of(offset);
     const int last = first + static_cast<int>((image.end + size - 1) / size) - 1;
+    if (const int status = spirom_io::rewrite_sectors(io, image, first, path, {0, io.page_count()});
+        status != JTAG_OK)
+        return status;
+    if (const int status = io.done(); status != JTAG_OK) return status;
+    spirom_log(tr_ja("Page %dの中(%dバイト目)でファイルが終了し、書き込み完了しました。"), last,
+               static_cast<int>(image.end));
+    spirom_progress(io.page_count(), io.page_count(), "");
+    return JTAG_OK;
+}
+
+int spirom_io::rewrite_sectors(FlashIo& io, const SpiRomImage& image, int first, const char* path,
+                               SectorProgress progress) {
+    const int size = io.page_size();
+    const int last = first + static_cast<int>((image.end + size - 1) / size) - 1;
     const int per_sector = io.sector_pages();
+    // A part the table does not name is known as one page of one byte: a sector erase would
+    // wipe bytes that could not be read first and written back.
+    if (per_sector > 1 && io.page_count() < per_sector) {
+        spirom_log(
+            "Flash %06X is not in the part table: its size is unknown, so it is not "
+            "programmed (erase erases the whole chip).",
+            static_cast<unsigned>(io.jedec()));
+        return JTAG_UNSUPPORTED;
+    }
     // The erase units that hold any byte of the file, each from its first page to its last.
     std::vector<Sector> sectors;
     for (int start = first - first % per_sector; start <= last; start += per_sector) {
@@ -212,10 +247,11 @@ int spirom_program(SpiRomContext* c, const char* path, uint32_t offset) {
         const std::string pending =
             spirom_pending_rescue(path, start, io.page_address(sector.last) + io.page_size() - 1);
         if (pending.empty()) continue;
-        spirom_log(
-            "%s がまだ書き戻されていません。先に復元してください: vireo flash program --offset %X "
-            "%s (復元後にそのファイルを削除してください)",
-            shown_text(pending).c_str(), start, shown_text(spirom_shell_word(pending)).c_str());
+        spirom_log(tr_ja("%s がまだ書き戻されていません。先に復元してください: vireo flash program "
+                         "--offset %X "
+                         "%s (復元後にそのファイルを削除してください)"),
+                   shown_text(pending).c_str(), start,
+                   shown_text(spirom_shell_word(pending)).c_str());
         return JTAG_FAIL;
     }
     if (io.group() == Group::Sst) {
@@ -224,23 +260,21 @@ int spirom_program(SpiRomContext* c, const char* path, uint32_t offset) {
     for (Sector& sector : sectors) {
         // A cancel stops between sectors only, so a sector is never left half written.
         if (!spirom_running()) {
-            spirom_log("書き込みを中止しました");
+            spirom_log(tr_ja("書き込みを中止しました"));
             return JTAG_CANCELLED;
         }
         if (const int status = collect_sector(io, image, first, &sector); status != JTAG_OK)
             return status;
         int status = per_sector > 1 ? erase_sector(io, sector.first) : JTAG_OK;
-        if (status == JTAG_OK) status = write_sector(io, sector);
+        if (status == JTAG_OK) status = write_sector(io, sector, progress);
         if (status != JTAG_OK) {
             if (sector.kept_data) save_damaged(io, sector, path);
             return status;
         }
         sector.bytes = {};  // one sector's bytes at a time
+        if (progress.each_sector)
+            spirom_progress(sector.last + 1 - progress.first, progress.count, "");
     }
-    if (const int status = io.done(); status != JTAG_OK) return status;
-    spirom_log("Page %dの中(%dバイト目)でファイルが終了し、書き込み完了しました。", last,
-               static_cast<int>(image.end));
-    spirom_progress(io.page_count(), io.page_count(), "");
     return JTAG_OK;
 }
 
@@ -252,11 +286,11 @@ int chip_erase(FlashIo& io) {
     int status = JTAG_OK;
     switch (io.group()) {
         case Group::At45:
-            spirom_log("チップ消去を開始します");
+            spirom_log(tr_ja("チップ消去を開始します"));
             status = io.command({0xC7, 0x94, 0x80, 0x9A});
             break;
         case Group::Series25:
-            spirom_log("バルク消去を開始します");
+            spirom_log(tr_ja("バルク消去を開始します"));
             // Clearing the status register lifts the AT25DQ321's sector protection.
             if (io.at25dq()) {
                 status = io.command({0x06});
@@ -268,13 +302,13 @@ int chip_erase(FlashIo& io) {
             if (status == JTAG_OK) status = io.command({0xC7});
             break;
         case Group::Sst:
-            spirom_log("チップ消去を開始します");
+            spirom_log(tr_ja("チップ消去を開始します"));
             status = unprotect_sst(io);
             if (status == JTAG_OK) status = io.command({0x06});
             if (status == JTAG_OK) status = io.command({0xC7});
             break;
         case Group::Winbond:
-            spirom_log("チップ消去を開始します");
+            spirom_log(tr_ja("チップ消去を開始します"));
             status = io.command({0x06});
             if (status == JTAG_OK) status = io.command({0xC7});
             break;
@@ -293,20 +327,20 @@ int spirom_erase(SpiRomContext* c) {
     const int status = chip_erase(io);
     switch (status) {
         case JTAG_OK:
-            spirom_log("消去完了\n");
+            spirom_log(tr_ja("消去完了\n"));
             spirom_progress(io.page_count(), io.page_count(), "");
             return JTAG_OK;
         case kTimedOut:
             if (io.chip_limit().max_us < 1000000) {
-                spirom_log("チップ消去が%lldミリ秒以内に終わりませんでした",
+                spirom_log(tr_ja("チップ消去が%lldミリ秒以内に終わりませんでした"),
                            static_cast<long long>(io.chip_limit().max_us / 1000));
             } else {
-                spirom_log("チップ消去が%lld秒以内に終わりませんでした",
+                spirom_log(tr_ja("チップ消去が%lld秒以内に終わりませんでした"),
                            static_cast<long long>(io.chip_limit().max_us / 1000000));
             }
             return JTAG_FAIL;
         case JTAG_CANCELLED:
-            spirom_log("消去を中止しました");
+            spirom_log(tr_ja("消去を中止しました"));
             return JTAG_CANCELLED;
         default:
             return status;

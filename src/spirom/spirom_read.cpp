@@ -4,12 +4,14 @@
 #include <string>
 #include <vector>
 
+#include "jtag/lang.h"
 #include "jtag/msg.h"
 #include "jtag/status.h"
 #include "spirom/spirom_file.h"
 #include "spirom/spirom_host.h"
 #include "spirom/spirom_io.h"
 #include "spirom/spirom_ops.h"
+#include "spirom/spirom_range.h"
 
 using spirom_io::FlashIo;
 using spirom_io::Group;
@@ -19,6 +21,8 @@ namespace {
 constexpr int kProgressPages = 10;
 constexpr int kDumpRead = 528;
 constexpr int kDumpShown = 256;
+// What verify clocks out while it reads the flash.
+constexpr uint8_t kVerifyFill = 0xEE;
 
 // The text a printf-style format gives, for a question to the host.
 std::string format_text(const char* format, const char* arg) {
@@ -34,20 +38,54 @@ int compare_page(const FlashIo& io, int page, const uint8_t* file, const uint8_t
     int at = 0;
     while (at < n && (!held[at] || file[at] == rom[at])) ++at;
     if (at == n) return JTAG_OK;
-    spirom_log("page %d で結果不一致", page);
+    spirom_log(tr_ja("page %d で結果不一致"), page);
     spirom_log("Byte 0x%x, 0x%02X 0x%02X", at, file[at], rom[at]);
-    spirom_log("ファイル\n");
+    spirom_log(tr_ja("ファイル\n"));
     hex_dump_log(file, n, io.page_address(page));
     spirom_log("ROM\n");
     hex_dump_log(rom, n, io.page_address(page));
     return JTAG_VERIFY;
 }
 
+// Exactly the bytes [address, address + count) to the log, read page by page; each line shows
+// the address of its first byte (on AT45 parts with 528-byte pages each page from its own address).
+int dump_range(FlashIo& io, uint32_t address, int64_t count) {
+    spirom_io::ByteRange range;
+    if (const int status = spirom_io::resolve_range(io.geometry(), address, count, &range);
+        status != JTAG_OK)
+        return status;
+    spirom_log(tr_ja("Data arrayを読み出して先頭をダンプします\n"));
+    const int size = io.page_size();
+    const int first = static_cast<int>(range.begin / size);
+    const int after = static_cast<int>((range.end + size - 1) / size);
+    std::vector<uint8_t> rom(size_t(after - first) * size);
+    for (int from = first; from < after;) {
+        if (!spirom_running()) return JTAG_CANCELLED;
+        const int pages = std::min(after - from, io.read_span(from));
+        if (const int status = io.read_pages(from, pages, rom.data() + size_t(from - first) * size);
+            status != JTAG_OK)
+            return status;
+        from += pages;
+    }
+    if (const int status = io.done(); status != JTAG_OK) return status;
+    // One run where addresses are linear, else page by page.
+    const bool linear = size == (1 << io.geometry().shift);
+    const int64_t base = int64_t{first} * size;
+    for (int64_t at = range.begin; at < range.end;) {
+        const int64_t piece_end = linear ? range.end : std::min(range.end, (at / size + 1) * size);
+        const uint32_t shown =
+            io.page_address(static_cast<int>(at / size)) + static_cast<uint32_t>(at % size);
+        hex_dump_log(rom.data() + (at - base), static_cast<int>(piece_end - at), shown);
+        at = piece_end;
+    }
+    return JTAG_OK;
+}
+
 }  // namespace
 
 int spirom_verify(SpiRomContext* c, const char* path, uint32_t offset) {
     if (!c) return JTAG_FAIL;
-    spirom_log("SPIのベリファイを開始します");
+    spirom_log(tr_ja("SPIのベリファイを開始します"));
     FlashIo io(c);
     SpiRomImage image;
     if (const int status =
@@ -55,7 +93,7 @@ int spirom_verify(SpiRomContext* c, const char* path, uint32_t offset) {
         status != JTAG_OK)
         return status;
     if (io.group() == Group::None) return JTAG_UNSUPPORTED;
-    spirom_log("Data arrayを読み出してファイル%sと比較します", shown_text(path).c_str());
+    spirom_log(tr_ja("Data arrayを読み出してファイル%sと比較します"), shown_text(path).c_str());
     const int size = io.page_size();
     const int first = io.page_of(offset);
     const int after_last = first + static_cast<int>((image.end + size - 1) / size);
@@ -78,15 +116,18 @@ int spirom_verify(SpiRomContext* c, const char* path, uint32_t offset) {
         while (page < end && !holds(page)) ++page;
         while (end > page && !holds(end - 1)) --end;
         if (page == end) continue;
-        // Progress first: a cancel it lets through stops before the next comparison.
-        spirom_progress(page, io.page_count(), "");
+        // Progress first: a cancel it lets through stops before the next comparison. It counts
+        // the file's pages, not the flash's.
+        spirom_progress(page - first, after_last - first, "");
         if (!spirom_running()) {
             result = JTAG_CANCELLED;
             break;
         }
         const int read_from = page;
         rom.resize(size_t(end - page) * size);
-        if (const int status = io.read_pages(page, end - page, rom.data()); status != JTAG_OK)
+        // Verify clocks 0xEE out while it reads (the other reads clock zeros).
+        if (const int status = io.read_pages(page, end - page, rom.data(), kVerifyFill);
+            status != JTAG_OK)
             return status;
         for (; page < end; ++page) {
             if (!holds(page)) continue;
@@ -94,23 +135,24 @@ int spirom_verify(SpiRomContext* c, const char* path, uint32_t offset) {
             result = compare_page(io, page, image.bytes.data() + at, image.held.data() + at,
                                   rom.data() + size_t(page - read_from) * size, n);
             if (result != JTAG_OK) {
-                spirom_log("ベリファイエラーがあります");
+                spirom_log(tr_ja("ベリファイエラーがあります"));
                 break;
             }
             if (at + n >= image.end)
                 spirom_log(
-                    "Page %dの中(%dバイト目)でファイルが終了しました。比較結果は一致しています。",
+                    tr_ja("Page "
+                          "%dの中(%dバイト目)でファイルが終了しました。比較結果は一致しています。"),
                     page, static_cast<int>(image.end));
         }
     }
     if (result == JTAG_OK) result = io.done();
-    if (result == JTAG_OK) spirom_progress(io.page_count(), io.page_count(), "");
+    if (result == JTAG_OK) spirom_progress(after_last - first, after_last - first, "");
     return result;
 }
 
 int spirom_blank_check(SpiRomContext* c) {
     if (!c) return JTAG_FAIL;
-    spirom_log("ブランクチェックを開始します");
+    spirom_log(tr_ja("ブランクチェックを開始します"));
     FlashIo io(c);
     if (io.group() == Group::None) return JTAG_UNSUPPORTED;
     const int size = io.page_size();
@@ -126,7 +168,7 @@ int spirom_blank_check(SpiRomContext* c) {
         for (int page = from; page < from + count; ++page) {
             const uint8_t* bytes = rom.data() + size_t(page - from) * size;
             if (std::any_of(bytes, bytes + size, [](uint8_t b) { return b != 0xFF; })) {
-                spirom_log("page %d に書き込みデータあり", page);
+                spirom_log(tr_ja("page %d に書き込みデータあり"), page);
                 hex_dump_log(bytes, size, io.page_address(page));
                 result = JTAG_VERIFY;
                 break;
@@ -136,73 +178,74 @@ int spirom_blank_check(SpiRomContext* c) {
     }
     if (const int status = io.done(); status != JTAG_OK) return status;
     if (result == JTAG_OK) spirom_progress(io.page_count(), io.page_count(), "");
-    spirom_log(result == JTAG_OK ? "ROMはブランクです" : "ROMはブランクではありません");
+    spirom_log(result == JTAG_OK ? tr_ja("ROMはブランクです")
+                                 : tr_ja("ROMはブランクではありません"));
     return result;
 }
 
-int spirom_read_back(SpiRomContext* c, const char* path, uint32_t offset) {
+int spirom_read_back(SpiRomContext* c, const char* path, uint32_t offset, int64_t bytes) {
     if (!c || !path || !*path) return JTAG_FAIL;
     FlashIo io(c);
     if (io.group() == Group::None) return JTAG_UNSUPPORTED;
-    if (offset >= io.geometry().address_end()) {
-        spirom_log("オフセット 0x%X はROMの範囲外です", offset);
-        return JTAG_ADDRESS_OVERFLOW;
-    }
-    if (!io.page_aligned(offset)) {
-        spirom_log("オフセット 0x%X はページの先頭ではありません (ページ %dバイト)", offset,
-                   io.page_size());
-        return JTAG_ADDRESS_OVERFLOW;
-    }
+    spirom_io::ByteRange range;
+    if (const int status = spirom_io::resolve_range(io.geometry(), offset, bytes, &range);
+        status != JTAG_OK)
+        return status;
     std::error_code error;
     if (std::filesystem::exists(path, error)) {
-        const char* question = "ファイル%sはすでに存在します。上書きしますか？ (y/n)\n";
+        const char* question = tr_ja("ファイル%sはすでに存在します。上書きしますか？ (y/n)\n");
         spirom_log(question, shown_text(path).c_str());
         if (!spirom_confirm(format_text(question, shown_text(path).c_str()))) {
-            spirom_log("読み出しを中止します\n");
+            spirom_log(tr_ja("読み出しを中止します\n"));
             return JTAG_FAIL;
         }
     }
-    spirom_log("Data arrayを読み出してファイル%sに保存します\n", shown_text(path).c_str());
+    spirom_log(tr_ja("Data arrayを読み出してファイル%sに保存します\n"), shown_text(path).c_str());
+    // The pages that hold the range; progress counts them.
     const int size = io.page_size();
-    const int first = io.page_of(offset);
-    std::vector<uint8_t> image(size_t(io.page_count() - first) * size);
-    for (int from = first; from < io.page_count();) {
+    const int first = static_cast<int>(range.begin / size);
+    const int after = static_cast<int>((range.end + size - 1) / size);
+    std::vector<uint8_t> image(size_t(after - first) * size);
+    for (int from = first; from < after;) {
         if (!spirom_running()) {
-            spirom_log("読み出しを中止します\n");
+            spirom_log(tr_ja("読み出しを中止します\n"));
             return JTAG_CANCELLED;
         }
-        const int count = std::min(io.page_count() - from, io.read_span(from));
+        const int count = std::min(after - from, io.read_span(from));
         uint8_t* at = image.data() + size_t(from - first) * size;
         if (const int status = io.read_pages(from, count, at); status != JTAG_OK) return status;
         for (int page = from; page < from + count; ++page) {
             if (page % kProgressPages != 0) continue;
-            spirom_log("page %d/%d (%dバイト)", page, io.page_count(), page * size);
-            spirom_progress(page, io.page_count(), "");
+            spirom_detail(tr_ja("page %d/%d (%dバイト)"), page, io.page_count(), page * size);
+            spirom_progress(page - first, after - first, "");
         }
         from += count;
     }
     if (const int status = io.done(); status != JTAG_OK) return status;
-    spirom_progress(io.page_count(), io.page_count(), "");
+    spirom_progress(after - first, after - first, "");
     msg_print("Read back done");
-    const int saved = spirom_save_file(path, image.data(), std::ssize(image));
+    const int saved = spirom_save_file(path, image.data() + (range.begin - int64_t{first} * size),
+                                       range.end - range.begin);
     spirom_log("\n");
     if (!saved) {
-        spirom_log("ファイル%sに保存できません", shown_text(path).c_str());
+        spirom_log(tr_ja("ファイル%sに保存できません"), shown_text(path).c_str());
         return JTAG_FILE_OPEN;
     }
     return JTAG_OK;
 }
 
-int spirom_dump(SpiRomContext* c, uint32_t address) {
+int spirom_dump(SpiRomContext* c, uint32_t address, int64_t count) {
     if (!c) return JTAG_FAIL;
     FlashIo io(c);
     if (io.group() == Group::None) return JTAG_UNSUPPORTED;
+    if (count >= 0) return dump_range(io, address, count);
     // AT45 pages of 528 bytes leave gaps in the address space: the bound is the last page's end.
     if (address >= io.geometry().address_end()) {
-        spirom_log("オフセット 0x%X はROMの範囲外です", address);
+        spirom_log(tr_ja("オフセット 0x%X はROMの範囲外です"), address);
+        spirom_io::log_flash_extent(io.geometry());
         return JTAG_ADDRESS_OVERFLOW;
     }
-    spirom_log("Data arrayを読み出して先頭をダンプします\n");
+    spirom_log(tr_ja("Data arrayを読み出して先頭をダンプします\n"));
     uint8_t bytes[kDumpRead] = {};
     if (const int status = io.read(address, bytes, kDumpRead); status != JTAG_OK) return status;
     if (const int status = io.done(); status != JTAG_OK) return status;

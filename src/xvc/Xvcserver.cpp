@@ -19,6 +19,7 @@
 
 #include "cables/fx3.h"
 #include "cables/usb_ids.h"
+#include "jtag/lang.h"
 #include "xvc/xvc_access.h"
 #include "xvc/xvc_command.h"
 
@@ -223,7 +224,7 @@ bool TXvc::Impl::listen(uint16_t* port) {
     wake_write_ = Fd(pipe_fds[1]);
     listener_ = Fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
     if (!listener_) {
-        reports_.err(system_error("socketを作れません"));
+        reports_.err(system_error(tr_ja("socketを作れません")));
         return false;
     }
     const int on = 1;
@@ -298,8 +299,10 @@ void TXvc::Impl::run() {
             if (client_ && client_gone()) end_client();
             accept_client();
         } else if (fds[1].revents & (POLLERR | POLLHUP | POLLNVAL)) {
+            // Only the listening ends: a client being served keeps the board until it is done,
+            // and the server runs until it is stopped (poll skips the closed listener's -1).
             status("Connection aborted");
-            break;
+            listener_.reset();
         }
     }
     if (client_) end_client();

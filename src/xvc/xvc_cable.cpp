@@ -5,6 +5,7 @@
 
 #include "cables/fx3.h"
 #include "cables/usb_ids.h"
+#include "jtag/lang.h"
 
 namespace vireo::xvc {
 namespace {
@@ -46,11 +47,11 @@ bool XvcCable::open() {
     if (!fx3_open_tracked(0, &vid, &pid, text, sizeof text, &generation)) generation = 0;
     generation_ = generation;
     if (generation_ && vid == usb_ids::kMakerVendor && pid == usb_ids::kKb2203Product) {
-        if (reports_.out) reports_.out("KB2203(ノーヴェルArtix-7ボード)を発見しました\n");
+        if (reports_.out) reports_.out(tr_ja("KB2203(ノーヴェルArtix-7ボード)を発見しました\n"));
     } else if (generation_ && vid == usb_ids::kMakerVendor && pid == usb_ids::kKb2204Product) {
-        if (reports_.out) reports_.out("KB2204(ノーヴェルFX3ボード)を発見しました\n");
+        if (reports_.out) reports_.out(tr_ja("KB2204(ノーヴェルFX3ボード)を発見しました\n"));
     } else {
-        return fail("ノーヴェルSuperKeenProbeが見つかりません\n");
+        return fail(tr_ja("ノーヴェルSuperKeenProbeが見つかりません\n"));
     }
     const uint8_t jtag_mode[] = {'X'};
     if (!send(jtag_mode)) return fail("Hardware error. Version string is incorrect.");

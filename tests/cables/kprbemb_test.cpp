@@ -1,5 +1,7 @@
 // kprbemb on its own: which devices it takes, waits and clocks, a full queue, partial or missing
 // replies, and its option codes.
+#include "cables/kprbemb.h"
+
 #include <cstring>
 
 #include "usb_fixture.h"
@@ -52,6 +54,19 @@ TEST_F(Kprbemb, BoardsByFirmwareVersionCablesByProductName) {
         EXPECT_EQ(description(), expected) << product;
     }
     EXPECT_EQ(printed(), "") << "cables print nothing";
+}
+
+// A board that does not take the init request: init answers 0, not "ready", and the cable is
+// lost for good (the handle is closed).
+TEST_F(Kprbemb, InitTheBoardRefusesAnswers0AndLosesTheCable) {
+    Cable* cable = open("kb2205");
+    ASSERT_TRUE(cable);
+    log_.writes_until_failure = 0;
+    EXPECT_EQ(kprbemb_driver()->init(cable), 0);
+    EXPECT_EQ(cable_alive(cable), 0);
+    Bytes capture(8, 9);
+    EXPECT_EQ(shift(Bytes(8, 1), capture.data()), JTAG_DISCONNECTED);
+    EXPECT_EQ(capture, Bytes(8, 9));
 }
 
 TEST_F(Kprbemb, RuntestWaitsInTicksOrClocksAfterTheWalk) {

@@ -43,7 +43,7 @@ TEST_F(Skprb, InitAsksVersionAndLinkSpeedAndRefusesOtherFirmware) {
     ASSERT_TRUE(open("skprb", "kb2203"));
     printed().clear();
     log_.fake_replies.push_back({'V', '1', '0', '5', ' ', 'O', 'T', 'H', 'E', 'R'});
-    EXPECT_EQ(skprb_init(cable_.get()), 0);
+    EXPECT_EQ(skprb_driver()->init(cable_.get()), 0);
     EXPECT_EQ(printed(), "Hardware error.");
 }
 

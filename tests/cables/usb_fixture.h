@@ -102,7 +102,8 @@ struct Log {
     std::deque<Bytes> fake_replies;            // FX3 replies served instead of the firmware's
     std::optional<sim::Usb2Identity> pose_as;  // the USB 2.0 firmware answers as this device
     size_t read_limit = std::numeric_limits<size_t>::max();  // bytes per device-object read
-    int reads_until_empty = -1;  // after this many device-object reads, empty ones
+    int reads_until_empty = -1;     // after this many device-object reads, empty ones
+    int writes_until_failure = -1;  // after this many device-object writes, failing ones
     int open_devices = 0;
 
     Writes writes(uint32_t pipe = DEVOBJ_PIPE_STREAM_OUT) const {
@@ -165,6 +166,8 @@ class RecordingDevobj : public DevobjDevice {
     }
     ~RecordingDevobj() override { --log_.open_devices; }
     bool write(uint32_t pipe, const uint8_t* data, uint32_t size, uint32_t* returned) override {
+        if (log_.writes_until_failure == 0) return false;
+        if (log_.writes_until_failure > 0) --log_.writes_until_failure;
         log_.transfers.push_back({pipe, true, {data, data + size}, 0});
         return inner_->write(pipe, data, size, returned);
     }

@@ -8,12 +8,14 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -78,13 +80,14 @@ class Cli : public ::testing::Test {
     }
     void TearDown() override { fs::remove_all(dir_); }
 
-    // vireo with `args` in an environment of its own plus `env` ("VIREO_SIM=..."), bounded by
-    // timeout(1). `head` gives its standard output a reader that goes away after one line.
+    // vireo with `args` in an environment of its own (a Japanese locale: the cases check the
+    // Japanese texts) plus `env` ("VIREO_SIM=..."), bounded by timeout(1). `head` gives its
+    // standard output a reader that goes away after one line.
     Outcome vireo(const std::vector<std::string>& args, const std::string& env, bool head = false) {
         const std::string d = dir_.string();
-        std::string command = "cd '" + d + "' && { env -i PATH=/usr/bin:/bin HOME='" + d +
-                              "' XDG_CACHE_HOME='" + d + "' " + env + " timeout -s KILL 120 '" +
-                              kBin + "/vireo'";
+        std::string command =
+            "cd '" + d + "' && { env -i PATH=/usr/bin:/bin LANG=ja_JP.UTF-8 HOME='" + d +
+            "' XDG_CACHE_HOME='" + d + "' " + env + " timeout -s KILL 120 '" + kBin + "/vireo'";
         for (const std::string& arg : options_) command += " '" + arg + "'";
         for (const std::string& arg : args) command += " '" + arg + "'";
         command +=
@@ -100,7 +103,8 @@ class Cli : public ::testing::Test {
                         const std::string& when, const std::string& stream = "err") {
         const std::string d = dir_.string(), st = (dir_ / "state" / state).string();
         fs::create_directories(st);
-        std::string command = "cd '" + d + "' && { env -i PATH=/usr/bin:/bin HOME='" + d +
+        std::string command = "cd '" + d +
+                              "' && { env -i PATH=/usr/bin:/bin LANG=ja_JP.UTF-8 HOME='" + d +
                               "' VIREO_SIM=" + sim_ + ",state='" + st + "' '" + kBin + "/vireo'";
         for (const std::string& arg : options_) command += " '" + arg + "'";
         for (const std::string& arg : args) command += " '" + arg + "'";
@@ -331,7 +335,8 @@ TEST_F(Cli, FlashContentsOutliveTheProcessAndTheFpgaBootsThem) {
         {{"flash"}, "subcommand"},
         {{"flash", "program"}, "FILE is required"},
         {{"flash", "dump", "--offset", "xyz"}, "not a hexadecimal address: 'xyz'"},
-        {{"flash", "read", "--offset", "123456789", "out.bin"}, "not a hexadecimal address"},
+        {{"flash", "read", "--offset", "123456789", "out.bin"},
+         "0x123456789 lies past the end of every flash"},
     };
     for (const auto& c : usage) {
         const Outcome r = on(board.sim, c.args);
@@ -483,7 +488,7 @@ TEST_F(Cli, FlashInputIsCheckedFirstAndACancelIsNeverASuccess) {
                            "' '" + hex + "'")
                               .c_str()),
               0);
-    const Outcome placed = in_state("hex", board.sim, {"flash", "program", hex});
+    const Outcome placed = in_state("hex", board.sim, {"-v", "flash", "program", hex});
     EXPECT_EQ(placed.code, 0) << placed.shown();
     EXPECT_EQ(placed.out.find("Erasing sector 0\n"), std::string::npos) << placed.shown();
     EXPECT_EQ(in_state("hex", board.sim, {"flash", "verify", data}).code, 0);
@@ -492,13 +497,72 @@ TEST_F(Cli, FlashInputIsCheckedFirstAndACancelIsNeverASuccess) {
     // Ctrl-C right after the one sector's erase: the sector is finished, nothing is verified.
     const std::string small = save("small.bin", std::vector<char>(300, 'x'));
     const Outcome late =
-        interrupted("late", {"flash", "program", small}, "Erasing sector 0", "out");
+        interrupted("late", {"-v", "flash", "program", small}, "Erasing sector 0", "out");
     EXPECT_EQ(late.code, 130) << late.shown();
     EXPECT_EQ(late.out.find("Success"), std::string::npos) << late.shown();
     // Ctrl-C before the flash is reached: a cancel as well, not a failure and not a success.
     const Outcome early = interrupted("early", {"flash", "program", small}, "Connecting", "out");
     EXPECT_EQ(early.code, 130) << early.shown();
     EXPECT_EQ(early.out.find("Success"), std::string::npos) << early.shown();
+}
+
+// Flash ranges: their numbers checked before the board (2), a range past the largest flash before
+// the bridge (1); a range erase keeps the bytes around it, read and dump take exactly --size bytes.
+TEST_F(Cli, FlashRangesAreCheckedFirstAndKeepTheBytesAroundThem) {
+    const FlashBoard board = flash_board();
+    use(board);
+    const struct {
+        std::vector<std::string> args;
+        std::string named;
+    } usage[] = {
+        {{"flash", "dump", "--size", "0"}, "--size 0: no bytes"},
+        {{"flash", "dump", "--size", "64K"}, "not a hexadecimal byte count: '64K'"},
+        {{"flash", "dump", "--size"}, "--size"},
+        {{"flash", "erase", "--offset", "1000"}, "--offset requires --size"},
+        {{"flash", "read", "--offset", "FFFFFF00", "--size", "101", "x.bin"},
+         "ends past 0xFFFFFFFF"},
+        {{"flash", "dump", "--offset", "0x100000000"}, "lies past the end of every flash"},
+    };
+    for (const auto& c : usage) {
+        const Outcome r = on(board.sim, c.args);
+        EXPECT_EQ(r.code, 2) << r.shown();
+        EXPECT_NE(r.err.find(c.named), std::string::npos) << r.shown();
+        EXPECT_EQ(r.out.find("Connecting"), std::string::npos) << r.shown();
+    }
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"flash", "erase", "--offset", "1FFFF00", "--size", "101"},
+          {"flash", "read", "--offset", "2000000", "x.bin"}}) {
+        const Outcome r = on(board.sim, args);
+        EXPECT_EQ(r.code, 1) << r.shown();
+        EXPECT_NE(r.out.find("past the end of every flash"), std::string::npos) << r.shown();
+        EXPECT_EQ(r.out.find("SPI ROM mode"), std::string::npos) << "board touched\n" << r.shown();
+    }
+
+    std::vector<char> image(0x30000);
+    for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<char>(i * 11 + i / 300);
+    ASSERT_EQ(in_state("r", board.sim, {"flash", "program", save("image.bin", image)}).code, 0);
+    const Outcome erased =
+        in_state("r", board.sim, {"flash", "erase", "--offset", "0x1234", "--size", "1F000"});
+    EXPECT_EQ(erased.code, 0) << erased.shown();
+    EXPECT_NE(erased.out.find("==> Erase Success!!"), std::string::npos) << erased.shown();
+    const fs::path back = dir_ / "back.bin";
+    ASSERT_EQ(in_state("r", board.sim,
+                       {"flash", "read", "--offset", "1200", "--size", "1F100", back.string()})
+                  .code,
+              0);
+    std::vector<char> wanted(image.begin() + 0x1200, image.begin() + 0x20300);
+    std::fill(wanted.begin() + 0x34, wanted.begin() + 0x34 + 0x1F000, '\xFF');
+    const std::string read = read_text(back);
+    EXPECT_EQ(read.size(), 0x1F100u);
+    EXPECT_TRUE(read == std::string(wanted.begin(), wanted.end())) << "bytes around the range kept";
+    const Outcome dump =
+        in_state("r", board.sim, {"flash", "dump", "--offset", "20232", "--size", "3"});
+    EXPECT_EQ(dump.code, 0) << dump.shown();
+    char line[64];
+    std::snprintf(line, sizeof line, "00020232  FF FF %02X    ",
+                  static_cast<unsigned char>(image[0x20234]));
+    EXPECT_NE(dump.out.find(line), std::string::npos) << dump.shown();
+    EXPECT_EQ(dump.out.find("00020242"), std::string::npos) << dump.shown();
 }
 
 // A file that could not configure the device never costs the running design: each is refused
@@ -577,6 +641,167 @@ TEST_F(Cli, WaitProgramsOnlyTheWholeFile) {
     for (size_t at = 0; (at = r.out.find("を書き込みました", at)) != std::string::npos; ++at)
         ++configurations;
     EXPECT_EQ(configurations, 1u) << r.shown();
+}
+
+// How much a run shows: -q the verdict (and on failure the lines that say why), the default what
+// was found, the steps and one bar per phase, -v and --log every line, dated.
+TEST_F(Cli, QuietDefaultVerboseAndTheFullLog) {
+    const std::string data = save("data.bin", std::vector<char>(65536, '\x3C'));
+    const std::string other = save("other.bin", std::vector<char>(4096, '\x11'));
+    const Outcome unwritable =
+        in_state("v", "kb2203", {"--log", (dir_ / "no" / "log.txt").string(), "status"});
+    EXPECT_EQ(unwritable.code, 2) << unwritable.shown();
+    EXPECT_NE(unwritable.err.find("--log: cannot write"), std::string::npos) << unwritable.shown();
+    EXPECT_EQ(unwritable.out, "") << "nothing ran";
+    // Errors under -q: a file that cannot be read, a flash that differs; each with its reason.
+    const Outcome missing = in_state("v", "kb2203", {"-q", "flash", "verify", "missing.bin"});
+    EXPECT_EQ(missing.code, 1) << missing.shown();
+    EXPECT_NE(missing.out.find("missing.bin"), std::string::npos) << missing.shown();
+    const Outcome differs = in_state("v", "kb2203", {"-q", "flash", "verify", other});
+    EXPECT_EQ(differs.code, 1) << differs.shown();
+    EXPECT_NE(differs.out.find("Reason:"), std::string::npos) << differs.shown();
+    EXPECT_NE(differs.out.find("==> Verify Failed!!"), std::string::npos) << differs.shown();
+    const Outcome absent = vireo({"-q", "dna"}, "");  // no verdict line: the reason at the end
+    EXPECT_EQ(absent.code, 1) << absent.shown();
+    EXPECT_NE(absent.out.find("board was not found"), std::string::npos) << absent.shown();
+
+    const fs::path log = dir_ / "full.log";
+    std::ofstream(log) << "kept\n";
+    const std::vector<std::string> args = {"flash", "program", "--offset", "100000", data};
+    const Outcome quiet =
+        in_state("v", "kb2203",
+                 {"-q", "--log", log.string(), "flash", "program", "--offset", "100000", data});
+    EXPECT_EQ(quiet.code, 0) << quiet.shown();
+    EXPECT_EQ(quiet.out, "==> Program Success!!\n") << quiet.shown();
+    EXPECT_EQ(quiet.err, "") << quiet.shown();
+    const std::string full = read_text(log);
+    EXPECT_TRUE(full.starts_with("kept\n")) << "appended, not replaced";
+    for (const char* line : {"  Connecting to", "Writing on page 4096..", "Erasing sector 16",
+                             "idcode=3631093", "==> Program Success!!"})
+        EXPECT_NE(full.find(line), std::string::npos) << line << "\n" << full;
+    EXPECT_TRUE(
+        std::regex_search(full, std::regex(R"(\n\d{4}/\d\d/\d\d \d\d:\d\d:\d\d  Connecting)")))
+        << "dated\n"
+        << full;
+
+    const auto lines = [](const std::string& text) {
+        return std::count(text.begin(), text.end(), '\n');
+    };
+    const Outcome normal = in_state("v", "kb2203", args);
+    EXPECT_EQ(normal.code, 0) << normal.shown();
+    EXPECT_LE(lines(normal.out), 30) << normal.shown();
+    for (const char* hidden : {"Writing on page", "Erasing sector", "idcode=", "\n20"})
+        EXPECT_EQ(normal.out.find(hidden), std::string::npos) << hidden << "\n" << normal.shown();
+    EXPECT_NE(normal.out.find("Device XC7A100T was found"), std::string::npos) << normal.shown();
+    // Not on a terminal, each phase prints a few milestones, measured against the file's pages.
+    EXPECT_NE(normal.err.find("  Program 100%\n"), std::string::npos) << normal.shown();
+    EXPECT_NE(normal.err.find("  Verify   0%\n"), std::string::npos) << normal.shown();
+    EXPECT_LE(lines(normal.err), 16) << normal.shown();
+    const Outcome verbose =
+        in_state("v", "kb2203",
+                 {"-v", "flash", "read", "-f", "--offset", "F00000", (dir_ / "tail.bin").string()});
+    EXPECT_EQ(verbose.code, 0) << verbose.shown();
+    EXPECT_GT(lines(verbose.out), 400) << "a line per ten pages";
+    EXPECT_NE(verbose.out.find("idcode=3631093\n"), std::string::npos);
+    const Outcome read = in_state(
+        "v", "kb2203", {"flash", "read", "-f", "--offset", "F00000", (dir_ / "tail.bin").string()});
+    EXPECT_EQ(read.code, 0) << read.shown();
+    EXPECT_LE(lines(read.out), 25) << read.shown();
+    EXPECT_EQ(vireo({"-q", "-v", "status"}, "").code, 2) << "-q and -v exclude each other";
+}
+
+// --json: one document on standard output, the values the commands found, exit codes as without
+// it; a failure is a document too.
+TEST_F(Cli, JsonDocumentsCarryWhatTheCommandsFound) {
+    // The document on standard output, checked by a jq filter (true when it holds).
+    const auto document = [this](const std::string& filter) {
+        const std::string command =
+            "jq -e -s 'length == 1 and (.[0] | .schema == \"vireojtag/1\" "
+            "and (" +
+            filter + "))' '" + (dir_ / "out").string() + "' >/dev/null";
+        return std::system(command.c_str()) == 0;
+    };
+    const struct {
+        std::vector<std::string> args;
+        std::string env;
+        int code;
+        std::string filter;
+    } failures[] = {
+        {{"--json", "dna"},
+         "",
+         1,
+         ".result == \"failure\" and .error.connect == \"no_board\" and .dna == null"},
+        {{"--json", "flash", "verify", "missing.bin"},
+         "VIREO_SIM=kb2203",
+         1,
+         ".error.status_name == \"file_open\" and .match == null and "
+         "(.error.lines | any(test(\"missing.bin\")))"},
+        {{"--json", "flash", "blank"},
+         "VIREO_SIM=kb2203,state=" + (dir_ / "state" / "s").string(),
+         1,
+         ".blank == false and .error.status_name == \"verify\""},
+        // A name from outside comes back intact through the escapes.
+        {{"--json", "flash", "verify", "q\"b\\s\n\t\x01\xC3\xA9.bin"},
+         "VIREO_SIM=kb2203",
+         1,
+         R"(.file == "q\"b\\s\n\t\u0001\u00e9.bin")"},
+        {{"--json", "program", "x.bit"},
+         "",
+         2,
+         ".result == \"usage_error\" and .error.status == null"},
+        {{"--json", "--sim", "nope", "dna"}, "", 2, ".error.message | test(\"unknown preset\")"},
+        {{"--json", "--sim", "zynq", "detect"},
+         "",
+         1,
+         ".error.connect == \"illegal_device\" and .device == null and "
+         ".chain[0].part == \"ARM_DAP\" and .chain[1].idcode == \"0x03727093\""},
+    };
+    ASSERT_EQ(in_state("s", "kb2203", {"flash", "program", save("d.bin", {'d'})}).code, 0);
+    for (const auto& c : failures) {
+        const Outcome r = vireo(c.args, c.env);
+        EXPECT_EQ(r.code, c.code) << r.shown();
+        EXPECT_TRUE(document(c.filter)) << c.filter << "\n" << r.shown();
+    }
+
+    const std::string data = save("data.bin", std::vector<char>(4096, '\x5A'));
+    ASSERT_EQ(in_state("j", "kb2203", {"flash", "program", data}).code, 0);
+    const std::string board =
+        ".board.product == \"kb2203\" and .board.place == \"virtual\" and "
+        ".cable == \"skprb\" and .device.part == \"XC7A100T\" and "
+        ".device.idcode == \"0x03631093\" and .error == null";
+    const struct {
+        std::vector<std::string> args;
+        std::string filter;
+    } cases[] = {
+        {{"dna"}, board + " and (.dna | test(\"^0x[0-9A-F]{16}$\"))"},
+        {{"detect"},
+         board + " and .chain == [{\"index\": 0, \"idcode\": \"0x03631093\", "
+                 "\"part\": \"XC7A100T\", \"ir_length\": 6}]"},
+        {{"idcode"}, board + " and .match == true and .idcode == .expected"},
+        {{"status"},
+         board + " and .family == \"series7\" and .done == false and .init == true "
+                 "and .configured == false and (.stat | length) == 10"},
+        {{"--list"}, ".command == \"list\" and .boards[0].kind == \"FX3 board\""},
+        {{"flash", "id"},
+         board + " and .flash.part == \"N25Q128\" and .flash.jedec == "
+                 "\"0x20BA18\" and .flash.bytes == 16777216 and "
+                 "(.id_bytes | startswith(\"20ba18\"))"},
+        {{"flash", "uid"}, board + " and (.unique_id | test(\"^([0-9a-f]{2})+$\"))"},
+        {{"flash", "verify", data}, board + " and .match == true and .offset == \"0x00000000\""},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args = {"--json"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const Outcome r = in_state("j", "kb2203", args);
+        EXPECT_EQ(r.code, 0) << r.shown();
+        EXPECT_TRUE(document(".result == \"success\" and .exit_code == 0 and " + c.filter))
+            << c.filter << "\n"
+            << r.shown();
+        EXPECT_EQ(r.out.find("Connecting"), std::string::npos) << "the log goes to stderr";
+    }
+    const Outcome blank = on("kb2203", {"--json", "flash", "blank"});
+    EXPECT_EQ(blank.code, 0) << blank.shown();
+    EXPECT_TRUE(document(".blank == true")) << blank.shown();
 }
 
 }  // namespace

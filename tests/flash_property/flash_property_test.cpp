@@ -1,5 +1,6 @@
 // The SPI ROM commands against a byte model of the flash: random sequences of program, verify,
-// read, erase and refused commands on each flash family behind kb2203, with raw, sparse Intel HEX
+// read (to the end or a range from any byte), erase (the chip or a range from any byte) and
+// refused commands on each flash family behind kb2203, with raw, sparse Intel HEX
 // and S-record images, some runs cut (the board unplugged after a chosen USB transfer, then
 // replugged with the same flash) or cancelled after a chosen progress event.
 //
@@ -193,7 +194,7 @@ class PropertyUi : public RecordingUi {
         // Until the result line: the FPGA restart after a program is no flash phase.
         const bool flash_phase = results.empty() && !phases.empty() &&
                                  (phases.back() == "Program" || phases.back() == "Verify" ||
-                                  phases.back() == "Readback");
+                                  phases.back() == "Readback" || phases.back() == "Erase");
         if (!flash_phase) return;
         ++flash_events;
         if (cancel_at > 0 && flash_events == cancel_at && session) {
@@ -219,6 +220,7 @@ class PropertyUi : public RecordingUi {
 // What a sweep covered.
 struct Tally {
     int iterations = 0, commands = 0, programs = 0, verifies = 0, reads = 0, erases = 0;
+    int ranged_reads = 0, erase_ranges = 0;
     int refusals = 0, cuts = 0, cancels = 0, rescues = 0, restores = 0;
 };
 
@@ -277,7 +279,7 @@ class FlashProperty : public AppTest {
         return b;
     }
 
-    enum class Command { Program, Verify, Read, Erase };
+    enum class Command { Program, Verify, Read, Erase, EraseRange };
     enum class Interference { None, Cut, Cancel };
     // Runs a command, with its cut or cancel, and checks every invariant against the model.
     std::optional<Failure> run(Command command, const ImageFile& file, uint32_t offset, bool verify,
@@ -298,7 +300,15 @@ class FlashProperty : public AppTest {
     std::unique_ptr<Session> session_;
     uint64_t window_ = 0, window_end_ = 0;  // the model bytes this iteration works in
     int files_ = 0;
-    std::string step_;  // the command being checked, for failure texts
+    std::string step_;    // the command being checked, for failure texts
+    int64_t count_ = -1;  // the --size of a read or an erase range (-1: none)
+    // A random range of model bytes from any byte of the window, and its flash address.
+    Range random_range() {
+        const uint64_t begin = random_in(window_, window_end_ - 1);
+        const uint64_t most = chance(0.3) ? window_end_ - begin
+                                          : std::min<uint64_t>(window_end_ - begin, 3 * geo_.page);
+        return {begin, begin + random_in(1, most)};
+    }
 };
 
 std::optional<Failure> FlashProperty::plug(const Bytes& contents, uint64_t unplug, bool check) {
@@ -418,9 +428,11 @@ int FlashProperty::execute(Command command, const ImageFile& file, uint32_t offs
         case Command::Verify:
             return session_->flash_verify(file.path, offset);
         case Command::Read:
-            return session_->flash_read(file.path, offset, true);
+            return session_->flash_read(file.path, offset, true, count_);
         case Command::Erase:
             return session_->flash_erase();
+        case Command::EraseRange:
+            return session_->flash_erase(offset, count_);
     }
     return JTAG_FAIL;
 }
@@ -471,6 +483,11 @@ std::optional<Failure> FlashProperty::run(Command command, const ImageFile& file
                              : command == Command::Verify ? "Verify"
                              : command == Command::Read   ? "Readback"
                                                           : "Erase";
+    // An erase range is a program of erased bytes over [offset, offset + count).
+    const bool ranged_erase = command == Command::EraseRange;
+    const Range erased = ranged_erase && geo_.linear(offset)
+                             ? Range{*geo_.linear(offset), *geo_.linear(offset) + count_}
+                             : Range{};
     const bool success_line =
         std::any_of(pui_.results.begin(), pui_.results.end(),
                     [](const std::string& r) { return r.find("Success!!") != std::string::npos; });
@@ -501,12 +518,17 @@ std::optional<Failure> FlashProperty::run(Command command, const ImageFile& file
         model_ = now;
         return std::nullopt;
     }
-    const bool programs = command == Command::Program && file.refusal.empty();
-    const std::vector<Range> in_file = programs ? ranges(file, offset) : std::vector<Range>{};
+    const bool programs = (command == Command::Program || ranged_erase) && file.refusal.empty();
+    const std::vector<Range> in_file = !programs      ? std::vector<Range>{}
+                                       : ranged_erase ? std::vector<Range>{erased}
+                                                      : ranges(file, offset);
     // The flash after a complete program (the model stays as it was until the checks end).
     Bytes wanted;
     if (programs) wanted = model_;
-    if (programs)
+    if (programs && ranged_erase)
+        std::fill(wanted.begin() + static_cast<int64_t>(erased.begin),
+                  wanted.begin() + static_cast<int64_t>(erased.end), uint8_t{0xFF});
+    else if (programs)
         for (const Block& b : file.blocks)
             std::copy(b.bytes.begin(), b.bytes.end(),
                       wanted.begin() + static_cast<int64_t>(page_base(offset) + b.at));
@@ -515,7 +537,7 @@ std::optional<Failure> FlashProperty::run(Command command, const ImageFile& file
         if (const std::vector<Range> wrong = differences(); !wrong.empty())
             return fail("returned 1, but the flash differs from the image at " +
                         describe(wrong, geo_));
-        if (verify && log.find("SPIのベリファイを開始します") == std::string::npos)
+        if (verify && !ranged_erase && log.find("SPIのベリファイを開始します") == std::string::npos)
             return fail("returned 1 without verifying");
         return std::nullopt;
     }
@@ -562,13 +584,14 @@ std::optional<Failure> FlashProperty::run(Command command, const ImageFile& file
     }
     if (command == Command::Read && !cut && !cancelled) {
         const Bytes out = read_bytes(file.path);
-        const uint64_t from = page_base(offset);
-        bool same = out.size() == geo_.bytes() - from;
-        for (uint64_t at = from; same && at < geo_.bytes(); ++at)
-            same = out[at - from] == flash_byte(at);
+        const uint64_t from = geo_.linear(offset).value_or(0);
+        const uint64_t to = count_ < 0 ? geo_.bytes() : from + count_;
+        bool same = out.size() == to - from;
+        for (uint64_t at = from; same && at < to; ++at) same = out[at - from] == flash_byte(at);
         if (!same)
             return fail("the file read (" + std::to_string(out.size()) +
-                        " bytes) is not the flash from " + hex(offset) + " to its end");
+                        " bytes) is not the flash from " + hex(offset) +
+                        (count_ < 0 ? " to its end" : ", " + std::to_string(count_) + " bytes"));
     }
     return std::nullopt;
 }
@@ -721,7 +744,7 @@ std::optional<Failure> FlashProperty::iterate(uint64_t seed) {
                                                      : Interference::None;
         std::optional<Failure> f;
         step_ = "step " + std::to_string(step) + ": ";
-        if (pick < 0.55) {  // program a fresh file at a page of the window
+        if (pick < 0.5) {  // program a fresh file at a page of the window
             ++tally_.programs;
             const Kind kind = pick < 0.22 ? Kind::Bin : pick < 0.42 ? Kind::Hex : Kind::Srec;
             const uint64_t start =
@@ -744,7 +767,7 @@ std::optional<Failure> FlashProperty::iterate(uint64_t seed) {
                      (verify ? "" : " no verify");
             f = run(Command::Program, file, offset, verify, interference);
             if (!f) last = file, last_offset = offset;
-        } else if (pick < 0.72) {  // verify: the last file, a changed copy, or another place
+        } else if (pick < 0.62) {  // verify: the last file, a changed copy, or another place
             ++tally_.verifies;
             ImageFile file;
             uint32_t offset = last_offset;
@@ -770,6 +793,23 @@ std::optional<Failure> FlashProperty::iterate(uint64_t seed) {
             step_ += "verify " + fs::path(file.path).filename().string() + " at " + hex(offset);
             f = run(Command::Verify, file, offset, true,
                     chance(0.3) ? interference : Interference::None);
+        } else if (pick < 0.77) {  // read or erase a range from any byte
+            const Range r = random_range();
+            count_ = static_cast<int64_t>(r.end - r.begin);
+            const uint32_t offset = geo_.address(r.begin);
+            if (chance(0.4)) {
+                ++tally_.ranged_reads;
+                ImageFile file;
+                file.path = (dir_ / ("range" + std::to_string(files_++) + ".bin")).string();
+                step_ += "read " + std::to_string(count_) + " bytes from " + hex(offset);
+                f = run(Command::Read, file, offset, true,
+                        chance(0.3) ? interference : Interference::None);
+            } else {
+                ++tally_.erase_ranges;
+                step_ += "erase " + std::to_string(count_) + " bytes from " + hex(offset);
+                f = run(Command::EraseRange, ImageFile{}, offset, true, interference);
+            }
+            count_ = -1;
         } else if (pick < 0.80) {  // read the end of the flash
             ++tally_.reads;
             const uint64_t from = std::max<uint64_t>(window_end_ >= size ? window_ : 0,
@@ -788,7 +828,22 @@ std::optional<Failure> FlashProperty::iterate(uint64_t seed) {
             f = run(Command::Erase, ImageFile{}, 0, true, Interference::None);
         } else {  // inputs the programmer must refuse, leaving the flash as it is
             ++tally_.refusals;
-            const int what = static_cast<int>(random_in(0, 5));
+            const int what = static_cast<int>(random_in(0, 6));
+            if (what == 6) {  // an erase range that runs past the end: nothing is erased
+                ImageFile none;
+                none.refusal = "the range runs past the end of the flash";
+                const uint64_t begin = geo_.bytes() - random_in(1, 2 * geo_.page);
+                count_ = static_cast<int64_t>(geo_.bytes() - begin + random_in(1, geo_.page));
+                step_ += "erase refused " + std::to_string(count_) + " bytes from " +
+                         hex(geo_.address(begin));
+                f = run(Command::EraseRange, none, geo_.address(begin), true, Interference::None);
+                count_ = -1;
+                if (f) {
+                    f->what = std::string(pc.name) + (binary_ ? "/512" : "") + ", " + f->what;
+                    return f;
+                }
+                continue;
+            }
             const uint64_t start =
                 random_in(window_ / geo_.page, (window_end_ - 1) / geo_.page) * geo_.page;
             uint32_t offset = geo_.address(start);
@@ -876,11 +931,13 @@ TEST_F(FlashProperty, RandomCommandSequencesKeepTheFlashAsTheModelSays) {
     const double took =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
     std::printf(
-        "%d iterations (%d failed), %d commands: %d programs, %d verifies, %d reads, "
-        "%d erases, %d refusals; %d cuts, %d cancels, %d rescue files (%d restored); %.1f s\n",
+        "%d iterations (%d failed), %d commands: %d programs, %d verifies, %d reads (%d of a "
+        "range), %d erases (%d of a range), %d refusals; %d cuts, %d cancels, %d rescue files "
+        "(%d restored); %.1f s\n",
         tally_.iterations, failures, tally_.commands, tally_.programs, tally_.verifies,
-        tally_.reads, tally_.erases, tally_.refusals, tally_.cuts, tally_.cancels, tally_.rescues,
-        tally_.restores, took);
+        tally_.reads + tally_.ranged_reads, tally_.ranged_reads,
+        tally_.erases + tally_.erase_ranges, tally_.erase_ranges, tally_.refusals, tally_.cuts,
+        tally_.cancels, tally_.rescues, tally_.restores, took);
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 // The window driven on the virtual board: start-up and connect, AUTO on the FPGA with a good
 // and a bad file and a Cancel in the middle, the SPI ROM target and a flash program, the XVC
-// toggle with the stay-in-tray rule, the second-instance warning; the layout from the first frame,
-// the questions' buttons and the progress that reaches the window.
+// toggle with the stay-in-tray rule, the second-instance warning, the language choice; the layout
+// from the first frame, the questions' buttons and the progress that reaches the window.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -10,6 +10,7 @@
 #include <QAction>
 #include <QButtonGroup>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QFontInfo>
 #include <QGroupBox>
 #include <QLabel>
@@ -28,8 +29,10 @@
 #include <fstream>
 
 #include "gui/result_badge.h"
+#include "gui/settings_file.h"
 #include "gui/window_ui.h"
 #include "gui_fixture.h"
+#include "jtag/lang.h"
 #include "xvc/Xvcserver.h"
 
 namespace vireo::gui {
@@ -432,6 +435,34 @@ TEST_F(GuiTest, XvcTakesItsAllowListFromTheSettingsFileAndABadEntryStopsTheStart
         << log();
     ::close(client);
     click(form.ToolButtonXVC);
+}
+
+// The language chosen in the status bar holds from the next message on and is kept in
+// vireopg.ini for the next window; a stored value that is neither ja nor en counts as none.
+TEST_F(GuiTest, TheLanguageChoiceHoldsAtOnceAndIsKept) {
+    struct Restore {
+        ~Restore() { set_language(Language::Japanese); }
+    } restore;
+    use("kb2203");
+    std::filesystem::create_directories(dir_ / "config");
+    std::ofstream(dir_ / "config/vireopg.ini") << "[window]\nLanguage=fr\n";
+    TForm1& form = started();
+    EXPECT_EQ(form.ComboBoxLanguage->currentIndex(), 0);
+    form.ComboBoxLanguage->setCurrentIndex(2);
+    form.ComboBoxLanguageChange(2);
+    click(form.ToolButtonIDCODE);
+    ASSERT_TRUE(idle());
+    EXPECT_TRUE(logged("The IDCODE of device 'XC7A100T' is 0x")) << log();
+    EXPECT_EQ(read_language(options_.settings_file), "en");
+
+    form_.reset();
+    TForm1& again = started();
+    EXPECT_EQ(again.ComboBoxLanguage->currentIndex(), 2);
+    again.ComboBoxLanguageChange(1);
+    click(again.ToolButtonIDCODE);
+    ASSERT_TRUE(idle());
+    EXPECT_TRUE(logged("デバイス'XC7A100T'のIDCODEは 0x")) << log();
+    EXPECT_EQ(read_language(options_.settings_file), "ja");
 }
 
 TEST_F(GuiTest, ABoardBehindAnXvcServerIsUsedLikeALocalOne) {

@@ -1,5 +1,7 @@
 #include "jtag/opflag.h"
 
+#include <algorithm>
+
 #include "cables/usb_drivers.h"
 #include "chain_fixture.h"
 #include "jtag/status.h"
@@ -75,6 +77,38 @@ TEST_F(OpflagTest, SampleAndExtestMoveThePartsBoundaryRegister) {
         ASSERT_EQ(fpga->boundary_outputs()[i], driven[i] == 1) << "cell " << i;
     }
     EXPECT_EQ(devopt->flags, OPF_GROUP_EXTEST | OPF_BOUNDARY);
+}
+
+// A boundary data scan that never happened is not taken for the pins' state: the operation
+// answers the failure (21 for a pulled cable), the last device's record holds it, and the
+// record keeps the boundary data it had.
+TEST_F(OpflagTest, AFailedBoundaryDataScanIsReportedAndKeepsTheRecord) {
+    const std::pair<int (*)(Chain*), const char*> operations[] = {
+        {jtag_extest, "go into extest mode"},
+        {jtag_intest, "go into intest mode"},
+        {jtag_sample, "go into extest mode"}};
+    for (const auto& [operation, ir_label] : operations) {
+        SCOPED_TRACE(ir_label);
+        Chain* chain = detected({"XC7A100T"});
+        jtag_select_all(chain);
+        Devopt* devopt = device_devopt(chain_get_device(chain, 0));
+        SimCableState& cable = sim_cable_state(cable_.get());
+        ASSERT_EQ(operation(chain), JTAG_OK);  // leaves the TAP where the runs below start
+        const int64_t start = cable.transfers;
+        ASSERT_EQ(operation(chain), JTAG_OK);
+        const int64_t transfers = cable.transfers - start;
+        for (size_t i = 0; i < devopt->bsr.size(); ++i) devopt->bsr[i] = i % 3 == 0;
+        const std::vector<uint8_t> kept = devopt->bsr;
+        const int flush = chain_settings(chain)->flush;
+        cable.labels.clear();
+        cable.unplug_after = cable.transfers + transfers - 1;  // the data scan's last transfer
+        EXPECT_EQ(operation(chain), JTAG_DISCONNECTED);
+        EXPECT_EQ(std::ranges::count(cable.labels, ir_label), 1) << "the instruction went in";
+        EXPECT_EQ(devopt->status, JTAG_DISCONNECTED);
+        EXPECT_EQ(devopt->bsr, kept);
+        EXPECT_EQ(chain_settings(chain)->flush, flush);
+        EXPECT_FALSE(chain_is_locked(chain));
+    }
 }
 
 TEST_F(OpflagTest, ResetGivesOneZeroThenFiveOnesAndWorksWithoutDevices) {

@@ -8,6 +8,7 @@
 #include <iterator>
 
 #include "sim/spi_flash.h"
+#include "spirom/spirom_file.h"
 #include "spirom/spirom_fixture.h"
 
 namespace vireo::test {
@@ -45,6 +46,99 @@ std::shared_ptr<sim::SpiFlash> slow(const char* name, uint64_t page_ns, uint64_t
 }
 
 using SpiRomOpsTest = SpiRomTest;
+
+// A flash part as the bus sees it: the bytes of every transaction on MOSI, the part answering.
+class BusTap : public sim::SpiFlash {
+  public:
+    explicit BusTap(std::shared_ptr<sim::SpiFlash> part) : part_(std::move(part)) {}
+    void select() override {
+        sent.emplace_back();
+        part_->select();
+    }
+    uint8_t output() override { return part_->output(); }
+    void input(uint8_t mosi) override {
+        sent.back().push_back(mosi);
+        part_->input(mosi);
+    }
+    void deselect(bool whole_bytes) override { part_->deselect(whole_bytes); }
+    void advance(uint64_t now_ns) override { part_->advance(now_ns); }
+    std::vector<uint8_t>& array() override { return part_->array(); }
+    bool busy() const override { return part_->busy(); }
+    uint64_t changes() const override { return part_->changes(); }
+    // The transactions that begin with `op`.
+    std::vector<std::vector<uint8_t>> with(uint8_t op) const {
+        std::vector<std::vector<uint8_t>> found;
+        for (const auto& t : sent)
+            if (!t.empty() && t[0] == op) found.push_back(t);
+        return found;
+    }
+    std::vector<std::vector<uint8_t>> sent;
+
+  private:
+    std::shared_ptr<sim::SpiFlash> part_;
+};
+
+// The file loader's 1 and 0, an identification the part table does not name, and the bytes the
+// operations clock out.
+TEST_F(SpiRomOpsTest, LoaderResultsUnknownPartsAndTheBytesOnTheBus) {
+    std::vector<uint8_t> buffer(64);
+    int64_t length = -1;
+    const std::string missing = (folder_ / "missing.bin").string();
+    EXPECT_EQ(spirom_load_file(missing.c_str(), buffer.data(), 64, &length), 0);
+    ASSERT_EQ(g_lines.size(), 1u);
+    EXPECT_TRUE(g_lines[0].starts_with("ファイル" + missing + "が読み込めません (")) << g_lines[0];
+    const std::string big = write_file("big.bin", data(100, 3));
+    EXPECT_EQ(spirom_load_file(big.c_str(), buffer.data(), 64, &length), 1);
+    EXPECT_EQ(length, 64) << "the image stops at the buffer's end, and the log says so";
+    EXPECT_EQ(g_lines.size(), 2u);
+    const std::string broken = write_file("broken.mcs", text(":0300300002337A00\n"));
+    EXPECT_EQ(spirom_load_file(broken.c_str(), buffer.data(), 64, &length), 1);
+
+    // A Winbond identification outside the table: one page of one byte, no maker code; nothing
+    // is programmed, as a block erase would wipe bytes the context cannot read back.
+    static sim::FlashPart unknown = *sim::find_flash_part("W25Q16BV");
+    unknown.id = {0xEF, 0x30, 0x15};
+    Context ctx = open_flash(sim::make_spi_flash(unknown));
+    ASSERT_TRUE(ctx);
+    EXPECT_EQ(std::string(ctx->name), "不明");
+    EXPECT_EQ(ctx->page_size, 1);
+    EXPECT_EQ(ctx->page_count, 1);
+    EXPECT_EQ(ctx->address_shift, 0);
+    EXPECT_EQ(ctx->maker, 0);
+    std::fill_n(rom().begin(), 0x1000, 0x5A);
+    const std::string one = write_file("one.bin", {0x00});
+    EXPECT_EQ(spirom_program(ctx.get(), one.c_str(), 0), 17);
+    EXPECT_TRUE(all_of(rom(), 0, 0x1000, 0x5A));
+
+    // Verify clocks 0xEE while it reads, blank check zeros.
+    auto tap = std::make_shared<BusTap>(sim::make_spi_flash(*sim::find_flash_part("N25Q128")));
+    ctx = open_flash(tap);
+    ASSERT_TRUE(ctx);
+    const std::string file = write_file("a.bin", data(300, 5));
+    ASSERT_EQ(spirom_program(ctx.get(), file.c_str(), 0), 1);
+    tap->sent.clear();
+    EXPECT_EQ(spirom_verify(ctx.get(), file.c_str(), 0), 1);
+    ASSERT_FALSE(tap->with(0x0B).empty());
+    for (const auto& read : tap->with(0x0B)) {
+        ASSERT_GT(read.size(), 5u);
+        EXPECT_EQ(read[4], 0x00) << "the dummy byte";
+        EXPECT_TRUE(all_of(read, 5, read.size(), 0xEE));
+    }
+    tap->sent.clear();
+    EXPECT_EQ(spirom_blank_check(ctx.get()), 15);
+    ASSERT_FALSE(tap->with(0x0B).empty());
+    EXPECT_TRUE(all_of(tap->with(0x0B)[0], 4, tap->with(0x0B)[0].size(), 0x00));
+
+    // The AT25DQ321's chip erase takes the 25-series commands only, none of the DataFlash's.
+    tap = std::make_shared<BusTap>(sim::make_spi_flash(*sim::find_flash_part("AT25DQ321")));
+    ctx = open_flash(tap);
+    ASSERT_TRUE(ctx);
+    tap->sent.clear();
+    EXPECT_EQ(spirom_erase(ctx.get()), 1);
+    EXPECT_TRUE(tap->with(0xD7).empty());
+    EXPECT_EQ(tap->with(0xC7), (std::vector<std::vector<uint8_t>>{{0xC7}}));
+    EXPECT_FALSE(logged("チップ消去を開始します"));
+}
 
 TEST_F(SpiRomOpsTest, RefusalsComeBeforeAnythingIsErased) {
     Context ctx = open_flash("N25Q128");

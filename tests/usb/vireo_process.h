@@ -21,13 +21,14 @@ struct VireoRun {
     }
 };
 
-// Starts vireo with `args` and `env` ("NAME=value ..."), in the background when `tag` is not
-// empty (collect with wait_vireo), bounded by timeout(1).
+// Starts vireo with `args` and `env` ("NAME=value ...") under a Japanese locale (the cases check
+// Japanese texts), in the background when `tag` is not empty (collect with wait_vireo), bounded
+// by timeout(1).
 inline std::string vireo_command(const std::filesystem::path& dir, const std::string& tag,
                                  const std::vector<std::string>& args, const std::string& env) {
     const std::string d = dir.string();
-    std::string command = "cd '" + d + "' && env -i PATH=/usr/bin:/bin HOME='" + d +
-                          "' XDG_CACHE_HOME='" + d + "' " + env + " timeout -s KILL 120 '" +
+    std::string command = "cd '" + d + "' && env -i PATH=/usr/bin:/bin LANG=ja_JP.UTF-8 HOME='" +
+                          d + "' XDG_CACHE_HOME='" + d + "' " + env + " timeout -s KILL 120 '" +
                           VIREO_BIN_DIR + "/vireo'";
     for (const std::string& arg : args) command += " '" + arg + "'";
     return command + " >out" + tag + " 2>err" + tag + " </dev/null; echo $? >code" + tag;

@@ -1,8 +1,13 @@
 // The XVC server over real loopback sockets against the virtual board: the protocol byte for
 // byte, the IDCODEs read through shift vectors on every FX3 board, and how the server keeps the
 // board and itself safe from clients that misbehave, go away or stall, and from a lost cable.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 
+#include <cstdlib>
+#include <filesystem>
 #include <future>
 #include <mutex>
 
@@ -109,6 +114,37 @@ TEST_F(XvcServer, CableThatCannotBeOpenedClosesTheNewConnectionAndTheServerListe
     board_ = use_virtual_board("lumenk");
     auto c = connect(1);
     EXPECT_EQ(read_idcodes(*c, 1)[0] & 0x0FFFFFFF, part_idcode("XC7K160T"));
+}
+
+// The server's listening socket in this process, found by its port among the open files.
+int listening_socket(uint16_t port) {
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        const int fd = std::atoi(entry.path().filename().c_str());
+        sockaddr_in address{};
+        socklen_t length = sizeof address;
+        int listening = 0;
+        socklen_t size = sizeof listening;
+        if (::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0 &&
+            address.sin_family == AF_INET && ntohs(address.sin_port) == port &&
+            ::getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &listening, &size) == 0 && listening)
+            return fd;
+    }
+    return -1;
+}
+
+TEST_F(XvcServer, AFailedListeningSocketEndsOnlyTheListening) {
+    TestServer& s = start();
+    auto c = connect(1);
+    const int listener = listening_socket(s.port());
+    ASSERT_GE(listener, 0);
+    ASSERT_EQ(::shutdown(listener, SHUT_RDWR), 0);  // poll reports it hung up
+    EXPECT_TRUE(s.status.wait_for("Connection aborted")) << s.status.joined();
+    // The client being served goes on; the server runs until it is stopped.
+    EXPECT_EQ(read_idcodes(*c, 1)[0] & 0x0FFFFFFF, part_idcode("XC7A100T"));
+    EXPECT_TRUE(s.server->running());
+    EXPECT_EQ(s.status.count("XVC Server terminated"), 0u);
+    s.server->stop();
+    EXPECT_EQ(s.status.all().back(), "XVC Server terminated");
 }
 
 TEST_F(XvcServer, SecondClientIsClosedUntoldAndTheServedOneGoesOn) {

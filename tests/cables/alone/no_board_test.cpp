@@ -41,9 +41,9 @@ TEST_F(NoBoard, EveryLayerGoesToLibusbAndFindsNothing) {
 TEST_F(NoBoard, TheSharedLibraryHasOnlyLibusb) {
     void* library = dlopen("./libvireo_skprb.so", RTLD_NOW | RTLD_LOCAL);
     ASSERT_TRUE(library) << dlerror();
-    auto open = reinterpret_cast<void* (*)(Cable*, const char*)>(dlsym(library, "skprb_open"));
+    auto open = reinterpret_cast<decltype(&skprb_open)>(dlsym(library, "skprb_open"));
     ASSERT_TRUE(open);
-    Cable cable;
+    SkprbCable cable{reinterpret_cast<void*>(1), 1};
     EXPECT_EQ(open(&cable, ""), nullptr);
     EXPECT_EQ(cable.state, nullptr);
     dlclose(library);

@@ -1,0 +1,45 @@
+#include "cli/verbosity.h"
+
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+
+#include "jtag/msg.h"
+
+namespace vireo::cli {
+namespace {
+
+// "YYYY/MM/DD HH:MM:SS  ": digits where the pattern has 9.
+constexpr char kDatePattern[] = "9999/99/99 99:99:99  ";
+constexpr size_t kDateLength = sizeof kDatePattern - 1;
+
+}  // namespace
+
+std::string undated(const std::string& line) {
+    if (line.size() <= kDateLength) return line;
+    for (size_t i = 0; i < kDateLength; ++i) {
+        const bool digit = std::isdigit(static_cast<unsigned char>(line[i])) != 0;
+        if (kDatePattern[i] == '9' ? !digit : line[i] != kDatePattern[i]) return line;
+    }
+    return line.substr(kDateLength);
+}
+
+LogFile::~LogFile() {
+    if (file_) std::fclose(file_);
+}
+
+bool LogFile::open(const std::string& path, std::string* reason) {
+    // Appending never truncates what an earlier run (or another file of that name) holds.
+    file_ = std::fopen(path.c_str(), "a");
+    if (!file_ && reason) *reason = std::strerror(errno);
+    return file_ != nullptr;
+}
+
+void LogFile::write(const std::string& line) {
+    if (!file_) return;
+    const std::string text = shown_text(line, true) + '\n';
+    std::fwrite(text.data(), 1, text.size(), file_);
+    std::fflush(file_);
+}
+
+}  // namespace vireo::cli
