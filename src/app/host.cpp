@@ -23,9 +23,22 @@ bool g_flash_yes = false;
 
 int g_detail_depth = 0;  // DetailLines alive
 
+// The log is lines, and each message is one line (more when it holds line ends of its own),
+// whether it ends in "\n" or not: its one trailing "\n" ends that line and never adds a blank
+// line. A message that is only "\n" ends the line that a message without a line end left open
+// (the error report's reason, "Read back done", each followed by "\n"); with no line open it is a
+// blank line on purpose. The flash code's lines follow the same rule.
+std::atomic<bool> g_line_open{false};
+
+// False when `text` only ends the open line and adds nothing to the log.
+bool adds_line(const std::string& text) {
+    const bool was_open = g_line_open.exchange(!text.empty() && text.back() != '\n');
+    return !(was_open && text == "\n");
+}
+
 int print_sink(const char* format, va_list args) {
     const std::string text = format_text(format, args);
-    if (g_ui) {
+    if (g_ui && adds_line(text)) {
         const std::string line = log_line(text, std::time(nullptr));
         if (g_detail_depth > 0) {
             g_ui->append_detail(line);
@@ -75,12 +88,14 @@ std::string query_sink(const char* key) {
 // The flash code's lines are its own tables and dumps: they go to the log as written, without
 // the date and time in front (one trailing line end dropped, an empty line kept as a blank).
 void flash_log(const std::string& line) {
+    if (!adds_line(line)) return;
     std::string text = line;
     if (!text.empty() && text.back() == '\n') text.pop_back();
     if (g_ui) g_ui->append_log(text.empty() ? " " : text);
 }
 
 void flash_detail(const std::string& line) {
+    if (!adds_line(line)) return;
     std::string text = line;
     if (!text.empty() && text.back() == '\n') text.pop_back();
     if (g_ui) g_ui->append_detail(text.empty() ? " " : text);
@@ -119,6 +134,7 @@ void log_message(const char* format, ...) {
     va_start(args, format);
     const std::string text = format_text(format, args);
     va_end(args);
+    g_line_open = false;
     if (g_ui) g_ui->append_log(log_line(text, std::time(nullptr)));
 }
 
@@ -131,6 +147,7 @@ DetailLines::~DetailLines() {
 }
 
 void log_blank_line() {
+    g_line_open = false;
     if (g_ui) g_ui->append_log(" ");
 }
 

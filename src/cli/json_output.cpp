@@ -168,10 +168,52 @@ Json& Json::push(Json value) {
     return *this;
 }
 
+namespace {
+
+// Length of the well-formed UTF-8 sequence at `at` (lead byte 0x80 or above), 0 when it is not
+// one: a file name from outside may hold any bytes, a JSON text may not.
+size_t utf8_sequence(std::string_view text, size_t at) {
+    const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(at);
+    size_t length = 0;
+    unsigned char low = 0x80, high = 0xBF;  // the range of the second byte
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        if (lead == 0xE0) low = 0xA0;   // no overlong forms
+        if (lead == 0xED) high = 0x9F;  // no surrogates
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        if (lead == 0xF0) low = 0x90;
+        if (lead == 0xF4) high = 0x8F;  // nothing above U+10FFFF
+    }
+    if (length == 0 || at + length > text.size()) return 0;
+    if (byte(at + 1) < low || byte(at + 1) > high) return 0;
+    for (size_t i = 2; i < length; ++i) {
+        if (byte(at + i) < 0x80 || byte(at + i) > 0xBF) return 0;
+    }
+    return length;
+}
+
+}  // namespace
+
 std::string Json::quote(std::string_view text) {
     std::string out = "\"";
-    for (const char ch : text) {
+    for (size_t at = 0; at < text.size(); ++at) {
+        const char ch = text[at];
         const auto c = static_cast<unsigned char>(ch);
+        if (c >= 0x80) {
+            // Each byte that is not part of a well-formed sequence becomes U+FFFD.
+            const size_t length = utf8_sequence(text, at);
+            if (length == 0) {
+                out += "\\ufffd";
+            } else {
+                out.append(text.substr(at, length));
+                at += length - 1;
+            }
+            continue;
+        }
         switch (c) {
             case '"':
                 out += "\\\"";

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <string_view>
@@ -100,6 +101,8 @@ struct JsonState {
     std::string error;
 };
 JsonState g_json;
+// The full log of --log; main() checks after the run that every line reached it.
+vireo::cli::LogFile g_log;
 
 void write_json(vireo::cli::JsonRun run) {
     if (run.command.empty()) run.command = g_json.command;
@@ -145,7 +148,13 @@ int main(int argc, char** argv) {
         failed.status = -1;
         write_json(failed);
     }
-    return code;
+    // Output that did not reach its file fails a run that would have succeeded: a script would
+    // keep a result (a DNA, a dump) that is not there.
+    const bool output_lost = vireo::cli::standard_output_lost();
+    if (output_lost) std::cerr << "vireo: the standard output could not be written\n";
+    if (g_log.lost())
+        std::cerr << "vireo: the log " << shown_text(g_log.path()) << " could not be written\n";
+    return code == kExitSuccess && (output_lost || g_log.lost()) ? kExitFailure : code;
 }
 
 namespace {
@@ -425,7 +434,21 @@ int run(int argc, char** argv) {
     }
     // The full log is opened before anything else happens: a log that cannot be written stops
     // the run before the board is touched.
-    vireo::cli::LogFile log_file;
+    vireo::cli::LogFile& log_file = g_log;
+    if (!log_path.empty() && *flash_read) {
+        // One file cannot be both: the read would replace the log, or the log the image.
+        const auto where = [](const std::string& path) {
+            std::error_code ignored;
+            return std::filesystem::weakly_canonical(std::filesystem::absolute(path, ignored),
+                                                     ignored)
+                .lexically_normal();
+        };
+        if (where(log_path) == where(flash_file)) {
+            g_json.error = "--log " + shown_text(log_path) + " is the file the read writes";
+            std::cerr << g_json.error << "\n";
+            return kExitUsage;
+        }
+    }
     if (!log_path.empty()) {
         std::string reason;
         if (!log_file.open(log_path, &reason)) {

@@ -1,7 +1,11 @@
 #include "cli/verbosity.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cctype>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "jtag/msg.h"
@@ -30,6 +34,7 @@ LogFile::~LogFile() {
 
 bool LogFile::open(const std::string& path, std::string* reason) {
     // Appending never truncates what an earlier run (or another file of that name) holds.
+    path_ = path;
     file_ = std::fopen(path.c_str(), "a");
     if (!file_ && reason) *reason = std::strerror(errno);
     return file_ != nullptr;
@@ -38,8 +43,14 @@ bool LogFile::open(const std::string& path, std::string* reason) {
 void LogFile::write(const std::string& line) {
     if (!file_) return;
     const std::string text = shown_text(line, true) + '\n';
-    std::fwrite(text.data(), 1, text.size(), file_);
-    std::fflush(file_);
+    if (std::fwrite(text.data(), 1, text.size(), file_) != text.size() || std::fflush(file_) != 0)
+        lost_ = true;
+}
+
+bool standard_output_lost() {
+    if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return false;
+    struct stat st {};
+    return ::fstat(STDOUT_FILENO, &st) != 0 || !(S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode));
 }
 
 }  // namespace vireo::cli

@@ -31,9 +31,19 @@ class LogFile {
     bool is_open() const { return file_ != nullptr; }
     // One line (a line end is added); text from outside is escaped as on the terminal.
     void write(const std::string& line);
+    // Whether a line could not be written (a full disk, a device that refuses it).
+    bool lost() const { return lost_; }
+    const std::string& path() const { return path_; }
 
   private:
     std::FILE* file_ = nullptr;
+    std::string path_;
+    bool lost_ = false;
 };
+
+// Whether what the run wrote on standard output did not all reach it (a full disk, a closed
+// standard output). A pipe whose reader has gone (vireo ... | head -1) is the reader's choice and
+// does not count.
+bool standard_output_lost();
 
 }  // namespace vireo::cli

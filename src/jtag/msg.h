@@ -25,6 +25,11 @@ PrintCallback current_print_callback();
 
 // printf-style message. Null or empty format: nothing, 0. Returns the callback's result, or the
 // number of characters written to standard output when no callback is set.
+// Line ends: the text goes out as written, with no line end added. A host that keeps a log of
+// lines (the application's) takes each message as one line whether or not it ends in "\n": one
+// trailing "\n" ends it; a message that is only "\n" ends the line an unended message left open,
+// and otherwise stands for a blank line. A line built from several messages (the dumps of
+// registers and pin tables) therefore reads as one line on standard output only.
 int msg_print(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 // The diagnostics a module writes to standard output rather than to the log ("idcode=..."),

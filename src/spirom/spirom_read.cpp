@@ -239,6 +239,17 @@ int spirom_dump(SpiRomContext* c, uint32_t address, int64_t count) {
     FlashIo io(c);
     if (io.group() == Group::None) return JTAG_UNSUPPORTED;
     if (count >= 0) return dump_range(io, address, count);
+    const spirom_io::Geometry& g = io.geometry();
+    if (g.page_size != (1 << g.shift)) {
+        // AT45 pages of 528 bytes: an address is page × 2^shift + byte, so the 256 bytes are
+        // dumped as a range (labelled page by page, an address in a page's gap refused), up to
+        // the last byte of the flash; a plain read would run on into the next page's gap.
+        const int64_t byte = address & ((1u << g.shift) - 1);
+        int64_t left = kDumpShown;
+        if (byte < g.page_size && g.page_of(address) < g.page_count)
+            left = std::min(left, int64_t{g.page_count - g.page_of(address)} * g.page_size - byte);
+        return dump_range(io, address, left);
+    }
     // AT45 pages of 528 bytes leave gaps in the address space: the bound is the last page's end.
     if (address >= io.geometry().address_end()) {
         spirom_log(tr_ja("オフセット 0x%X はROMの範囲外です"), address);

@@ -15,7 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -679,8 +679,13 @@ TEST_F(Cli, QuietDefaultVerboseAndTheFullLog) {
     for (const char* line : {"  Connecting to", "Writing on page 4096..", "Erasing sector 16",
                              "idcode=3631093", "==> Program Success!!"})
         EXPECT_NE(full.find(line), std::string::npos) << line << "\n" << full;
-    EXPECT_TRUE(
-        std::regex_search(full, std::regex(R"(\n\d{4}/\d\d/\d\d \d\d:\d\d:\d\d  Connecting)")))
+    // "\nYYYY/MM/DD HH:MM:SS  Connecting": the line is dated.
+    const size_t connecting = full.find("  Connecting to");
+    ASSERT_NE(connecting, std::string::npos) << full;
+    const size_t line_start = full.rfind('\n', connecting) + 1;
+    const std::string date = full.substr(line_start, connecting - line_start);
+    EXPECT_TRUE(date.size() == 19 && date[4] == '/' && date[7] == '/' && date[13] == ':' &&
+                date[16] == ':')
         << "dated\n"
         << full;
 
@@ -708,6 +713,36 @@ TEST_F(Cli, QuietDefaultVerboseAndTheFullLog) {
     EXPECT_EQ(read.code, 0) << read.shown();
     EXPECT_LE(lines(read.out), 25) << read.shown();
     EXPECT_EQ(vireo({"-q", "-v", "status"}, "").code, 2) << "-q and -v exclude each other";
+}
+
+// Messages end their line with or without "\n": where one ends with a lone "\n" after it (the error
+// report's reason, "Read back done"), no blank line follows. The only blank lines are the one
+// that opens a run and the one inside the error report, before " Reason:".
+TEST_F(Cli, MessageLineEndsAddNoBlankLines) {
+    const auto after_blanks = [](const std::string& out) {
+        std::vector<std::string> next;
+        std::istringstream in(out + "(end)");
+        bool blank = false;
+        for (std::string line; std::getline(in, line);) {
+            if (blank) next.push_back(line);
+            blank = line.find_first_not_of(' ') == std::string::npos;
+        }
+        return next;
+    };
+    const std::string tail = (dir_ / "tail.bin").string();
+    const std::pair<Outcome, const char*> runs[] = {
+        {on("kb2203", {"-v", "--lang", "en", "program", kBin + "/examples/example_xc7s50.bit"}),
+         "Reason:\n  JTAG operation was failed by differnt IDCODE\n==> Program Failed!!"},
+        {on("kb2203", {"-v", "--lang", "en", "flash", "read", "-f", "--offset", "FFFF00", tail}),
+         "  Read back done\n==> Readback Success!!"}};
+    for (const auto& [r, ended] : runs) {
+        EXPECT_NE(r.out.find(ended), std::string::npos) << r.shown();
+        for (const std::string& line : after_blanks(r.out))
+            EXPECT_TRUE(line.ends_with("  Connecting to Spartan-6 or Artix-7 board...") ||
+                        line == " Reason:")
+                << "blank line before: " << line << "\n"
+                << r.shown();
+    }
 }
 
 // --json: one document on standard output, the values the commands found, exit codes as without
@@ -745,6 +780,11 @@ TEST_F(Cli, JsonDocumentsCarryWhatTheCommandsFound) {
          "VIREO_SIM=kb2203",
          1,
          R"(.file == "q\"b\\s\n\t\u0001\u00e9.bin")"},
+        // Bytes that are not UTF-8 cannot stand in a JSON text: each becomes U+FFFD.
+        {{"--json", "flash", "verify", "x\xFF\xC3.bin"},
+         "VIREO_SIM=kb2203",
+         1,
+         R"(.file == "x\ufffd\ufffd.bin")"},
         {{"--json", "program", "x.bit"},
          "",
          2,
@@ -762,6 +802,14 @@ TEST_F(Cli, JsonDocumentsCarryWhatTheCommandsFound) {
         EXPECT_EQ(r.code, c.code) << r.shown();
         EXPECT_TRUE(document(c.filter)) << c.filter << "\n" << r.shown();
     }
+    // A document or a log that never reached its file is no success; a log cannot be the file
+    // a read writes.
+    const std::string full = "cd '" + dir_.string() + "' && VIREO_SIM=kb2203 '" + kBin + "/vireo'";
+    EXPECT_NE(std::system((full + " --json dna >/dev/full 2>/dev/null").c_str()), 0);
+    EXPECT_NE(std::system((full + " --log /dev/full idcode >/dev/null 2>&1").c_str()), 0);
+    const Outcome same =
+        vireo({"--log", "r.bin", "flash", "read", "-f", "./r.bin"}, "VIREO_SIM=kb2203");
+    EXPECT_EQ(same.code, 2) << same.shown();
 
     const std::string data = save("data.bin", std::vector<char>(4096, '\x5A'));
     ASSERT_EQ(in_state("j", "kb2203", {"flash", "program", data}).code, 0);

@@ -303,6 +303,35 @@ TEST_F(GuiTest, SpiRomTargetProgramsTheFlashAndLeavesItBooting) {
     EXPECT_EQ(form.picture(), "kb2203a.bmp");
 }
 
+// A message ends its log line with or without "\n": the error report's reason and "Read back
+// done", each ended by a lone "\n" after it, leave no blank line. The blank lines that remain
+// come before the first connect and inside the error report (before " Reason:").
+TEST_F(GuiTest, MessageLineEndsAddNoBlankLinesToTheLog) {
+    use("kb2203");
+    TForm1& form = started();
+    form.EditFileName->setText(absolute("examples/example_xc7s50.bit"));
+    click(form.ToolButtonAUTO);
+    ASSERT_TRUE(idle());
+    EXPECT_EQ(form.last_result(), "Program Failed!!");
+    form.RadioGroup1Items->button(1)->click();
+    ASSERT_TRUE(idle());
+    form.CheckBoxOffsetAddr->setChecked(true);
+    form.CheckBoxOffsetAddrClick();
+    form.EditOffsetAddr->setText("FFFF00");
+    form.EditFileName->setText(QString::fromStdString((dir_ / "tail.bin").string()));
+    click(form.ToolButtonREAD);
+    ASSERT_TRUE(idle());
+    EXPECT_TRUE(logged("Read back done")) << log();
+    const QStringList lines = (form.Memo1->toPlainText() + "\n(end)").split('\n');
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        if (!lines[i - 1].trimmed().isEmpty()) continue;
+        EXPECT_TRUE(lines[i].endsWith("Connecting to Spartan-6 or Artix-7 board...") ||
+                    lines[i] == " Reason:")
+            << "blank line before: " << lines[i].toStdString() << "\n"
+            << log();
+    }
+}
+
 TEST_F(GuiTest, ClosingInSpiRomModeRestartsTheFpgaFirst) {
     use("kb2203");
     TForm1& form = started();

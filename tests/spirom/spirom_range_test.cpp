@@ -70,6 +70,12 @@ TEST_F(SpiRomRangeTest, At45AddressesArePagesOf0x400WhileCountsRunThroughTheByte
     g_lines.clear();
     EXPECT_EQ(spirom_dump(ctx.get(), 0x610, 1), 16) << "byte 528 of a page does not exist";
     EXPECT_TRUE(logged("0x610 is no byte of the flash: it lies behind the end of page 1."));
+    // A plain dump (256 bytes) takes the same path: the next page under its own address.
+    EXPECT_EQ(spirom_dump(ctx.get(), 0x610, -1), 16);
+    g_lines.clear();
+    EXPECT_EQ(spirom_dump(ctx.get(), 0x600, -1), 1);
+    ASSERT_GE(g_lines.size(), 3u) << testing::PrintToString(g_lines);
+    EXPECT_TRUE(g_lines[2].starts_with("00000800  " + byte_text(rom(), 2 * 528, 8)));
 }
 
 }  // namespace
