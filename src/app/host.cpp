@@ -106,7 +106,10 @@ void flash_progress(int current, int total, const std::string& text) {
 }
 
 bool flash_confirm(const std::string& question) {
-    return g_flash_yes || (g_ui && g_ui->ask_yes_no("query", question));
+    // Answered before the operation (the command line's own question, or --force).
+    if (g_flash_yes) return true;
+    flash_log(question);
+    return g_ui && g_ui->ask_yes_no("query", question);
 }
 
 bool blank(const std::string& text) {

@@ -7,7 +7,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 
+#include "app/host.h"
 #include "jtag/msg.h"
 
 namespace vireo::cli {
@@ -42,7 +44,11 @@ bool LogFile::open(const std::string& path, std::string* reason) {
 
 void LogFile::write(const std::string& line) {
     if (!file_) return;
-    const std::string text = shown_text(line, true) + '\n';
+    // Lines the terminal shows without a date (verdicts, questions, diagnostics) get one here,
+    // so that every line of the file says when it happened.
+    const std::string dated =
+        undated(line) == line ? app::log_line(line, std::time(nullptr)) : line;
+    const std::string text = shown_text(dated, true) + '\n';
     if (std::fwrite(text.data(), 1, text.size(), file_) != text.size() || std::fflush(file_) != 0)
         lost_ = true;
 }

@@ -29,7 +29,8 @@ class LogFile {
     // False with the reason when the file cannot be opened for writing.
     bool open(const std::string& path, std::string* reason);
     bool is_open() const { return file_ != nullptr; }
-    // One line (a line end is added); text from outside is escaped as on the terminal.
+    // One line, dated when it is not yet (a line end is added); text from outside is escaped as
+    // on the terminal.
     void write(const std::string& line);
     // Whether a line could not be written (a full disk, a device that refuses it).
     bool lost() const { return lost_; }

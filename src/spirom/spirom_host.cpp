@@ -48,5 +48,7 @@ bool spirom_running() {
 }
 
 bool spirom_confirm(const std::string& question) {
-    return g_host.confirm && g_host.confirm(question);
+    if (g_host.confirm) return g_host.confirm(question);
+    spirom_log("%s", question.c_str());
+    return false;
 }

@@ -13,7 +13,8 @@ struct SpiRomHost {
     void (*detail)(const std::string& line) = nullptr;
     void (*progress)(int current, int total, const std::string& text) = nullptr;
     bool (*running)() = nullptr;
-    // A yes/no question (overwrite a file ...): true only for an explicit yes.
+    // A yes/no question (overwrite a file ...): true only for an explicit yes. The host logs the
+    // question when it asks it; one answered before the operation started is not logged again.
     bool (*confirm)(const std::string& question) = nullptr;
 };
 
@@ -25,5 +26,6 @@ void spirom_log(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void spirom_detail(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void spirom_progress(int current, int total, const std::string& text);
 bool spirom_running();
-// The host's answer to a yes/no question; no when the host asks nobody.
+// The host's answer to a yes/no question; no (with the question logged) when the host asks
+// nobody.
 bool spirom_confirm(const std::string& question);

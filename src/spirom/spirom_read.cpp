@@ -194,7 +194,6 @@ int spirom_read_back(SpiRomContext* c, const char* path, uint32_t offset, int64_
     std::error_code error;
     if (std::filesystem::exists(path, error)) {
         const char* question = tr_ja("ファイル%sはすでに存在します。上書きしますか？ (y/n)\n");
-        spirom_log(question, shown_text(path).c_str());
         if (!spirom_confirm(format_text(question, shown_text(path).c_str()))) {
             spirom_log(tr_ja("読み出しを中止します\n"));
             return JTAG_FAIL;

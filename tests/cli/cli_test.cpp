@@ -679,15 +679,14 @@ TEST_F(Cli, QuietDefaultVerboseAndTheFullLog) {
     for (const char* line : {"  Connecting to", "Writing on page 4096..", "Erasing sector 16",
                              "idcode=3631093", "==> Program Success!!"})
         EXPECT_NE(full.find(line), std::string::npos) << line << "\n" << full;
-    // "\nYYYY/MM/DD HH:MM:SS  Connecting": the line is dated.
-    const size_t connecting = full.find("  Connecting to");
-    ASSERT_NE(connecting, std::string::npos) << full;
-    const size_t line_start = full.rfind('\n', connecting) + 1;
-    const std::string date = full.substr(line_start, connecting - line_start);
-    EXPECT_TRUE(date.size() == 19 && date[4] == '/' && date[7] == '/' && date[13] == ':' &&
-                date[16] == ':')
-        << "dated\n"
-        << full;
+    // Every line of the log is dated ("YYYY/MM/DD HH:MM:SS  "), the verdict and idcode= too.
+    std::istringstream log_lines(full.substr(5));
+    for (std::string line; std::getline(log_lines, line);) {
+        if (line.find_first_not_of(' ') == std::string::npos) continue;
+        EXPECT_TRUE(line.size() > 21 && line[4] == '/' && line[7] == '/' && line[13] == ':' &&
+                    line[16] == ':' && line.compare(19, 2, "  ") == 0)
+            << "undated: " << line;
+    }
 
     const auto lines = [](const std::string& text) {
         return std::count(text.begin(), text.end(), '\n');
@@ -712,6 +711,7 @@ TEST_F(Cli, QuietDefaultVerboseAndTheFullLog) {
         "v", "kb2203", {"flash", "read", "-f", "--offset", "F00000", (dir_ / "tail.bin").string()});
     EXPECT_EQ(read.code, 0) << read.shown();
     EXPECT_LE(lines(read.out), 25) << read.shown();
+    EXPECT_EQ(read.out.find("Overwrite"), std::string::npos) << "-f asks nothing\n" << read.shown();
     EXPECT_EQ(vireo({"-q", "-v", "status"}, "").code, 2) << "-q and -v exclude each other";
 }
 

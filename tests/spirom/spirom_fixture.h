@@ -39,7 +39,11 @@ class SpiRomTest : public DevalgTest {
             if (g_running_calls > 0) --g_running_calls;
             return g_running_for != 0 && g_running_calls != 0;
         };
-        host.confirm = [](const std::string&) { return g_confirm; };
+        // A host that asks logs the question, as the application's does.
+        host.confirm = [](const std::string& question) {
+            g_lines.push_back(question);
+            return g_confirm;
+        };
         g_spirom_progress = 0;
         g_running_for = -1;
         g_running_calls = -1;
