@@ -16,6 +16,7 @@ namespace {
 
 AppUi* g_ui = nullptr;
 AppPaths g_paths;
+std::string g_board_options;               // the command line's options that reach this board
 std::string g_phase;                       // the phase of progress reported without a text
 std::optional<std::string> g_shown_phase;  // the phase the interface was last told of
 std::atomic<bool> g_flash_running{true};
@@ -81,6 +82,7 @@ std::string query_sink(const char* key) {
         return g_paths.sys_dir;
     }
     if (k == "exe_file_path") return g_paths.exe_dir;
+    if (k == "board_options") return g_board_options;
     if (k == "overwrite") return g_ui && g_ui->ask_yes_no("query", "Over write OK ?") ? "Y" : "N";
     return "";
 }
@@ -164,6 +166,10 @@ void set_flash_running(bool running) {
 
 bool flash_running() {
     return g_flash_running;
+}
+
+void set_board_options(const std::string& options) {
+    g_board_options = options;
 }
 
 void set_flash_assume_yes(bool yes) {

@@ -14,6 +14,10 @@ namespace vireo::app {
 // Registers the callbacks with the library; they report to `ui` from now on.
 void install_host(AppUi* ui, const AppPaths& paths);
 
+// The command-line options that reach this run's board ("--sim kb2203 ", "--serial S "...), each
+// followed by a blank; commands the log tells the user to run carry them. "" by default.
+void set_board_options(const std::string& options);
+
 // Names the phase of progress that the library reports without a text of its own ("Shutdown");
 // "" when none runs.
 void set_progress_phase(const std::string& phase);

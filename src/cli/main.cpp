@@ -30,6 +30,7 @@
 #include "jtag/status.h"
 #include "sim/board_presets.h"
 #include "sim/virtual_board.h"
+#include "spirom/spirom_file.h"
 #include "vireo_version.h"
 #include "xvc/xvc_client.h"
 
@@ -564,6 +565,16 @@ int run(int argc, char** argv) {
     TerminalUi ui(yes, verbosity, log_file.is_open() ? &log_file : nullptr, json);
     const vireo::app::AppPaths paths = vireo::app::find_app_paths(argv[0]);
     vireo::app::install_host(&ui, paths);
+    // What the log tells the user to run (a flash restore) must reach this same board.
+    std::string board_options;
+    for (const auto& [name, value] :
+         {std::pair{"--sim", sim},
+          {"--usb", usb_place},
+          {"--serial", serial},
+          {"--xvc", xvc_remote},
+          {"--device", device == vireo::app::kDefaultDevice ? "" : std::to_string(device)}})
+        if (!value.empty()) board_options += name + (" " + spirom_shell_word(value)) + " ";
+    vireo::app::set_board_options(board_options);
     g_diagnostic_ui = &ui;
     set_diagnostic_callback([](const std::string& text) { g_diagnostic_ui->diagnostic(text); });
     Session session(ui, paths);

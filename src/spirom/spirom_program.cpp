@@ -171,7 +171,10 @@ void save_damaged(const FlashIo& io, const Sector& sector, const char* image_pat
         return;
     }
     spirom_log(tr_ja("この範囲のあるべきデータを %s に保存しました"), shown_text(path).c_str());
-    spirom_log(tr_ja("復元するには: vireo flash program --offset %X %s"), start,
+    // The front end's options that reach this board (--sim, --serial ...), so that the command
+    // restores this flash and not the one of another board.
+    spirom_log(tr_ja("復元するには: vireo %sflash program --offset %X %s"),
+               shown_text(query_value("board_options")).c_str(), start,
                shown_text(spirom_shell_word(path)).c_str());
 }
 
