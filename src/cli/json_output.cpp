@@ -293,55 +293,6 @@ std::string Json::text() const {
     return out + "\n";
 }
 
-std::string status_name(int status) {
-    switch (status) {
-        case JTAG_FAIL:
-            return "fail";
-        case JTAG_OK:
-            return "ok";
-        case JTAG_NULL:
-            return "null";
-        case JTAG_NO_DEVICE:
-            return "no_device";
-        case JTAG_NOT_BLANK:
-            return "not_blank";
-        case JTAG_NO_CABLE:
-            return "no_cable";
-        case JTAG_IR_CAPTURE:
-            return "ir_capture";
-        case JTAG_IDCODE:
-            return "idcode";
-        case JTAG_NO_MEMORY:
-            return "no_memory";
-        case JTAG_UNKNOWN_INSTRUCTION:
-            return "unknown_instruction";
-        case JTAG_PROGRAMMING:
-            return "programming";
-        case JTAG_CHECK_DEVICES:
-            return "check_devices";
-        case JTAG_FILE_OPEN:
-            return "file_open";
-        case JTAG_ALGORITHM_UNKNOWN:
-            return "algorithm_unknown";
-        case JTAG_VERIFY:
-            return "verify";
-        case JTAG_ADDRESS_OVERFLOW:
-            return "address_overflow";
-        case JTAG_UNSUPPORTED:
-            return "unsupported";
-        case JTAG_LOCKED:
-            return "locked";
-        case JTAG_FILE_TYPE:
-            return "file_type";
-        case JTAG_DISCONNECTED:
-            return "disconnected";
-        case JTAG_CANCELLED:
-            return "cancelled";
-        default:
-            return "unknown_error";
-    }
-}
-
 bool used_board(const std::vector<BoardEntry>& boards, const std::string& cable,
                 const std::string& place, const std::string& serial, BoardEntry* board) {
     const BoardEntry* found = nullptr;
@@ -374,7 +325,8 @@ std::string json_document(const JsonRun& run) {
         Json error = Json::object();
         // A usage error ran no operation: it has no status.
         error.set("status", run.status < 0 ? Json() : Json::number(run.status));
-        error.set("status_name", run.status < 0 ? Json() : Json::string(status_name(run.status)));
+        error.set("status_name",
+                  run.status < 0 ? Json() : Json::string(jtag_status_name(run.status)));
         error.set("connect", run.connect.empty() ? Json() : Json::string(run.connect));
         error.set("message", run.error.empty() ? Json() : Json::string(run.error));
         Json lines = Json::array();

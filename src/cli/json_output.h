@@ -69,9 +69,6 @@ struct JsonRun {
 // The document of one run.
 std::string json_document(const JsonRun& run);
 
-// The name of an operation status in the document ("verify", "no_device", ...).
-std::string status_name(int status);
-
 // The board of `boards` that a run used: the one chosen by place or serial, else the only one,
 // else the only one of the kind the answering cable drives. False when it cannot be told.
 bool used_board(const std::vector<BoardEntry>& boards, const std::string& cable,

@@ -32,6 +32,9 @@ enum JtagStatus : int {
 // Report text of a status, a format whose %s takes the report prefix; null for success and for
 // codes without a text of their own.
 const char* jtag_status_text(int status);
+// A status's name for scripts ("ok", "verify", "disconnected" ...); "unknown_error" for codes
+// this library does not return.
+const char* jtag_status_name(int status);
 
 // Prints the report of every device whose stored status is not success; returns the stored
 // status of the last device (1 when no device has one, 2 for no chain).
