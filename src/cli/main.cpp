@@ -19,6 +19,7 @@
 #include "cables/usb_libusb.h"
 #include "cables/usb_virtual.h"
 #include "cli/board_commands.h"
+#include "cli/flash_command.h"
 #include "cli/flash_range.h"
 #include "cli/json_output.h"
 #include "cli/pins_command.h"
@@ -284,65 +285,8 @@ int run(int argc, char** argv) {
     program->add_flag("-w,--wait", wait,
                       "Wait until the file is rewritten (e.g. by a synthesis run) and has "
                       "stopped changing, then program");
-    auto* flash = cli.add_subcommand(
-        "flash",
-        "The SPI configuration flash behind the FPGA, through the SPI bridge; the FPGA is "
-        "restarted afterwards and boots from the flash");
-    flash->require_subcommand(1);
-    std::string flash_file;
-    std::string flash_offset = "0", flash_size;  // flash_size "": no --size
-    bool no_trim = false, no_verify = false, force = false;
-    auto add_offset = [&flash_offset](CLI::App* command) {
-        return command
-            ->add_option("--offset", flash_offset,
-                         "Flash address: a hexadecimal byte address, with or without 0x "
-                         "(default 0); on AT45 DataFlash parts with 528-byte pages page p "
-                         "starts at address p x 0x400")
-            ->type_name("ADDR")
-            ->check(CLI::Validator(
-                [](const std::string& text) { return vireo::cli::check_hex_number(text, false); },
-                ""));
-    };
-    auto add_size = [&flash_size](CLI::App* command, const char* what) {
-        return command->add_option("--size", flash_size, what)
-            ->type_name("N")
-            ->check(CLI::Validator(
-                [](const std::string& text) { return vireo::cli::check_hex_number(text, true); },
-                ""));
-    };
-    auto* flash_id = flash->add_subcommand("id", "Identify the flash and dump its identification");
-    auto* flash_uid = flash->add_subcommand("uid", "Dump the flash's unique ID / security code");
-    auto* flash_program = flash->add_subcommand(
-        "program", "Program FILE (.bit, .bin, .mcs, .hex, .srec) into the flash, then verify it");
-    flash_program->add_option("FILE", flash_file, "Image to program")->required();
-    add_offset(flash_program);
-    flash_program->add_flag("--no-trim", no_trim, "Keep the header of a .bit file");
-    flash_program->add_flag("--no-verify", no_verify, "Do not verify after programming");
-    bool other_part = false;
-    flash_program->add_flag("--force", other_part,
-                            "Write a .bit / .bin file made for another part than the FPGA");
-    auto* flash_verify = flash->add_subcommand("verify", "Compare the flash with FILE");
-    flash_verify->add_option("FILE", flash_file, "Image to compare with")->required();
-    add_offset(flash_verify);
-    auto* flash_erase = flash->add_subcommand(
-        "erase",
-        "Erase the whole flash, or with --size the bytes from --offset (the sectors that hold "
-        "them are erased, their other bytes kept), then check that they read blank");
-    add_offset(flash_erase)
-        ->needs(add_size(flash_erase,
-                         "Bytes to erase from --offset: a hexadecimal byte count (10000 = "
-                         "64 KB); without it the whole flash"));
-    auto* flash_blank = flash->add_subcommand("blank", "Check that the flash is blank");
-    auto* flash_read = flash->add_subcommand(
-        "read", "Read the flash from the offset to its end (or --size bytes) into FILE");
-    flash_read->add_option("FILE", flash_file, "File to write")->required();
-    add_offset(flash_read);
-    add_size(flash_read, "Bytes to read: a hexadecimal byte count (10000 = 64 KB)");
-    flash_read->add_flag("-f,--force", force, "Replace FILE when it exists, without asking");
-    auto* flash_dump = flash->add_subcommand(
-        "dump", "Show 256 bytes (or --size bytes) of the flash from the offset");
-    add_offset(flash_dump);
-    add_size(flash_dump, "Bytes to show: a hexadecimal byte count (100 = 256 bytes)");
+    vireo::cli::FlashCommand flash_command;
+    auto* flash = vireo::cli::add_flash_command(cli, flash_command);
     vireo::xvc::XvcOptions xvc_options;
     auto* xvc = vireo::cli::add_xvc_command(cli, xvc_options);
     auto* bsdl = cli.add_subcommand(
@@ -436,7 +380,7 @@ int run(int argc, char** argv) {
     // The full log is opened before anything else happens: a log that cannot be written stops
     // the run before the board is touched.
     vireo::cli::LogFile& log_file = g_log;
-    if (!log_path.empty() && *flash_read) {
+    if (!log_path.empty() && *flash_command.read) {
         // One file cannot be both: the read would replace the log, or the log the image.
         const auto where = [](const std::string& path) {
             std::error_code ignored;
@@ -444,7 +388,7 @@ int run(int argc, char** argv) {
                                                      ignored)
                 .lexically_normal();
         };
-        if (where(log_path) == where(flash_file)) {
+        if (where(log_path) == where(flash_command.file)) {
             g_json.error = "--log " + shown_text(log_path) + " is the file the read writes";
             std::cerr << g_json.error << "\n";
             return kExitUsage;
@@ -468,7 +412,8 @@ int run(int argc, char** argv) {
         return vireo::app::dump_bsdl_file(bsdl_file) ? kExitSuccess : kExitFailure;
     }
     if (*flash) {
-        const std::string refusal = vireo::cli::flash_range_refusal(flash_offset, flash_size);
+        const std::string refusal =
+            vireo::cli::flash_range_refusal(flash_command.offset, flash_command.size);
         if (!refusal.empty()) {
             std::cerr << "flash: " << refusal << "\n";
             return kExitUsage;
@@ -608,62 +553,8 @@ int run(int argc, char** argv) {
     } else if (*pins) {
         status = vireo::cli::run_pins(session, ui, pins_options);
     } else if (*flash) {
-        const uint32_t offset = vireo::cli::parse_hex_number(flash_offset);
-        const int64_t count =
-            flash_size.empty() ? -1 : int64_t{vireo::cli::parse_hex_number(flash_size)};
-        if (!flash_file.empty()) show_timestamp(ui, flash_file);
-        session.allow_other_part(other_part);
-        // The input is checked before the bridge replaces the FPGA's design.
-        using FlashOp = Session::FlashOp;
-        const FlashOp op = *flash_program  ? FlashOp::Program
-                           : *flash_verify ? FlashOp::Verify
-                           : *flash_read   ? FlashOp::Read
-                           : *flash_dump   ? FlashOp::Dump
-                           : *flash_erase  ? FlashOp::Erase
-                                           : FlashOp::Other;
-        status = session.check_flash_input(op, flash_file, offset, force, !no_trim, count);
-        // A second Ctrl-C must not end the process with a sector erased and not written back.
-        TerminalUi::protect(*flash_program || *flash_erase);
-        if (status == JTAG_OK) {
-            status = session.set_target(vireo::app::Target::SpiRom);
-            const char* name = *flash_program  ? "Program"
-                               : *flash_verify ? "Verify"
-                               : *flash_erase  ? "Erase"
-                               : *flash_blank  ? "BlankCheck"
-                               : *flash_read   ? "Readback"
-                                               : nullptr;
-            if (status != JTAG_OK && name)
-                ui.show_result(
-                    std::string(name) + (status == JTAG_CANCELLED ? " Canceled" : " Failed!!"),
-                    status);
-        }
-        if (status == JTAG_OK) {
-            if (*flash_id) {
-                status = session.flash_id();
-            } else if (*flash_uid) {
-                status = session.flash_unique_id();
-            } else if (*flash_program) {
-                status = session.flash_program(flash_file, offset, !no_trim, !no_verify);
-            } else if (*flash_verify) {
-                status = session.flash_verify(flash_file, offset);
-            } else if (*flash_erase) {
-                status = count < 0 ? session.flash_erase() : session.flash_erase(offset, count);
-            } else if (*flash_blank) {
-                status = session.flash_blank();
-            } else if (*flash_read) {
-                // Asked (or --force) before the board was touched.
-                status = session.flash_read(flash_file, offset, true, count);
-            } else if (*flash_dump) {
-                status = session.flash_dump(offset, count);
-            }
-            // Leaving the flash restarts the FPGA, which boots from it (a program has already
-            // done so); the log says whether it did, the command's result stands unless a
-            // Ctrl-C stopped the restart: then the command did not finish.
-            if (!*flash_program) {
-                const int restarted = session.set_target(vireo::app::Target::Fpga);
-                if (status == JTAG_OK && restarted == JTAG_CANCELLED) status = restarted;
-            }
-        }
+        if (!flash_command.file.empty()) show_timestamp(ui, flash_command.file);
+        status = vireo::cli::run_flash(session, ui, flash_command);
     }
     session.disconnect();
     const int code = finish(exit_code(status, session.last_connect()));
@@ -677,8 +568,8 @@ int run(int argc, char** argv) {
         done.lines = ui.recent_lines();
         done.facts = &session.facts();
         done.remote = xvc_remote;
-        done.file = flash_file;
-        done.offset = vireo::cli::parse_hex_number(flash_offset);
+        done.file = flash_command.file;
+        done.offset = vireo::cli::parse_hex_number(flash_command.offset);
         if (xvc_remote.empty()) {
             std::vector<BoardEntry> boards;
             usb_list_present_boards(&boards);
