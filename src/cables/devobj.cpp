@@ -83,6 +83,29 @@ int devobj_ioctl(DevobjHandle handle, uint32_t code, const void* in, uint32_t in
     return 1;
 }
 
+bool DevobjDevice::read_many(uint32_t pipe, uint8_t* data, uint32_t size, uint32_t count,
+                             uint32_t* returned) {
+    uint32_t total = 0;
+    for (uint32_t i = 0; i < count; ++i) {
+        uint32_t moved = 0;
+        if (!read(pipe, data + total, size, &moved) || moved > size) return false;
+        total += moved;
+    }
+    *returned = total;
+    return true;
+}
+
+int devobj_read_many(DevobjHandle handle, uint32_t pipe, void* out, uint32_t size, uint32_t count,
+                     uint32_t* returned) {
+    std::shared_ptr<DevobjDevice> device = find(handle);
+    if (!device || !out || !returned || size == 0 || count == 0 || count > UINT32_MAX / size)
+        return 0;
+    uint32_t moved = 0;
+    if (!device->read_many(pipe, static_cast<uint8_t*>(out), size, count, &moved)) return 0;
+    *returned = moved;
+    return 1;
+}
+
 int devobj_close(DevobjHandle handle) {
     HandleTable& t = table();
     std::shared_ptr<DevobjDevice> device;

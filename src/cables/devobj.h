@@ -38,5 +38,12 @@ DevobjHandle devobj_open(const char* name);
 // (unknown handle or code, short input, USB error or time-out, cable gone).
 int devobj_ioctl(DevobjHandle handle, uint32_t code, const void* in, uint32_t in_size, void* out,
                  uint32_t out_size, uint32_t* returned);
+// `count` bulk reads of up to `size` bytes each on one IN pipe, submitted at once: the host
+// controller serves them back to back, each ending at a short packet as a read alone does, and
+// the caller waits for the group once. Their bytes arrive back to back in out (room for
+// count * size); *returned is their total. 1 on success, 0 on failure as devobj_ioctl (any of
+// the reads failing fails the group).
+int devobj_read_many(DevobjHandle handle, uint32_t pipe, void* out, uint32_t size, uint32_t count,
+                     uint32_t* returned);
 // 1 when the handle was open, 0 otherwise.
 int devobj_close(DevobjHandle handle);

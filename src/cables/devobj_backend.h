@@ -19,6 +19,12 @@ class DevobjDevice {
     virtual ~DevobjDevice() = default;
     virtual bool write(uint32_t pipe, const uint8_t* data, uint32_t size, uint32_t* returned) = 0;
     virtual bool read(uint32_t pipe, uint8_t* data, uint32_t size, uint32_t* returned) = 0;
+    // `count` reads of up to `size` bytes each on one pipe, submitted together: the bus serves
+    // them back to back and the host waits once for the group. Their bytes land back to back in
+    // data (room for count * size), *returned their total. False when any of them fails. This
+    // one reads them one after the other.
+    virtual bool read_many(uint32_t pipe, uint8_t* data, uint32_t size, uint32_t count,
+                           uint32_t* returned);
     virtual bool string_descriptor(uint8_t index, uint16_t language, uint8_t* data, uint32_t size,
                                    uint32_t* returned) = 0;
 };

@@ -64,6 +64,15 @@ class LibusbDevice : public DevobjDevice {
                moved(usb_->bulk_in(ep.address, {data, size}, ep.timeout_ms), returned);
     }
 
+    bool read_many(uint32_t pipe, uint8_t* data, uint32_t size, uint32_t count,
+                   uint32_t* returned) override {
+        Endpoint ep;
+        return endpoint_of(pipe, &ep) && usb_->drain().ok() &&
+               moved(usb_->bulk_in_many(ep.address, {data, size * size_t{count}}, size,
+                                        ep.timeout_ms),
+                     returned);
+    }
+
     bool string_descriptor(uint8_t index, uint16_t language, uint8_t* data, uint32_t size,
                            uint32_t* returned) override {
         const int n = usb_->string_descriptor(index, language, {data, size});

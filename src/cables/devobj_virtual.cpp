@@ -1,11 +1,12 @@
 // Device objects served by a virtual board: its USB 2.0 firmware model behind the four pipes.
 // Every call is one USB transfer of the board (counted, latency added, refused once the board is
-// unplugged or replaced by another) and holds the board's lock. The device shares the board, so
-// it never outlives it.
+// unplugged or replaced by another), a group of reads as many transfers with one latency, and
+// holds the board's lock. The device shares the board, so it never outlives it.
 #include <algorithm>
 #include <cstring>
 #include <deque>
 #include <mutex>
+#include <vector>
 
 #include "cables/devobj.h"
 #include "cables/usb_virtual.h"
@@ -49,6 +50,30 @@ class VirtualDevice : public DevobjDevice {
                                                          : board_->transfer(0, n);
         if (!moved || waiting == 0) return false;
         *returned = static_cast<uint32_t>(firmware_.reply(static_cast<int>(pipe), data, size));
+        return true;
+    }
+
+    // Reads of the stream replies submitted at once, one latency for the group
+    // (VirtualBoard::reply_transfers); each takes what is waiting, up to size, and the last
+    // finding nothing fails the group as a lone read would. Other pipes read one by one.
+    bool read_many(uint32_t pipe, uint8_t* data, uint32_t size, uint32_t count,
+                   uint32_t* returned) override {
+        if (pipe != DEVOBJ_PIPE_STREAM_IN)
+            return DevobjDevice::read_many(pipe, data, size, count, returned);
+        if (!plugged()) return false;
+        std::lock_guard lock(board_->mutex());
+        const VirtualBoard::ModelWork work(*board_);
+        size_t waiting = firmware_.pending(static_cast<int>(pipe));
+        const size_t total = std::min<size_t>(waiting, size_t{size} * count);
+        std::vector<uint64_t> bytes, ready;
+        for (uint32_t i = 0; i < count; ++i) {
+            const size_t n = std::min<size_t>(waiting, size);
+            waiting -= n;
+            bytes.push_back(n);
+            ready.push_back(take_ready(n));
+        }
+        if (!board_->reply_transfers(bytes, ready) || bytes.back() == 0) return false;
+        *returned = static_cast<uint32_t>(firmware_.reply(static_cast<int>(pipe), data, total));
         return true;
     }
 

@@ -56,8 +56,11 @@ void unpack_reply(int protocol, const uint8_t* reply, uint8_t* out, int n) {
 }
 
 // Protocol 2 replies fill whole 512-byte USB packets, so the replies of this many chunks come
-// back in one read; protocol 1's 256-byte replies are short packets, each ending its transfer.
+// back in one read. Protocol 1's 256-byte replies are short packets, each ending its transfer:
+// the replies of this many chunks come back in as many reads, submitted together, so that the
+// round trip is paid once for them. Protocol 1 still sends each chunk in a write of its own.
 constexpr int kReadGroup2 = 32;
+constexpr int kReadGroup1 = 16;
 
 // Batches of a long capture kept on their way before reading the oldest reply: the cable
 // clocks the next ones while that reply crosses the bus.
@@ -69,7 +72,7 @@ int clock_bits(KprbembState& s, int64_t count, const uint8_t* tdi, const uint8_t
                uint8_t* out, bool exit, bool flush) {
     const int chunk = s.protocol == 1 ? kChunk1 : kChunk2;
     const size_t per_reply = s.protocol == 1 ? kReply1 : kReply2;
-    const int group = out && s.protocol == 2 ? kReadGroup2 : 1;
+    const int group = !out ? 1 : s.protocol == 1 ? kReadGroup1 : kReadGroup2;
     struct Batch {
         int64_t first, next;  // the chunks it holds
         size_t reply_bytes;
@@ -80,10 +83,12 @@ int clock_bits(KprbembState& s, int64_t count, const uint8_t* tdi, const uint8_t
         if (out) std::memset(out + from, 0, static_cast<size_t>(count - from));
         return s.queue.lose();
     };
-    // Reads the oldest batch's replies, all in one read.
+    // Reads the oldest batch's replies, all in one go.
     auto collect = [&]() {
         const Batch b = sent.front();
-        if (kprb_stream_read(s, reply.data(), b.reply_bytes) < 0) return false;
+        const size_t reads = s.protocol == 1 ? b.reply_bytes / per_reply : 1;
+        if (kprb_stream_read_replies(s, reply.data(), b.reply_bytes / reads, reads) < 0)
+            return false;
         sent.pop_front();
         for (int64_t at = b.first; at < b.next; at += chunk) {
             const uint8_t* from = reply.data() + (at - b.first) / chunk * per_reply;
@@ -100,7 +105,8 @@ int clock_bits(KprbembState& s, int64_t count, const uint8_t* tdi, const uint8_t
             batch.reply_bytes += build_chunk(s, tdi, mask, batch.next - n, n, out != nullptr,
                                              exit && batch.next == count);
             const bool group_end = k + 1 == group || batch.next == count;
-            if (s.queue.append(s.scratch, flush || (out && group_end)) != JTAG_OK)
+            const bool sent_alone = out && (group_end || s.protocol == 1);
+            if (s.queue.append(s.scratch, flush || sent_alone) != JTAG_OK)
                 return lost(sent.empty() ? first : sent.front().first);
         }
         if (out) sent.push_back(batch);

@@ -108,6 +108,26 @@ int kprb_stream_read(KprbembState& s, uint8_t* buffer, size_t size) {
     return read_all(s, DEVOBJ_PIPE_STREAM_IN, buffer, size, transfer_size(size));
 }
 
+int kprb_stream_read_replies(KprbembState& s, uint8_t* buffer, size_t size, size_t count) {
+    const size_t total = size * count;
+    if (count < 2) return kprb_stream_read(s, buffer, total);
+    if (s.handle == DEVOBJ_INVALID || !buffer || total > UINT32_MAX) return -1;
+    std::memset(buffer, 0, total);
+    uint32_t got = 0;
+    if (!devobj_read_many(s.handle, DEVOBJ_PIPE_STREAM_IN, buffer, static_cast<uint32_t>(size),
+                          static_cast<uint32_t>(count), &got) ||
+        got == 0 || got > total) {
+        std::memset(buffer, 0, total);
+        return fail(s);
+    }
+    if (got < total && read_all(s, DEVOBJ_PIPE_STREAM_IN, buffer + got, total - got,
+                                transfer_size(total - got)) < 0) {
+        std::memset(buffer, 0, got);  // nothing stale or partial is handed on
+        return -1;
+    }
+    return static_cast<int>(total);
+}
+
 bool kprb_identify(KprbembState& s, bool quiet) {
     const uint8_t request[4] = {2, 0, 0x1B, 0x00};  // index 2, language 0x001B
     uint8_t descriptor[256] = {};

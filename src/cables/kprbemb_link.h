@@ -44,6 +44,10 @@ void kprb_drop_handle(KprbembState& s);
 int kprb_control_write(KprbembState& s, const uint8_t* bytes, size_t size);
 int kprb_control_read(KprbembState& s, uint8_t* buffer, size_t size);
 int kprb_stream_read(KprbembState& s, uint8_t* buffer, size_t size);
+// count replies of size bytes each, a read apiece submitted together (devobj_read_many): for
+// replies that are short USB packets, each ending its own transfer. What comes in parts is
+// joined from reads that follow. size * count, or -1 as kprb_stream_read.
+int kprb_stream_read_replies(KprbembState& s, uint8_t* buffer, size_t size, size_t count);
 
 // Reads the product string and sets the protocol; true when the device is one the driver runs.
 // Quiet, the board's firmware version is not printed (open checks the chosen device twice).

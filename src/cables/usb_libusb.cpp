@@ -182,6 +182,73 @@ class DetachedDriver {
     bool detached_ = false;
 };
 
+// One bulk transfer of the asynchronous API with a buffer of its own; the completion callback
+// only marks it done, and the events are handled on the caller's thread (wait_done). A transfer
+// whose end never comes is left to libusb, its buffer with it.
+struct Pending {
+    libusb_transfer* transfer = nullptr;
+    std::vector<uint8_t> data;
+    bool done = false;
+    ~Pending() { libusb_free_transfer(transfer); }
+};
+
+void LIBUSB_CALL mark_done(libusb_transfer* transfer) {
+    static_cast<Pending*>(transfer->user_data)->done = true;
+}
+
+// Submits p's buffer as a bulk transfer: 0 or a libusb error.
+int submit(libusb_device_handle* handle, uint8_t endpoint, Pending& p, unsigned timeout_ms) {
+    if (p.data.size() > INT_MAX) return LIBUSB_ERROR_INVALID_PARAM;
+    p.transfer = libusb_alloc_transfer(0);
+    if (!p.transfer) return LIBUSB_ERROR_NO_MEM;
+    libusb_fill_bulk_transfer(p.transfer, handle, endpoint, p.data.data(),
+                              static_cast<int>(p.data.size()), &mark_done, &p, timeout_ms);
+    return libusb_submit_transfer(p.transfer);
+}
+
+// How a transfer ended, as a libusb error code; a short OUT transfer is an error, a short IN
+// transfer (ended by a short packet) is not.
+int error_of(const libusb_transfer& t) {
+    switch (t.status) {
+        case LIBUSB_TRANSFER_COMPLETED:
+            return (t.endpoint & LIBUSB_ENDPOINT_IN) || t.actual_length == t.length
+                       ? 0
+                       : LIBUSB_ERROR_IO;
+        case LIBUSB_TRANSFER_TIMED_OUT:
+            return LIBUSB_ERROR_TIMEOUT;
+        case LIBUSB_TRANSFER_STALL:
+            return LIBUSB_ERROR_PIPE;
+        case LIBUSB_TRANSFER_NO_DEVICE:
+            return LIBUSB_ERROR_NO_DEVICE;
+        case LIBUSB_TRANSFER_OVERFLOW:
+            return LIBUSB_ERROR_OVERFLOW;
+        default:
+            return LIBUSB_ERROR_IO;
+    }
+}
+
+constexpr int kEventFailures = 10;
+
+// Handles events until p has ended; each transfer carries its own time-out, so this ends. 0, or
+// the error of an event loop that failed: p is then cancelled, and when even that never
+// completes the wait gives up and *abandoned is set (p must then be left to libusb).
+int wait_done(libusb_context* context, Pending& p, bool* abandoned) {
+    int failure = 0;
+    *abandoned = false;
+    for (int failures = 0; !p.done;) {
+        timeval tv{1, 0};
+        const int rc = libusb_handle_events_timeout_completed(context, &tv, nullptr);
+        if (rc == 0 || rc == LIBUSB_ERROR_INTERRUPTED || p.done) continue;
+        if (failure == 0) failure = rc;
+        libusb_cancel_transfer(p.transfer);
+        if (++failures >= kEventFailures) {
+            *abandoned = true;
+            break;
+        }
+    }
+    return failure;
+}
+
 }  // namespace
 
 // The claimed interface: released, then its kernel driver given back, when this goes.
@@ -207,9 +274,7 @@ class Device::Claim {
     bool claimed_ = false;
 };
 
-// Queued OUT transfers, oldest first. Each owns its libusb transfer and a copy of its data; the
-// completion callback only marks it done, and the events are handled in wait_oldest, on the
-// caller's thread.
+// Queued OUT transfers, oldest first, each with a copy of its data.
 class Device::OutQueue {
   public:
     explicit OutQueue(libusb_context* context) : context_(context) {}
@@ -230,12 +295,8 @@ class Device::OutQueue {
         if (data.size() > INT_MAX) return {LIBUSB_ERROR_INVALID_PARAM, 0};
         auto p = std::make_unique<Pending>();
         p->data.assign(data.begin(), data.end());
-        p->transfer = libusb_alloc_transfer(0);
-        if (!p->transfer) return failure_ = {LIBUSB_ERROR_NO_MEM, 0};
-        libusb_fill_bulk_transfer(p->transfer, handle, endpoint, p->data.data(),
-                                  static_cast<int>(p->data.size()), &OutQueue::completed, p.get(),
-                                  timeout_ms);
-        if (const int rc = libusb_submit_transfer(p->transfer); rc != 0) return failure_ = {rc, 0};
+        if (const int rc = submit(handle, endpoint, *p, timeout_ms); rc != 0)
+            return failure_ = {rc, 0};
         pending_.push_back(std::move(p));
         return {0, static_cast<int>(data.size())};
     }
@@ -246,60 +307,19 @@ class Device::OutQueue {
     }
 
   private:
-    struct Pending {
-        libusb_transfer* transfer = nullptr;
-        std::vector<uint8_t> data;
-        bool done = false;
-        ~Pending() { libusb_free_transfer(transfer); }
-    };
-
-    static void LIBUSB_CALL completed(libusb_transfer* transfer) {
-        static_cast<Pending*>(transfer->user_data)->done = true;
-    }
-
-    static int error_of(const libusb_transfer& t) {
-        switch (t.status) {
-            case LIBUSB_TRANSFER_COMPLETED:
-                return t.actual_length == t.length ? 0 : LIBUSB_ERROR_IO;  // short
-            case LIBUSB_TRANSFER_TIMED_OUT:
-                return LIBUSB_ERROR_TIMEOUT;
-            case LIBUSB_TRANSFER_STALL:
-                return LIBUSB_ERROR_PIPE;
-            case LIBUSB_TRANSFER_NO_DEVICE:
-                return LIBUSB_ERROR_NO_DEVICE;
-            case LIBUSB_TRANSFER_OVERFLOW:
-                return LIBUSB_ERROR_OVERFLOW;
-            default:
-                return LIBUSB_ERROR_IO;
-        }
-    }
-
-    // Handles events until the oldest transfer has ended, then takes it off the queue. Each
-    // transfer carries its own time-out, so this ends.
+    // Waits for the oldest transfer, then takes it off the queue.
     void wait_oldest() {
         Pending& oldest = *pending_.front();
-        for (int failures = 0; !oldest.done;) {
-            timeval tv{1, 0};
-            const int rc = libusb_handle_events_timeout_completed(context_, &tv, nullptr);
-            if (rc == 0 || rc == LIBUSB_ERROR_INTERRUPTED || oldest.done) continue;
-            // The event loop itself fails: cancel, and if even that never completes, leave the
-            // transfer to libusb (its memory with it) rather than hang.
-            if (failure_.ok()) failure_ = {rc, 0};
-            libusb_cancel_transfer(oldest.transfer);
-            if (++failures >= kEventFailures) {
-                (void)pending_.front().release();
-                pending_.pop_front();
-                return;
-            }
-        }
-        if (failure_.ok()) {
+        bool abandoned = false;
+        const int loop = wait_done(context_, oldest, &abandoned);
+        if (failure_.ok() && loop != 0) failure_ = {loop, 0};
+        if (abandoned) (void)pending_.front().release();
+        if (!abandoned && failure_.ok()) {
             const int rc = error_of(*oldest.transfer);
             if (rc != 0) failure_ = {rc, oldest.transfer->actual_length};
         }
         pending_.pop_front();
     }
-
-    static constexpr int kEventFailures = 10;
 
     libusb_context* context_;
     std::deque<std::unique_ptr<Pending>> pending_;
@@ -452,6 +472,41 @@ Transfer Device::bulk_out(uint8_t endpoint, std::span<const uint8_t> data, unsig
 Transfer Device::bulk_in(uint8_t endpoint, std::span<uint8_t> data, unsigned timeout_ms) {
     if (!(endpoint & LIBUSB_ENDPOINT_IN)) return {LIBUSB_ERROR_INVALID_PARAM, 0};
     return bulk(handle_.get(), endpoint, data.data(), data.size(), timeout_ms);
+}
+
+Transfer Device::bulk_in_many(uint8_t endpoint, std::span<uint8_t> data, size_t each,
+                              unsigned timeout_ms) {
+    if (!(endpoint & LIBUSB_ENDPOINT_IN) || each == 0 || each > INT_MAX || data.size() % each)
+        return {LIBUSB_ERROR_INVALID_PARAM, 0};
+    std::vector<std::unique_ptr<Pending>> group;
+    Transfer result;
+    for (size_t at = 0; at < data.size(); at += each) {
+        auto p = std::make_unique<Pending>();
+        p->data.resize(each);
+        result.rc = submit(handle_.get(), endpoint, *p, timeout_ms);
+        if (!result.ok()) break;  // p never went out
+        group.push_back(std::move(p));
+    }
+    // In order; after a failure the transfers still in flight are cancelled, and each ends
+    // before its buffer goes.
+    for (std::unique_ptr<Pending>& p : group) {
+        if (!result.ok() && !p->done) libusb_cancel_transfer(p->transfer);
+        bool abandoned = false;
+        int rc = wait_done(context_.get(), *p, &abandoned);
+        if (abandoned)
+            (void)p.release();  // libusb still holds it
+        else if (rc == 0)
+            rc = error_of(*p->transfer);
+        if (!result.ok()) continue;
+        if (rc != 0) {
+            result.rc = rc;
+            continue;
+        }
+        const auto n = static_cast<size_t>(p->transfer->actual_length);
+        std::copy_n(p->data.begin(), n, data.begin() + result.moved);
+        result.moved += static_cast<int>(n);
+    }
+    return result;
 }
 
 Transfer Device::queue_out(uint8_t endpoint, std::span<const uint8_t> data, size_t window,

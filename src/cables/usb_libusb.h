@@ -1,7 +1,8 @@
 // libusb-1.0 for the USB back-ends: opens the n-th device whose ids match with its interface 0
 // claimed (a kernel driver bound to it is detached and given back on close), and moves bulk and
 // control transfers, each bounded by a time-out, with failures named as libusb names them.
-// Bulk OUT transfers can also be queued, a bounded window of them in flight at once.
+// Bulk OUT transfers can also be queued, a bounded window of them in flight at once, and bulk IN
+// transfers submitted as a group.
 // Everything a Device opened is released, in reverse order, when it goes.
 // With several devices plugged in, a front end chooses one (by its place on the bus or its serial
 // number) before anything opens: every open then sees that device alone.
@@ -101,6 +102,13 @@ class Device {
     // parameter without reaching the device.
     Transfer bulk_out(uint8_t endpoint, std::span<const uint8_t> data, unsigned timeout_ms);
     Transfer bulk_in(uint8_t endpoint, std::span<uint8_t> data, unsigned timeout_ms);
+    // Bulk IN transfers of `each` bytes, as many as data holds, submitted together so that the
+    // host controller serves them back to back (a short packet ends one, the next goes on), and
+    // waited for as one. Their bytes land back to back from the start of data; moved is their
+    // total. The first failure among them fails the call (moved then counts the bytes before
+    // it), and the ones after it are cancelled.
+    Transfer bulk_in_many(uint8_t endpoint, std::span<uint8_t> data, size_t each,
+                          unsigned timeout_ms);
     // A bulk OUT transfer queued without waiting for it, its data copied, with at most `window`
     // transfers in flight: a full window first waits for its oldest. After a transfer in the
     // window failed (error, time-out, or a short transfer), this and every later queue_out and

@@ -161,6 +161,25 @@ bool VirtualBoard::reply_transfer(uint64_t bytes_in, uint64_t ready_ns) {
     return true;
 }
 
+bool VirtualBoard::reply_transfers(std::span<const uint64_t> bytes_in,
+                                   std::span<const uint64_t> ready_ns) {
+    const uint64_t packet = superspeed() ? kSuperSpeedPacket : kHighSpeedPacket;
+    uint64_t bus = std::max(bus_free_ns_, host_free_ns_);
+    for (size_t i = 0; i < bytes_in.size(); ++i) {
+        if (!count_transfer(0, bytes_in[i])) return false;
+        const uint64_t packets = std::max<uint64_t>(1, (bytes_in[i] + packet - 1) / packet);
+        bus = std::max(bus, ready_ns[i]) +
+              packets * (superspeed() ? kSuperSpeedPacketNs : kHighSpeedPacketNs);
+    }
+    const uint64_t done = bus + (superspeed() ? kSuperSpeedLatencyNs : kHighSpeedLatencyNs);
+    if (chain_->now_ns() < done) chain_->wait_ns(done - chain_->now_ns());
+    bus_free_ns_ = bus;
+    host_free_ns_ = done;
+    while (!in_flight_done_ns_.empty() && in_flight_done_ns_.front() <= done)
+        in_flight_done_ns_.pop_front();
+    return true;
+}
+
 bool VirtualBoard::queue_transfer(uint64_t bytes_out, size_t window) {
     if (!count_transfer(bytes_out, 0)) return false;
     uint64_t submit = host_free_ns_;

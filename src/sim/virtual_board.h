@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -68,6 +69,12 @@ class VirtualBoard {
     // arrives a round trip after both the host's request and the reply, so work the host queued
     // before asking runs on meanwhile, as it does on the bus.
     bool reply_transfer(uint64_t bytes_in, uint64_t ready_ns);
+    // IN transfers the host submits at once, one reply each (bytes_in[i], complete on the device
+    // at ready_ns[i]). The controller serves them back to back: each takes the bus for its
+    // packets once its reply is ready and the bus is free, and the host learns of the last a
+    // round trip later, one latency for the group. Each counts as a transfer; false once the
+    // board is unplugged, also part-way through the group.
+    bool reply_transfers(std::span<const uint64_t> bytes_in, std::span<const uint64_t> ready_ns);
     bool unplugged() const { return unplugged_; }
     void unplug() { unplugged_ = true; }
     const UsbCounters& counters() const { return counters_; }
