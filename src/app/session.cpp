@@ -546,7 +546,7 @@ int Session::set_target(Target target, bool trim) {
     log_message("SPI ROM was found.");
     facts_.flash.found = true;
     facts_.flash.maker = maker_name(context->maker);
-    facts_.flash.part = context->name;
+    facts_.flash.part = tr_ja(context->name);  // "不明" is a text, the other names are not
     facts_.flash.jedec = context->jedec;
     facts_.flash.page_size = context->page_size;
     facts_.flash.page_count = context->page_count;

@@ -510,10 +510,18 @@ int run(int argc, char** argv) {
     TerminalUi ui(yes, verbosity, log_file.is_open() ? &log_file : nullptr, json);
     const vireo::app::AppPaths paths = vireo::app::find_app_paths(argv[0]);
     vireo::app::install_host(&ui, paths);
-    // What the log tells the user to run (a flash restore) must reach this same board.
-    std::string board_options;
+    // What the log tells the user to run (a flash restore) must reach this same board, without
+    // the faults this run injected into the virtual board (unplug=, tdo=).
+    std::string board_options, sim_board;
+    for (size_t at = 0; at < sim.size();) {
+        const size_t end = std::min(sim.find(',', at), sim.size());
+        const std::string item = sim.substr(at, end - at);
+        if (!item.starts_with("unplug=") && !item.starts_with("tdo="))
+            sim_board += (sim_board.empty() ? "" : ",") + item;
+        at = end + 1;
+    }
     for (const auto& [name, value] :
-         {std::pair{"--sim", sim},
+         {std::pair{"--sim", sim_board},
           {"--usb", usb_place},
           {"--serial", serial},
           {"--xvc", xvc_remote},

@@ -112,6 +112,15 @@ SpiRomContext* spirom_open(DevAlgModule* module, const char* bridge_path, int op
         return nullptr;
     }
     c->jedec = uint32_t{id[0]} << 16 | uint32_t{id[1]} << 8 | id[2];
+    // All zeros or all ones is no answer (a floating or held data line: no flash, a dead one, or
+    // a design that is no bridge), not an unknown part: nothing may be written to it.
+    if (c->jedec == 0 || c->jedec == 0xFFFFFF) {
+        spirom_log(
+            "No SPI flash answered the identification (0x9F read %02X %02X %02X): the "
+            "bridge design or the flash's wiring does not work.",
+            id[0], id[1], id[2]);
+        return nullptr;
+    }
 
     const SpiRomPart& part = spirom_find_part(c->jedec);
     c->page_size = part.page_size;

@@ -27,6 +27,16 @@ TEST_F(SpiRomTest, RefusalsLeaveNoContext) {
     ASSERT_TRUE(Context(spirom_open(m, bridge.c_str(), 0)));
     cable().unplug_after = cable().transfers + 3;
     EXPECT_EQ(spirom_open(m, bridge.c_str(), 0), nullptr);
+
+    // No flash behind the bridge: the identification reads no answer, which is no part at all.
+    cable().unplug_after = -1;
+    cable().gone = false;
+    DevAlgModule* bare = board_with("XC7A100T", nullptr);
+    g_lines.clear();
+    EXPECT_EQ(spirom_open(bare, bridge.c_str(), 0), nullptr);
+    EXPECT_TRUE(std::ranges::any_of(g_lines, [](const std::string& line) {
+        return line.starts_with("No SPI flash answered the identification (0x9F read 00 00 00)");
+    })) << testing::PrintToString(g_lines);
 }
 
 TEST_F(SpiRomTest, IdentifiesEachMakersPartsAndLoadsTheBridgeOnce) {
