@@ -139,8 +139,9 @@ SpiRomLoad spirom_load_image(const char* path, int64_t size, bool trim, SpiRomIm
         return why == "is empty" ? SpiRomLoad::Empty : SpiRomLoad::Unreadable;
     }
     // A .bit file is a bitstream: one that is cut, damaged or not one at all is not written.
+    BitfileSummary bit;
     if (spirom_has_extension(path, ".bit")) {
-        if (std::string why = bitfile_problem(path); !why.empty()) {
+        if (std::string why = bitfile_problem(path, &bit); !why.empty()) {
             if (problem) *problem = std::move(why);
             return SpiRomLoad::Faulty;
         }
@@ -163,8 +164,19 @@ SpiRomLoad spirom_load_image(const char* path, int64_t size, bool trim, SpiRomIm
             if (problem) *problem = std::strerror(errno);
             return SpiRomLoad::Unreadable;
         }
-        if (trim && spirom_has_extension(path, ".bit"))
+        if (trim && spirom_has_extension(path, ".bit")) {
+            const int64_t whole = length;
             spirom_trim_bit_header(image->bytes.data(), &length);
+            // A 7-series image has only eight 0xFF bytes before its sync word (after the bus
+            // width pattern), so the run above never matches it: its header ends where the
+            // file's header says the image begins.
+            const auto header = static_cast<int64_t>(bit.header);
+            if (length == whole && header > 0 && header < length) {
+                std::memmove(image->bytes.data(), image->bytes.data() + header,
+                             static_cast<size_t>(length - header));
+                length -= header;
+            }
+        }
         std::fill(image->bytes.begin() + length, image->bytes.end(), uint8_t{0xFF});
         image->held.assign(static_cast<size_t>(size), 0);
         std::fill_n(image->held.begin(), length, uint8_t{1});

@@ -242,6 +242,18 @@ TEST_F(SpiRomOpsTest, TextFormatsAndBitHeaders) {
     ctx = open_flash("W25Q128BV/JV");
     EXPECT_EQ(spirom_program(ctx.get(), bit.c_str(), 0), 1);
     EXPECT_TRUE(holds(rom(), 0, read_file(bit)));
+    // A 7-series image: eight 0xFF bytes and the bus width pattern before the sync word; the
+    // header ends where the file says its image begins.
+    const std::vector<uint8_t> image7 = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+                                         0x00, 0x00, 0x00, 0xBB, 0x11, 0x22, 0x00, 0x44,
+                                         0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+                                         0xAA, 0x99, 0x55, 0x66, 4,    5,    6};
+    const std::string bit7 = raw_bit_file("a7.bit", image7);
+    ctx = open_flash("W25Q128BV/JV", SPIROM_OPT_TRIM);
+    EXPECT_EQ(spirom_program(ctx.get(), bit7.c_str(), 0x10000), 1);
+    EXPECT_TRUE(holds(rom(), 0x10000, image7));
+    EXPECT_TRUE(all_of(rom(), 0x10000 + image7.size(), 0x10100, 0xFF));
+    EXPECT_EQ(spirom_verify(ctx.get(), bit7.c_str(), 0x10000), 1);
 }
 
 TEST_F(SpiRomOpsTest, ChipEraseEndsByTheFlashOrFailsAndNeverReportsDoneOtherwise) {
