@@ -833,15 +833,18 @@ int Session::restart_fpga() {
     const int shutdown = devalg_call(module_, kShutdownEntry);
     set_progress_phase("");
     const bool booted = shutdown == JTAG_OK && booted_from_flash();
+    // A cable lost on the way (a server gone) restarted nothing, whatever the module said.
+    const bool lost = !booted && !cable_alive(chain_get_cable(chain_));
     if (booted) {
         log_message("The FPGA restarted and booted from the SPI ROM (DONE high).");
     } else if (shutdown == JTAG_CANCELLED) {
         log_message(
             "The FPGA restart was cancelled: it has not booted from the SPI ROM "
             "(configure it again or power-cycle the board).");
-    } else if (shutdown != JTAG_OK) {
-        log_message("The FPGA could not be restarted.");
-        report_failure(shutdown);
+    } else if (shutdown != JTAG_OK || lost) {
+        log_message("The FPGA could not be restarted%s.",
+                    lost ? ": the cable stopped answering" : "");
+        if (shutdown != JTAG_OK) report_failure(shutdown);
     } else {
         log_message("The FPGA restarted but did not boot from the SPI ROM (DONE low).");
     }
