@@ -17,9 +17,11 @@ std::string build_hint(const AppPaths& paths, const std::string& file_name) {
     std::string part = file_name;
     if (part.starts_with("spi_")) part.erase(0, 4);
     if (part.ends_with(".bit")) part.erase(part.size() - 4);
-    // The script as installed beside the programs' data, else as in the source tree.
+    // The script as installed beside the programs' data, else in the source tree this build
+    // came from, else named as in any copy of the sources.
     std::string script = paths.exe_dir + "hdl/bridge/build.tcl";
     std::error_code error;
+    if (!std::filesystem::exists(script, error)) script = VIREO_SOURCE_BRIDGE_SCRIPT;
     if (!std::filesystem::exists(script, error)) script = "hdl/bridge/build.tcl";
     if (part.starts_with("xc7z")) {
         return "A Zynq's boot flash usually hangs on its processor system, which no bridge in "
