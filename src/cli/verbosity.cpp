@@ -43,7 +43,8 @@ bool LogFile::open(const std::string& path, std::string* reason) {
 }
 
 void LogFile::write(const std::string& line) {
-    if (!file_) return;
+    // Blank lines only separate groups on a terminal; a dated file needs none.
+    if (!file_ || line.find_first_not_of(' ') == std::string::npos) return;
     // Lines the terminal shows without a date (verdicts, questions, diagnostics) get one here,
     // so that every line of the file says when it happened.
     const std::string dated =
