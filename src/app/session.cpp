@@ -680,6 +680,14 @@ int Session::flash_program(const std::string& file, uint32_t offset, bool trim, 
         }
         return status;
     });
+    // A rescue file written back has done its work, but while it lies there program refuses its
+    // sector: say so (it is the user's to delete; it may have been meant for another board).
+    const std::string name = std::filesystem::path(file).filename().string();
+    if (result == JTAG_OK && verify && name.starts_with("vireo-flash-"))
+        log_message(
+            "%s is written back and verified: delete it now (program refuses to write over "
+            "its sector while it is there).",
+            shown_text(file).c_str());
     // The FPGA still runs the bridge: a restart boots what the flash now holds. Whether it
     // booted is said in the log and the flash result stands; a cancelled restart leaves the
     // command unfinished.
