@@ -95,13 +95,34 @@ bool DevobjDevice::read_many(uint32_t pipe, uint8_t* data, uint32_t size, uint32
     return true;
 }
 
-int devobj_read_many(DevobjHandle handle, uint32_t pipe, void* out, uint32_t size, uint32_t count,
-                     uint32_t* returned) {
+bool DevobjDevice::post_reads(uint32_t pipe, uint32_t size, uint32_t count) {
+    posted_.push_back({pipe, size, count});
+    return true;
+}
+
+bool DevobjDevice::collect_reads(uint32_t pipe, uint8_t* data, uint32_t size, uint32_t count,
+                                 uint32_t* returned) {
+    if (posted_.empty() || posted_.front() != PostedReads{pipe, size, count}) return false;
+    posted_.pop_front();
+    return count == 1 ? read(pipe, data, size, returned)
+                      : read_many(pipe, data, size, count, returned);
+}
+
+int devobj_post_reads(DevobjHandle handle, uint32_t pipe, uint32_t size, uint32_t count) {
+    std::shared_ptr<DevobjDevice> device = find(handle);
+    if (!device || size == 0 || count == 0 || count > UINT32_MAX / size) return 0;
+    return device->post_reads(pipe, size, count) ? 1 : 0;
+}
+
+int devobj_collect_reads(DevobjHandle handle, uint32_t pipe, void* out, uint32_t size,
+                         uint32_t count, uint32_t* returned) {
     std::shared_ptr<DevobjDevice> device = find(handle);
     if (!device || !out || !returned || size == 0 || count == 0 || count > UINT32_MAX / size)
         return 0;
     uint32_t moved = 0;
-    if (!device->read_many(pipe, static_cast<uint8_t*>(out), size, count, &moved)) return 0;
+    if (!device->collect_reads(pipe, static_cast<uint8_t*>(out), size, count, &moved) ||
+        moved > size * count)
+        return 0;
     *returned = moved;
     return 1;
 }

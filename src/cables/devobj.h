@@ -38,12 +38,17 @@ DevobjHandle devobj_open(const char* name);
 // (unknown handle or code, short input, USB error or time-out, cable gone).
 int devobj_ioctl(DevobjHandle handle, uint32_t code, const void* in, uint32_t in_size, void* out,
                  uint32_t out_size, uint32_t* returned);
-// `count` bulk reads of up to `size` bytes each on one IN pipe, submitted at once: the host
-// controller serves them back to back, each ending at a short packet as a read alone does, and
-// the caller waits for the group once. Their bytes arrive back to back in out (room for
-// count * size); *returned is their total. 1 on success, 0 on failure as devobj_ioctl (any of
+// Reads posted ahead of the stream writes whose replies they take: `count` bulk reads of up to
+// `size` bytes each on one IN pipe, submitted now without waiting for anything (queued stream
+// writes included). A cable that holds only a few replies stops taking commands while its
+// replies find no read; with the reads posted first, every reply it makes finds one. 1 on
+// success, 0 on failure as devobj_ioctl. Closing the handle cancels the reads still posted.
+int devobj_post_reads(DevobjHandle handle, uint32_t pipe, uint32_t size, uint32_t count);
+// The oldest group posted (the same pipe, size and count), waited for without waiting for any
+// queued write: their bytes arrive back to back in out (room for count * size), *returned their
+// total, short only when a reply came short. 1 on success, 0 on failure as devobj_ioctl (any of
 // the reads failing fails the group).
-int devobj_read_many(DevobjHandle handle, uint32_t pipe, void* out, uint32_t size, uint32_t count,
-                     uint32_t* returned);
+int devobj_collect_reads(DevobjHandle handle, uint32_t pipe, void* out, uint32_t size,
+                         uint32_t count, uint32_t* returned);
 // 1 when the handle was open, 0 otherwise.
 int devobj_close(DevobjHandle handle);

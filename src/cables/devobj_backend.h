@@ -4,13 +4,15 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <string>
 
 // Bulk OUT transfers on the stream pipe in flight at once: a stream write returns once queued,
-// and every other transfer first waits for them, so the firmware sees the same transfers in the
-// same order. A failure among them fails the call that finds it.
+// and every other transfer but the posting and collecting of reads first waits for them, so the
+// firmware sees the same transfers in the same order. A failure among them fails the call that
+// finds it.
 constexpr size_t kDevobjStreamWindow = 8;
 
 // One opened device object. Handlers report failure with false and leave *returned alone.
@@ -25,8 +27,21 @@ class DevobjDevice {
     // one reads them one after the other.
     virtual bool read_many(uint32_t pipe, uint8_t* data, uint32_t size, uint32_t count,
                            uint32_t* returned);
+    // Reads posted now and collected later, oldest group first, as devobj_post_reads and
+    // devobj_collect_reads; collect_reads fails for a group other than the oldest. These post
+    // nothing: the group is read at its collect, a lone read with read, more with read_many.
+    virtual bool post_reads(uint32_t pipe, uint32_t size, uint32_t count);
+    virtual bool collect_reads(uint32_t pipe, uint8_t* data, uint32_t size, uint32_t count,
+                               uint32_t* returned);
     virtual bool string_descriptor(uint8_t index, uint16_t language, uint8_t* data, uint32_t size,
                                    uint32_t* returned) = 0;
+
+  private:
+    struct PostedReads {
+        uint32_t pipe, size, count;
+        bool operator==(const PostedReads&) const = default;
+    };
+    std::deque<PostedReads> posted_;
 };
 
 using DevobjOpener = std::function<std::unique_ptr<DevobjDevice>(const std::string& name)>;

@@ -64,13 +64,21 @@ class LibusbDevice : public DevobjDevice {
                moved(usb_->bulk_in(ep.address, {data, size}, ep.timeout_ms), returned);
     }
 
-    bool read_many(uint32_t pipe, uint8_t* data, uint32_t size, uint32_t count,
-                   uint32_t* returned) override {
+    // Neither waits for the queued stream writes: the reads are posted before the writes whose
+    // replies they take, and the cable may take no more of those writes until its replies have
+    // somewhere to go. A collect still fails for a queued write that has failed by then.
+    bool post_reads(uint32_t pipe, uint32_t size, uint32_t count) override {
         Endpoint ep;
-        return endpoint_of(pipe, &ep) && usb_->drain().ok() &&
-               moved(usb_->bulk_in_many(ep.address, {data, size * size_t{count}}, size,
-                                        ep.timeout_ms),
-                     returned);
+        return endpoint_of(pipe, &ep) &&
+               usb_->post_bulk_in(ep.address, size, count, ep.timeout_ms).ok();
+    }
+
+    bool collect_reads(uint32_t pipe, uint8_t* data, uint32_t size, uint32_t count,
+                       uint32_t* returned) override {
+        Endpoint ep;
+        if (!endpoint_of(pipe, &ep)) return false;
+        const usb::Transfer t = usb_->collect_bulk_in({data, size * size_t{count}});
+        return usb_->queued_failure().ok() && moved(t, returned);
     }
 
     bool string_descriptor(uint8_t index, uint16_t language, uint8_t* data, uint32_t size,

@@ -1,7 +1,9 @@
 // Device objects served by a virtual board: its USB 2.0 firmware model behind the four pipes.
 // Every call is one USB transfer of the board (counted, latency added, refused once the board is
 // unplugged or replaced by another), a group of reads as many transfers with one latency, and
-// holds the board's lock. The device shares the board, so it never outlives it.
+// holds the board's lock. Posted reads are read at their collect; the firmware's IN buffers
+// (when it has a limited number) see them from the post on. The device shares the board, so it
+// never outlives it.
 #include <algorithm>
 #include <cstring>
 #include <deque>
@@ -44,6 +46,7 @@ class VirtualDevice : public DevobjDevice {
         if (!plugged()) return false;
         std::lock_guard lock(board_->mutex());
         const VirtualBoard::ModelWork work(*board_);
+        in_transfers(pipe, size, 1);
         const size_t waiting = firmware_.pending(static_cast<int>(pipe));
         const size_t n = std::min<size_t>(waiting, size);
         const bool moved = pipe == DEVOBJ_PIPE_STREAM_IN ? board_->reply_transfer(n, take_ready(n))
@@ -63,6 +66,7 @@ class VirtualDevice : public DevobjDevice {
         if (!plugged()) return false;
         std::lock_guard lock(board_->mutex());
         const VirtualBoard::ModelWork work(*board_);
+        in_transfers(pipe, size, count);
         size_t waiting = firmware_.pending(static_cast<int>(pipe));
         const size_t total = std::min<size_t>(waiting, size_t{size} * count);
         std::vector<uint64_t> bytes, ready;
@@ -75,6 +79,29 @@ class VirtualDevice : public DevobjDevice {
         if (!board_->reply_transfers(bytes, ready) || bytes.back() == 0) return false;
         *returned = static_cast<uint32_t>(firmware_.reply(static_cast<int>(pipe), data, total));
         return true;
+    }
+
+    // The reads reach the firmware's IN buffers at once; their bytes and time are those of the
+    // read or reads at the collect, as for reads not posted.
+    bool post_reads(uint32_t pipe, uint32_t size, uint32_t count) override {
+        if (!DevobjDevice::post_reads(pipe, size, count)) return false;
+        std::lock_guard lock(board_->mutex());
+        for (uint32_t i = 0; i < count && pipe == DEVOBJ_PIPE_STREAM_IN; ++i)
+            firmware_.post_in(size);
+        posted_through_.push_back(firmware_.in_posted());
+        return true;
+    }
+
+    bool collect_reads(uint32_t pipe, uint8_t* data, uint32_t size, uint32_t count,
+                       uint32_t* returned) override {
+        if (posted_through_.empty()) return false;
+        collecting_ = true;
+        const bool ok = DevobjDevice::collect_reads(pipe, data, size, count, returned);
+        collecting_ = false;
+        std::lock_guard lock(board_->mutex());
+        firmware_.end_in(posted_through_.front());
+        posted_through_.pop_front();
+        return ok;
     }
 
     bool string_descriptor(uint8_t index, uint16_t, uint8_t* data, uint32_t size,
@@ -90,6 +117,13 @@ class VirtualDevice : public DevobjDevice {
     }
 
   private:
+    // Reads not posted before (not collected) reach the firmware's IN buffers as they are made,
+    // and end with the read.
+    void in_transfers(uint32_t pipe, uint32_t size, uint32_t count) {
+        if (pipe != DEVOBJ_PIPE_STREAM_IN || collecting_) return;
+        for (uint32_t i = 0; i < count; ++i) firmware_.post_in(size);
+        firmware_.end_in(firmware_.in_posted());
+    }
     // The stream replies a command transfer added (or the reset it made), with the modeled time
     // they were complete.
     void note_replies(size_t before) {
@@ -118,6 +152,8 @@ class VirtualDevice : public DevobjDevice {
     VirtualPlug plug_;
     Usb2Firmware firmware_;
     std::deque<std::pair<size_t, uint64_t>> stream_ready_;  // reply bytes, complete at
+    std::deque<uint64_t> posted_through_;  // per posted group, its last read (Usb2Firmware)
+    bool collecting_ = false;              // reads of a posted group
 };
 
 }  // namespace

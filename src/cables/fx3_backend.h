@@ -12,8 +12,9 @@
 constexpr int kFx3OutEndpoint = 0x02;
 constexpr int kFx3InEndpoint = 0x82;
 constexpr int kFx3MaxTransfer = 32768;
-// Bulk OUT transfers in flight at once: writes return once queued, and a read first waits for
-// the writes before it, so the firmware sees the same transfers in the same order.
+// Bulk OUT transfers in flight at once: writes return once queued, in order. A read does not
+// wait for them: a board that holds only a few replies takes no more writes until it can hand
+// its replies on, and a long capture keeps several batches on their way.
 constexpr size_t kFx3WriteWindow = 8;
 
 class Fx3Backend {
@@ -24,8 +25,8 @@ class Fx3Backend {
     // Queues a bulk OUT transfer (at most kFx3WriteWindow in flight): the length, or -1 when it,
     // or any transfer queued before it, failed.
     virtual int write(const uint8_t* data, int length) = 0;
-    // Waits for the queued writes, then a bulk IN transfer: the bytes received, -1 on failure
-    // (also of a queued write).
+    // A bulk IN transfer, waiting for no queued write: the bytes received, -1 on failure (also
+    // of a queued write that has ended by then).
     virtual int read(uint8_t* data, int max) = 0;
     // The file's bytes, not yet checked.
     virtual bool download(const std::vector<uint8_t>& image, std::string* error) = 0;

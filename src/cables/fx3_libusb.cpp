@@ -35,11 +35,13 @@ class LibusbFx3 : public Fx3Backend {
         return t.ok() ? length : -1;
     }
 
+    // Waits for no queued write: the board may take no more of them until the replies it holds
+    // are read, and a capture keeps several replies on their way.
     int read(uint8_t* data, int max) override {
-        if (!device_ || boot_loader_ || max < 0 || !device_->drain().ok()) return -1;
+        if (!device_ || boot_loader_ || max < 0 || !device_->queued_failure().ok()) return -1;
         const usb::Transfer t =
             device_->bulk_in(kFx3InEndpoint, {data, static_cast<size_t>(max)}, kBulkTimeoutMs);
-        return t.ok() ? t.moved : -1;
+        return t.ok() && device_->queued_failure().ok() ? t.moved : -1;
     }
 
     bool download(const std::vector<uint8_t>& bytes, std::string* error) override {

@@ -57,7 +57,7 @@ void unpack_reply(int protocol, const uint8_t* reply, uint8_t* out, int n) {
 
 // Protocol 2 replies fill whole 512-byte USB packets, so the replies of this many chunks come
 // back in one read. Protocol 1's 256-byte replies are short packets, each ending its transfer:
-// the replies of this many chunks come back in as many reads, submitted together, so that the
+// the replies of this many chunks come back in as many reads, posted together, so that the
 // round trip is paid once for them. Protocol 1 still sends each chunk in a write of its own.
 constexpr int kReadGroup2 = 32;
 constexpr int kReadGroup1 = 16;
@@ -68,6 +68,9 @@ constexpr size_t kRepliesInFlight = 4;
 
 // count TCKs in chunks, the last one raising TMS when exit is set; TDO into out when given.
 // 1, or 21 when the cable is lost (out then holds zeros from the first bits not read on).
+// A batch's reads are posted before its first command is queued, and nothing waits for a queued
+// write before that: the cable holds only a few replies and takes no command while they have
+// nowhere to go, so a write waited for with its replies unread would wait for good.
 int clock_bits(KprbembState& s, int64_t count, const uint8_t* tdi, const uint8_t* mask,
                uint8_t* out, bool exit, bool flush) {
     const int chunk = s.protocol == 1 ? kChunk1 : kChunk2;
@@ -75,7 +78,7 @@ int clock_bits(KprbembState& s, int64_t count, const uint8_t* tdi, const uint8_t
     const int group = !out ? 1 : s.protocol == 1 ? kReadGroup1 : kReadGroup2;
     struct Batch {
         int64_t first, next;  // the chunks it holds
-        size_t reply_bytes;
+        size_t reads;         // and the reads of its replies
     };
     std::deque<Batch> sent;
     std::vector<uint8_t> reply(group * per_reply);
@@ -86,8 +89,9 @@ int clock_bits(KprbembState& s, int64_t count, const uint8_t* tdi, const uint8_t
     // Reads the oldest batch's replies, all in one go.
     auto collect = [&]() {
         const Batch b = sent.front();
-        const size_t reads = s.protocol == 1 ? b.reply_bytes / per_reply : 1;
-        if (kprb_stream_read_replies(s, reply.data(), b.reply_bytes / reads, reads) < 0)
+        const int64_t chunks = (b.next - b.first + chunk - 1) / chunk;
+        const size_t bytes = static_cast<size_t>(chunks) * per_reply;
+        if (kprb_stream_collect_replies(s, reply.data(), bytes / b.reads, b.reads) < 0)
             return false;
         sent.pop_front();
         for (int64_t at = b.first; at < b.next; at += chunk) {
@@ -98,14 +102,16 @@ int clock_bits(KprbembState& s, int64_t count, const uint8_t* tdi, const uint8_t
         return true;
     };
     for (int64_t first = 0; first < count;) {
-        Batch batch{first, first, 0};
-        for (int k = 0; k < group && batch.next < count; ++k) {
-            const int n = static_cast<int>(std::min<int64_t>(chunk, count - batch.next));
-            batch.next += n;
-            batch.reply_bytes += build_chunk(s, tdi, mask, batch.next - n, n, out != nullptr,
-                                             exit && batch.next == count);
-            const bool group_end = k + 1 == group || batch.next == count;
-            const bool sent_alone = out && (group_end || s.protocol == 1);
+        const int64_t chunks = std::min<int64_t>(group, (count - first + chunk - 1) / chunk);
+        Batch batch{first, std::min(count, first + chunks * chunk),
+                    s.protocol == 1 ? static_cast<size_t>(chunks) : 1};
+        if (out && kprb_stream_post_replies(
+                       s, static_cast<size_t>(chunks) * per_reply / batch.reads, batch.reads) < 0)
+            return lost(sent.empty() ? first : sent.front().first);
+        for (int64_t at = first; at < batch.next; at += chunk) {
+            const int n = static_cast<int>(std::min<int64_t>(chunk, count - at));
+            build_chunk(s, tdi, mask, at, n, out != nullptr, exit && at + n == count);
+            const bool sent_alone = out && (at + n == batch.next || s.protocol == 1);
             if (s.queue.append(s.scratch, flush || sent_alone) != JTAG_OK)
                 return lost(sent.empty() ? first : sent.front().first);
         }

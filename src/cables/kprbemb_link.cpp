@@ -108,14 +108,22 @@ int kprb_stream_read(KprbembState& s, uint8_t* buffer, size_t size) {
     return read_all(s, DEVOBJ_PIPE_STREAM_IN, buffer, size, transfer_size(size));
 }
 
-int kprb_stream_read_replies(KprbembState& s, uint8_t* buffer, size_t size, size_t count) {
+int kprb_stream_post_replies(KprbembState& s, size_t size, size_t count) {
+    if (s.handle == DEVOBJ_INVALID || size == 0 || count == 0 || size * count > UINT32_MAX)
+        return -1;
+    if (!devobj_post_reads(s.handle, DEVOBJ_PIPE_STREAM_IN, static_cast<uint32_t>(size),
+                           static_cast<uint32_t>(count)))
+        return fail(s);
+    return 0;
+}
+
+int kprb_stream_collect_replies(KprbembState& s, uint8_t* buffer, size_t size, size_t count) {
     const size_t total = size * count;
-    if (count < 2) return kprb_stream_read(s, buffer, total);
-    if (s.handle == DEVOBJ_INVALID || !buffer || total > UINT32_MAX) return -1;
+    if (s.handle == DEVOBJ_INVALID || !buffer || total == 0 || total > UINT32_MAX) return -1;
     std::memset(buffer, 0, total);
     uint32_t got = 0;
-    if (!devobj_read_many(s.handle, DEVOBJ_PIPE_STREAM_IN, buffer, static_cast<uint32_t>(size),
-                          static_cast<uint32_t>(count), &got) ||
+    if (!devobj_collect_reads(s.handle, DEVOBJ_PIPE_STREAM_IN, buffer, static_cast<uint32_t>(size),
+                              static_cast<uint32_t>(count), &got) ||
         got == 0 || got > total) {
         std::memset(buffer, 0, total);
         return fail(s);

@@ -44,10 +44,14 @@ void kprb_drop_handle(KprbembState& s);
 int kprb_control_write(KprbembState& s, const uint8_t* bytes, size_t size);
 int kprb_control_read(KprbembState& s, uint8_t* buffer, size_t size);
 int kprb_stream_read(KprbembState& s, uint8_t* buffer, size_t size);
-// count replies of size bytes each, a read apiece submitted together (devobj_read_many): for
-// replies that are short USB packets, each ending its own transfer. What comes in parts is
-// joined from reads that follow. size * count, or -1 as kprb_stream_read.
-int kprb_stream_read_replies(KprbembState& s, uint8_t* buffer, size_t size, size_t count);
+// Reads of the replies to commands not yet written, posted before those commands go out: a
+// cable that holds only a few replies takes no more commands while its replies find no read.
+// count reads of size bytes each (a reply apiece when the replies are short USB packets). 0, or
+// -1 as the transfers above.
+int kprb_stream_post_replies(KprbembState& s, size_t size, size_t count);
+// The oldest group posted, its size and count as posted, into buffer (size * count bytes); what
+// comes in parts is joined from reads that follow. size * count, or -1 as kprb_stream_read.
+int kprb_stream_collect_replies(KprbembState& s, uint8_t* buffer, size_t size, size_t count);
 
 // Reads the product string and sets the protocol; true when the device is one the driver runs.
 // Quiet, the board's firmware version is not printed (open checks the chosen device twice).

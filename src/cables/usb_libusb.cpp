@@ -306,6 +306,12 @@ class Device::OutQueue {
         return failure_;
     }
 
+    // Takes the transfers that have ended off the front of the queue, waiting for none.
+    Transfer ended() {
+        while (failure_.ok() && !pending_.empty() && pending_.front()->done) wait_oldest();
+        return failure_;
+    }
+
   private:
     // Waits for the oldest transfer, then takes it off the queue.
     void wait_oldest() {
@@ -324,6 +330,92 @@ class Device::OutQueue {
     libusb_context* context_;
     std::deque<std::unique_ptr<Pending>> pending_;
     Transfer failure_;  // ok until a queued transfer fails
+};
+
+// Posted IN transfers, oldest first, on one endpoint; their bytes are handed out as one stream.
+class Device::InQueue {
+  public:
+    explicit InQueue(libusb_context* context) : context_(context) {}
+    ~InQueue() { cancel(); }
+    InQueue(const InQueue&) = delete;
+    InQueue& operator=(const InQueue&) = delete;
+
+    Transfer post(libusb_device_handle* handle, uint8_t endpoint, size_t each, size_t count,
+                  unsigned timeout_ms) {
+        if (!failure_.ok()) return failure_;
+        if (!posted_.empty() && endpoint != endpoint_) return {LIBUSB_ERROR_INVALID_PARAM, 0};
+        endpoint_ = endpoint;
+        for (size_t i = 0; i < count; ++i) {
+            auto p = std::make_unique<Pending>();
+            p->data.resize(each);
+            if (const int rc = submit(handle, endpoint, *p, timeout_ms); rc != 0) {
+                cancel();  // p never went out
+                return failure_ = {rc, 0};
+            }
+            posted_.push_back({std::move(p), 0, false});
+        }
+        return {};
+    }
+
+    Transfer collect(std::span<uint8_t> data) {
+        size_t got = 0;
+        while (failure_.ok() && got < data.size() && !posted_.empty()) {
+            Posted& oldest = posted_.front();
+            if (!oldest.ended && !end(oldest)) break;
+            const auto length = static_cast<size_t>(oldest.pending->transfer->actual_length);
+            const size_t n = std::min(length - oldest.taken, data.size() - got);
+            std::copy_n(oldest.pending->data.begin() + static_cast<ptrdiff_t>(oldest.taken), n,
+                        data.begin() + static_cast<ptrdiff_t>(got));
+            got += n;
+            oldest.taken += n;
+            if (oldest.taken == length) posted_.pop_front();
+        }
+        if (failure_.ok()) return {0, static_cast<int>(got)};
+        cancel();
+        return {failure_.rc, static_cast<int>(got)};
+    }
+
+  private:
+    struct Posted {
+        std::unique_ptr<Pending> pending;
+        size_t taken;  // bytes handed out
+        bool ended;    // waited for, and it succeeded
+    };
+
+    // Waits for t: true when it succeeded, else false with failure_ set.
+    bool end(Posted& t) {
+        bool abandoned = false;
+        int rc = wait_done(context_, *t.pending, &abandoned);
+        if (abandoned) {
+            (void)t.pending.release();  // libusb still holds it
+            posted_.pop_front();
+        } else if (rc == 0) {
+            rc = error_of(*t.pending->transfer);
+        }
+        if (rc != 0 || abandoned) {
+            failure_ = {rc != 0 ? rc : LIBUSB_ERROR_IO, 0};
+            return false;
+        }
+        t.ended = true;
+        return true;
+    }
+
+    // Cancels what is still in flight, then lets each end before its buffer goes.
+    void cancel() {
+        for (Posted& t : posted_)
+            if (!t.pending->done) libusb_cancel_transfer(t.pending->transfer);
+        for (Posted& t : posted_) {
+            bool abandoned = false;
+            (void)wait_done(context_, *t.pending, &abandoned);
+            if (abandoned) (void)t.pending.release();
+        }
+        posted_.clear();
+    }
+
+    libusb_context* context_;
+    std::deque<Posted> posted_;
+    uint8_t endpoint_ = 0;
+    Transfer failure_;  // ok until a posted transfer fails
 };
 
 std::string Place::text() const {
@@ -474,39 +566,16 @@ Transfer Device::bulk_in(uint8_t endpoint, std::span<uint8_t> data, unsigned tim
     return bulk(handle_.get(), endpoint, data.data(), data.size(), timeout_ms);
 }
 
-Transfer Device::bulk_in_many(uint8_t endpoint, std::span<uint8_t> data, size_t each,
-                              unsigned timeout_ms) {
-    if (!(endpoint & LIBUSB_ENDPOINT_IN) || each == 0 || each > INT_MAX || data.size() % each)
+Transfer Device::post_bulk_in(uint8_t endpoint, size_t each, size_t count, unsigned timeout_ms) {
+    if (!(endpoint & LIBUSB_ENDPOINT_IN) || each == 0 || each > INT_MAX)
         return {LIBUSB_ERROR_INVALID_PARAM, 0};
-    std::vector<std::unique_ptr<Pending>> group;
-    Transfer result;
-    for (size_t at = 0; at < data.size(); at += each) {
-        auto p = std::make_unique<Pending>();
-        p->data.resize(each);
-        result.rc = submit(handle_.get(), endpoint, *p, timeout_ms);
-        if (!result.ok()) break;  // p never went out
-        group.push_back(std::move(p));
-    }
-    // In order; after a failure the transfers still in flight are cancelled, and each ends
-    // before its buffer goes.
-    for (std::unique_ptr<Pending>& p : group) {
-        if (!result.ok() && !p->done) libusb_cancel_transfer(p->transfer);
-        bool abandoned = false;
-        int rc = wait_done(context_.get(), *p, &abandoned);
-        if (abandoned)
-            (void)p.release();  // libusb still holds it
-        else if (rc == 0)
-            rc = error_of(*p->transfer);
-        if (!result.ok()) continue;
-        if (rc != 0) {
-            result.rc = rc;
-            continue;
-        }
-        const auto n = static_cast<size_t>(p->transfer->actual_length);
-        std::copy_n(p->data.begin(), n, data.begin() + result.moved);
-        result.moved += static_cast<int>(n);
-    }
-    return result;
+    if (!posted_) posted_ = std::make_unique<InQueue>(context_.get());
+    return posted_->post(handle_.get(), endpoint, each, count, timeout_ms);
+}
+
+Transfer Device::collect_bulk_in(std::span<uint8_t> data) {
+    if (data.size() > INT_MAX) return {LIBUSB_ERROR_INVALID_PARAM, 0};
+    return posted_ ? posted_->collect(data) : Transfer{};
 }
 
 Transfer Device::queue_out(uint8_t endpoint, std::span<const uint8_t> data, size_t window,
@@ -518,6 +587,10 @@ Transfer Device::queue_out(uint8_t endpoint, std::span<const uint8_t> data, size
 
 Transfer Device::drain() {
     return queue_ ? queue_->drain() : Transfer{};
+}
+
+Transfer Device::queued_failure() {
+    return queue_ ? queue_->ended() : Transfer{};
 }
 
 Transfer Device::vendor_out(uint8_t request, uint16_t value, uint16_t index,

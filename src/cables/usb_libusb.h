@@ -2,7 +2,7 @@
 // claimed (a kernel driver bound to it is detached and given back on close), and moves bulk and
 // control transfers, each bounded by a time-out, with failures named as libusb names them.
 // Bulk OUT transfers can also be queued, a bounded window of them in flight at once, and bulk IN
-// transfers submitted as a group.
+// transfers posted ahead and collected later.
 // Everything a Device opened is released, in reverse order, when it goes.
 // With several devices plugged in, a front end chooses one (by its place on the bus or its serial
 // number) before anything opens: every open then sees that device alone.
@@ -102,13 +102,19 @@ class Device {
     // parameter without reaching the device.
     Transfer bulk_out(uint8_t endpoint, std::span<const uint8_t> data, unsigned timeout_ms);
     Transfer bulk_in(uint8_t endpoint, std::span<uint8_t> data, unsigned timeout_ms);
-    // Bulk IN transfers of `each` bytes, as many as data holds, submitted together so that the
-    // host controller serves them back to back (a short packet ends one, the next goes on), and
-    // waited for as one. Their bytes land back to back from the start of data; moved is their
-    // total. The first failure among them fails the call (moved then counts the bytes before
-    // it), and the ones after it are cancelled.
-    Transfer bulk_in_many(uint8_t endpoint, std::span<uint8_t> data, size_t each,
-                          unsigned timeout_ms);
+    // Bulk IN transfers posted ahead of the OUT transfers whose replies they take: `count` of
+    // `each` bytes, submitted now with buffers of their own, waiting for nothing (queued OUT
+    // transfers included), so that a device with few IN buffers always finds a transfer to hand
+    // its next reply to. Posted transfers are on one IN endpoint at a time (another fails as an
+    // invalid parameter). After a failure, this and every later post and collect give it.
+    Transfer post_bulk_in(uint8_t endpoint, size_t each, size_t count, unsigned timeout_ms);
+    // data.size() bytes from the posted transfers, oldest first: each is waited for in turn (a
+    // short packet ends one, the next goes on), and what a transfer holds beyond data is kept for
+    // the next collect, so the posted transfers read as one stream. moved is short only when the
+    // posted transfers ran out. The first failure fails the call (moved then counts the bytes
+    // before it) and cancels every posted transfer; each ends before its buffer goes, as they do
+    // when the device goes. Waits for no OUT transfer.
+    Transfer collect_bulk_in(std::span<uint8_t> data);
     // A bulk OUT transfer queued without waiting for it, its data copied, with at most `window`
     // transfers in flight: a full window first waits for its oldest. After a transfer in the
     // window failed (error, time-out, or a short transfer), this and every later queue_out and
@@ -117,6 +123,8 @@ class Device {
                        unsigned timeout_ms);
     // Waits until every queued transfer has ended: ok, or the first failure among them.
     Transfer drain();
+    // The first failure among the queued transfers that have ended by now, waiting for none.
+    Transfer queued_failure();
     // A vendor request from host to device, with data (up to 65535 bytes) or without.
     Transfer vendor_out(uint8_t request, uint16_t value, uint16_t index,
                         std::span<const uint8_t> data, unsigned timeout_ms);
@@ -130,12 +138,14 @@ class Device {
     };
     class Claim;
     class OutQueue;
+    class InQueue;
 
     // Released in reverse order: the interface, the handle, the context.
     std::unique_ptr<libusb_context, ContextRelease> context_;
     std::unique_ptr<libusb_device_handle, HandleClose> handle_;
     std::unique_ptr<Claim> claim_;
-    std::unique_ptr<OutQueue> queue_;  // goes first: its transfers end before the interface
+    std::unique_ptr<InQueue> posted_;  // cancelled once the OUT transfers have ended
+    std::unique_ptr<OutQueue> queue_;  // goes first, its IN transfers still posted for replies
     uint16_t vid_ = 0, pid_ = 0;
     uint8_t product_string_ = 0;
 };

@@ -10,6 +10,7 @@ constexpr int kStreamOut = 0, kStreamIn = 2, kControlOut = 4, kControlIn = 5;
 constexpr uint64_t kWaitTickNs = 1910;
 constexpr uint8_t kStatusTargetPowered = 0x01;
 constexpr size_t kPacket2MaxBits = 512;
+constexpr size_t kPacketSize = 512;  // of a high-speed bulk endpoint
 
 // "1.2" -> {1, 2}; the text was checked when the option was parsed.
 std::pair<uint8_t, uint8_t> parse_version(const std::string& text) {
@@ -84,6 +85,11 @@ bool Usb2Firmware::receive(int pipe, const uint8_t* data, size_t size, TapChain&
     }
     while (p < end) {
         const size_t used = run_command(p, end, chain);
+        if (stalled_) {  // the rest of the transfer is not taken
+            stalled_ = false;
+            partial_.clear();
+            return false;
+        }
         if (used == 0) {
             partial_.assign(p, end);
             break;
@@ -91,6 +97,46 @@ bool Usb2Firmware::receive(int pipe, const uint8_t* data, size_t size, TapChain&
         p += used;
     }
     return true;
+}
+
+void Usb2Firmware::post_in(size_t size) {
+    if (!id_.in_buffers) return;
+    open_in_.push_back(size);
+    ++in_posted_;
+    while (!held_.empty() && !open_in_.empty()) {
+        give_in(held_.front());
+        held_.pop_front();
+    }
+}
+
+void Usb2Firmware::end_in(uint64_t n) {
+    while (in_ended_ < n && !open_in_.empty()) {
+        open_in_.pop_front();
+        ++in_ended_;
+    }
+}
+
+bool Usb2Firmware::room_for_reply() {
+    stalled_ = id_.in_buffers && open_in_.empty() && held_.size() >= id_.in_buffers;
+    return !stalled_;
+}
+
+void Usb2Firmware::push_reply(const uint8_t* data, size_t n) {
+    stream_out_.push(data, n);
+    if (!id_.in_buffers) return;
+    if (open_in_.empty())
+        held_.push_back(n);
+    else
+        give_in(n);
+}
+
+void Usb2Firmware::give_in(size_t packet) {
+    size_t& room = open_in_.front();
+    room -= std::min(room, packet);
+    if (room == 0 || packet < kPacketSize) {  // full, or ended by a short packet
+        open_in_.pop_front();
+        ++in_ended_;
+    }
 }
 
 size_t Usb2Firmware::reply(int pipe, uint8_t* out, size_t max) {
@@ -112,6 +158,7 @@ void Usb2Firmware::control(const uint8_t* data, size_t size) {
         case 0x04:  // init: the JTAG engine starts afresh
             partial_.clear();
             stream_out_.clear();
+            held_.clear();
             mode_ = 0;
             return;
         case 0x06:
@@ -140,10 +187,10 @@ size_t Usb2Firmware::run_command(const uint8_t* p, const uint8_t* end, TapChain&
             pins_ = p[1];
             return 2;
         case 0x04: {
-            if (avail < 2) return 0;
+            if (avail < 2 || !room_for_reply()) return 0;
             mode_ = p[1];
             uint8_t answer[kStreamReply1] = {kStatusTargetPowered, mode_};
-            stream_out_.push(answer, sizeof answer);
+            push_reply(answer, sizeof answer);
             return 2;
         }
         case 0x06: {
@@ -173,11 +220,12 @@ size_t Usb2Firmware::shift1(const uint8_t* p, size_t avail, TapChain& chain) {
     const size_t length = 3 + (n + 7) / 8;
     if (avail < length) return 0;
     const bool tms_last = p[2] & 1, read = p[2] & 2;
+    if (read && !room_for_reply()) return 0;
     const uint8_t* tdi = p + 3;
     if (read) {
         tdo_.assign(kStreamReply1, 0);
         chain.shift(tdi, tdo_.data(), n, tms_last);
-        stream_out_.push(tdo_.data(), tdo_.size());
+        push_reply(tdo_.data(), tdo_.size());
     } else if (!tms_last && std::all_of(tdi, p + length, [](uint8_t b) { return b == 0; })) {
         chain.run_clocks(n);  // idle clocks run in bulk
     } else {
@@ -197,6 +245,7 @@ size_t Usb2Firmware::packet2(const uint8_t* p, size_t avail, TapChain& chain) {
     const size_t n = (p[2] - 1) * 256 + (p[1] ? p[1] : 256);
     if (avail < 3 + n) return 0;
     const bool read = p[0] == 0x11;
+    if (read && !room_for_reply()) return 0;
     const uint8_t* bits = p + 3;
     uint8_t reply[kStreamReply2] = {};
     uint8_t tdi[kPacket2MaxBits / 8], tdo[kPacket2MaxBits / 8];
@@ -219,7 +268,7 @@ size_t Usb2Firmware::packet2(const uint8_t* p, size_t avail, TapChain& chain) {
         }
         start = last + 1;
     }
-    if (read) stream_out_.push(reply, sizeof reply);
+    if (read) push_reply(reply, sizeof reply);
     return 3 + n;
 }
 

@@ -23,10 +23,18 @@
 // A command may be split over two stream writes (the host flushes its queue when it is full);
 // the rest waits for the next write. Bytes that start no known command are skipped. Replies
 // queue on their IN pipe until read.
+//
+// A chip with a limited number of IN buffers (Usb2Identity::in_buffers) hands each stream reply,
+// one USB packet, to an IN transfer the host has posted, else keeps it in a free buffer; with
+// neither, the command that would reply does not run, nor anything after it in that OUT
+// transfer: receive gives false, as the host sees a transfer NAKed until its time-out (failed at
+// once here, not held for a read posted later). The host tells the model of its IN transfers:
+// posted (post_in), and done with (end_in).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <optional>
 #include <string>
 #include <vector>
@@ -40,6 +48,8 @@ struct Usb2Identity {
     std::string product;           // string descriptor 2
     int protocol = 1;              // command set on the stream pipes
     uint8_t major = 1, minor = 0;  // answer to the version request
+    // IN buffers the chip holds stream replies in; 0: no limit (replies queue until read).
+    size_t in_buffers = 0;
 };
 
 // The identity of a USB 2.0 board or cable preset (the fw= option picks a board's version:
@@ -65,6 +75,14 @@ class Usb2Firmware {
     size_t reply(int pipe, uint8_t* out, size_t max);
     size_t pending(int pipe) const;
 
+    // An IN transfer of `size` bytes posted on the stream pipe: it takes the replies kept in
+    // buffers, oldest first, then the next ones, until it is full or a short packet ends it.
+    void post_in(size_t size);
+    // The transfers posted so far, counted from 1 in the order posted.
+    uint64_t in_posted() const { return in_posted_; }
+    // The host is done with the transfers up to the n-th: those still open take no more replies.
+    void end_in(uint64_t n);
+
     uint8_t pins() const { return pins_; }
     uint8_t mode() const { return mode_; }
     uint64_t skipped_bytes() const { return skipped_; }
@@ -75,6 +93,10 @@ class Usb2Firmware {
     size_t run_command(const uint8_t* p, const uint8_t* end, TapChain& chain);
     size_t shift1(const uint8_t* p, size_t avail, TapChain& chain);
     size_t packet2(const uint8_t* p, size_t avail, TapChain& chain);
+    // Whether a reply can go out now; when not, the write stalls (run_command then gives 0).
+    bool room_for_reply();
+    void push_reply(const uint8_t* data, size_t n);
+    void give_in(size_t packet);  // one reply packet into the oldest open IN transfer
 
     // Replies waiting on one IN pipe.
     struct Fifo {
@@ -93,6 +115,11 @@ class Usb2Firmware {
     uint8_t mode_ = 0;
     uint64_t skipped_ = 0;
     std::vector<uint8_t> tdo_;  // scratch
+    // With limited IN buffers: the reply packets kept in buffers (their sizes), the bytes the
+    // open IN transfers still take (oldest first), and the transfers posted and ended so far.
+    std::deque<size_t> held_, open_in_;
+    uint64_t in_posted_ = 0, in_ended_ = 0;
+    bool stalled_ = false;
 };
 
 }  // namespace vireo::sim

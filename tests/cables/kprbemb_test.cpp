@@ -1,5 +1,5 @@
 // kprbemb on its own: which devices it takes, waits and clocks, a full queue, partial or missing
-// replies, and its option codes.
+// replies, a cable that holds only a few replies, and its option codes.
 #include "cables/kprbemb.h"
 
 #include <cstring>
@@ -156,6 +156,51 @@ TEST_F(Kprbemb, PinRegisterModeRequestsAndStatus) {
     EXPECT_EQ(status[1], 0x80) << "the mode byte as the cable holds it";
     EXPECT_EQ(pin(12).state, 5) << "target powered";
     EXPECT_EQ(option(157, nullptr), JTAG_UNSUPPORTED);
+}
+
+// The firmware holding four stream replies, as a real cable's chip does, with no recording layer
+// in between: a command that would reply while four replies wait unread and no read is posted
+// does not run, and its write fails as a NAKed transfer does at its time-out.
+class KprbembFourReplies : public UsbTest {
+  protected:
+    std::shared_ptr<sim::VirtualBoard> install(const std::string& sim_text) override {
+        std::shared_ptr<sim::VirtualBoard> board = use_virtual_board(sim_text);
+        if (!board) return nullptr;
+        sim::Usb2Identity four = *sim::usb2_identity(board->config());
+        four.in_buffers = 4;
+        devobj_set_backend([board, four](const std::string& name) {
+            return devobj_virtual_open(board, name, &four);
+        });
+        return board;
+    }
+};
+
+TEST_F(KprbembFourReplies, LongCapturesPostTheirReadsBeforeTheCommandsGoOut) {
+    ASSERT_TRUE(install("keenprobe"));
+    const DevobjHandle h = devobj_open("\\\\.\\XrCam-0");
+    uint8_t shift_read[] = {0x08, 8, 0x02, 0x55};
+    const uint32_t pipe = DEVOBJ_PIPE_STREAM_OUT;
+    uint32_t got = 0;
+    auto write = [&] { return devobj_ioctl(h, DEVOBJ_BULK_WRITE, &pipe, 4, shift_read, 4, &got); };
+    for (int i = 0; i < 4; ++i) ASSERT_EQ(write(), 1);
+    EXPECT_EQ(write(), 0) << "a fifth reply has nowhere to go";
+    ASSERT_EQ(devobj_post_reads(h, DEVOBJ_PIPE_STREAM_IN, 256, 1), 1);
+    EXPECT_EQ(write(), 1) << "the posted read took a reply";
+    devobj_close(h);
+
+    // Protocol 1 on a cable and a board, protocol 2: more batches than are kept in flight.
+    for (const char* sim_text : {"keenprobe", "kb2202", "kb2205"}) {
+        Cable* cable = open("kprbemb", sim_text);
+        ASSERT_TRUE(cable) << sim_text;
+        reenter_shift_dr(cable);
+        const Bytes tdi = every(70'000, 3), mask(tdi.size(), 1);
+        Bytes capture(tdi.size(), 9);
+        const int status =
+            cable_shift_inout(cable, static_cast<int>(tdi.size()), tdi.data(), mask.data(), nullptr,
+                              nullptr, capture.data(), 2, 0, "", 1);
+        EXPECT_TRUE(status == 1 && capture == idcode_then(tdi))
+            << sim_text << " answered " << status;
+    }
 }
 
 }  // namespace
