@@ -38,7 +38,16 @@ enum CableOption : int {
     CABLE_OPT_PIN_DRIVE = 15,
     CABLE_OPT_ALIVE = 16,
     CABLE_OPT_DESCRIPTION = 17,
+    // Delivers the captures of deferred shifts (kCableDeferCapture) still on their way; drivers
+    // that capture every shift at once answer 17 (nothing to deliver).
+    CABLE_OPT_COLLECT = 18,
 };
+
+// A nocap bit of shift_inout: capture, but the driver may keep the reply on its way and fill
+// `capture` later, by the time option 18 or any shift or question whose reply it waits for
+// returns. The buffer must stay valid until then. Drivers that do not know the bit capture at
+// once (they test nocap & 3 only).
+constexpr int kCableDeferCapture = 4;
 
 struct Cable {
     std::string location;

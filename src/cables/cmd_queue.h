@@ -4,6 +4,7 @@
 // cable for good: alive drops to 0, the caller gets 21, and nothing is queued or sent after that.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -35,6 +36,8 @@ class CommandQueue {
     }
     // Sends what is queued; nothing when nothing is.
     int flush();
+    // Bytes the packet being filled still takes before it goes out.
+    size_t room() const { return limit_ - std::max(packet_.size(), prefix_.size()); }
     // JTAG_OK while the cable is usable, JTAG_DISCONNECTED once it is lost.
     int status() const;
     // Marks the cable lost for a failure the queue did not see (a reply that never came).

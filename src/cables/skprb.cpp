@@ -7,6 +7,7 @@
 #include <memory>
 #include <new>
 #include <span>
+#include <utility>
 
 #include "cables/bit_pack.h"
 #include "cables/driver_record.h"
@@ -52,6 +53,17 @@ int take_reply(SkprbState& s, int need) {
     return n >= need ? JTAG_OK : s.packets.lose();
 }
 
+// One reply as it comes, without settling deferred ones first.
+int read_reply(SkprbState& s, int max) {
+    const int n =
+        fx3_holds(s.generation)
+            ? fx3_read(kInEndpoint, s.reply.data(), std::min(max, static_cast<int>(s.reply.size())))
+            : -1;
+    if (n > 0) return n;
+    s.packets.lose();
+    return -1;
+}
+
 int exchange(SkprbState& s, int need) {
     if (const int rc = s.packets.append({kCmdEnd}, true); rc != JTAG_OK) return rc;
     return take_reply(s, need);
@@ -69,7 +81,7 @@ int runtest_wait(SkprbState& s, int64_t usec) {
     return s.packets.append({static_cast<uint8_t>(w >> 24)}, true);
 }
 
-int runtest_chunk(SkprbState& s, int m, const uint8_t* tdi, uint8_t* tdo,
+int runtest_chunk(SkprbState& s, int m, const uint8_t* tdi, uint8_t* tdo, bool flush,
                   std::vector<uint8_t>& scratch) {
     if (tdi && !tdo) {
         s.packets.append({'F', static_cast<uint8_t>(m), static_cast<uint8_t>(m >> 8)});
@@ -84,55 +96,93 @@ int runtest_chunk(SkprbState& s, int m, const uint8_t* tdi, uint8_t* tdo,
     s.packets.append(
         {'S', static_cast<uint8_t>(m & 0xFF), static_cast<uint8_t>(tdo ? 0x02 : 0x00)});
     s.packets.append(scratch);
-    if (!tdo) return s.packets.append({kCmdEnd}, true);
+    // A short idle chunk is whole by itself: unless told to flush, it goes out with what follows.
+    if (!tdo) return s.packets.append({kCmdEnd}, flush || m > kShiftChunk);
     const int rc = exchange(s, bytes);
     if (rc == JTAG_OK) unpack_bits(s.reply.data(), m, tdo);
     return rc;
 }
 
 // Batches a long captured scan keeps on their way before reading the oldest reply: the board
-// shifts the next ones while that reply crosses the bus.
+// shifts the next ones while that reply crosses the bus. Deferred captures keep no more.
 constexpr size_t kRepliesInFlight = 4;
 
-// A captured scan, as many chunks to a batch as one reply holds. The short chunk, if any, comes
-// first: a batch that ends in a short chunk after full ones can read to the firmware as one long
-// chunk (the form runtest uses), whereas full chunks after the first never can.
+// A captured scan's chunks: the short one, if any, comes first. A batch that ends in a short
+// chunk after full ones can read to the firmware as one long chunk (the form runtest uses),
+// whereas full chunks after the first never can.
+int chunk_bits(int count, int at) {
+    const int first = count % kShiftChunk == 0 ? kShiftChunk : count % kShiftChunk;
+    return at == 0 ? first : kShiftChunk;
+}
+
+// Appends the chunks of a captured scan from bit `start` on, as many as one reply holds.
+void append_chunks(SkprbState& s, int count, const uint8_t* tdi, const uint8_t* tdimask,
+                   uint8_t* capture, int start, SkprbCaptureBatch* batch) {
+    *batch = {capture, count, start, start, 0};
+    std::vector<uint8_t> chunk;
+    for (int m = chunk_bits(count, start);
+         batch->end < count && batch->bytes + (m + 7) / 8 <= capture_max(s); m = kShiftChunk) {
+        const bool last = batch->end + m == count;
+        chunk.assign((m + 7) / 8, 0);
+        pack_bits(tdimask ? tdi : nullptr, tdimask, batch->end, m, chunk.data());
+        s.packets.append({'S', static_cast<uint8_t>(m & 0xFF),
+                          static_cast<uint8_t>(0x02 | (last ? 0x01 : 0x00))});
+        s.packets.append(chunk);
+        batch->bytes += (m + 7) / 8;
+        batch->end += m;
+    }
+}
+
+// The same, ended by the end byte and sent for its reply.
+int send_batch(SkprbState& s, int count, const uint8_t* tdi, const uint8_t* tdimask,
+               uint8_t* capture, int start, SkprbCaptureBatch* batch) {
+    append_chunks(s, count, tdi, tdimask, capture, start, batch);
+    return s.packets.append({kCmdEnd}, true);
+}
+
+void unpack_batch(const SkprbCaptureBatch& b, const uint8_t* reply) {
+    for (int at = b.start, m = chunk_bits(b.count, at); at < b.end; at += m, m = kShiftChunk) {
+        unpack_bits(reply, m, b.capture + at);
+        reply += (m + 7) / 8;
+    }
+}
+
+// Reads the oldest deferred reply into its captures.
+int settle_oldest(SkprbState& s) {
+    const SkprbState::DeferredReply oldest = std::move(s.deferred.front());
+    s.deferred.pop_front();
+    const int n = read_reply(s, capture_max(s));
+    if (n < oldest.bytes) {
+        s.deferred.clear();
+        return n < 0 ? JTAG_DISCONNECTED : s.packets.lose();
+    }
+    const uint8_t* reply = s.reply.data();
+    for (const SkprbCaptureBatch& batch : oldest.batches) {
+        unpack_batch(batch, reply);
+        reply += batch.bytes;
+    }
+    return JTAG_OK;
+}
+
+// A captured scan, as many chunks to a batch as one reply holds.
 int shift_captured(SkprbState& s, int count, const uint8_t* tdi, const uint8_t* tdimask,
                    uint8_t* capture) {
-    const int first = count % kShiftChunk == 0 ? kShiftChunk : count % kShiftChunk;
-    auto chunk_bits = [&](int at) { return at == 0 ? first : kShiftChunk; };
-    struct Batch {
-        int start, end, bytes;  // the capture bits it answers, its reply's size
-    };
-    std::deque<Batch> sent;
-    // Reads the oldest batch's reply; each chunk's bits start on a byte of their own in it.
+    if (const int rc = skprb_settle(s); rc != JTAG_OK) return rc;
+    std::deque<SkprbCaptureBatch> sent;
+    // Reads the oldest batch's reply.
     auto collect = [&]() -> int {
-        const Batch b = sent.front();
+        const SkprbCaptureBatch b = sent.front();
         sent.pop_front();
         if (const int rc = take_reply(s, b.bytes); rc != JTAG_OK) return rc;
-        const uint8_t* reply = s.reply.data();
-        for (int at = b.start, m = chunk_bits(at); at < b.end; at += m, m = kShiftChunk) {
-            unpack_bits(reply, m, capture + at);
-            reply += (m + 7) / 8;
-        }
+        unpack_batch(b, s.reply.data());
         return JTAG_OK;
     };
-    std::vector<uint8_t> chunk;
     for (int start = 0; start < count;) {
-        Batch batch{start, start, 0};
-        for (int m = chunk_bits(start);
-             start < count && batch.bytes + (m + 7) / 8 <= capture_max(s); m = kShiftChunk) {
-            const bool last = start + m == count;
-            chunk.assign((m + 7) / 8, 0);
-            pack_bits(tdimask ? tdi : nullptr, tdimask, start, m, chunk.data());
-            s.packets.append({'S', static_cast<uint8_t>(m & 0xFF),
-                              static_cast<uint8_t>(0x02 | (last ? 0x01 : 0x00))});
-            s.packets.append(chunk);
-            batch.bytes += (m + 7) / 8;
-            start += m;
-        }
-        batch.end = start;
-        if (const int rc = s.packets.append({kCmdEnd}, true); rc != JTAG_OK) return rc;
+        SkprbCaptureBatch batch;
+        if (const int rc = send_batch(s, count, tdi, tdimask, capture, start, &batch);
+            rc != JTAG_OK)
+            return rc;
+        start = batch.end;
         sent.push_back(batch);
         if (sent.size() == kRepliesInFlight) {
             if (const int rc = collect(); rc != JTAG_OK) return rc;
@@ -144,12 +194,49 @@ int shift_captured(SkprbState& s, int count, const uint8_t* tdi, const uint8_t* 
     return JTAG_OK;
 }
 
+// A captured scan whose reply is read later (skprb_settle), when one reply holds it. Its chunks
+// join the packet being filled: they go out with what follows and share its reply.
+int reply_bytes(int count) {
+    const int first = chunk_bits(count, 0);
+    return (first + 7) / 8 + (count - first) / 8;
+}
+
+bool deferrable(const SkprbState& s, int count) {
+    return reply_bytes(count) <= capture_max(s);
+}
+
+int shift_deferred(SkprbState& s, int count, const uint8_t* tdi, const uint8_t* tdimask,
+                   uint8_t* capture, int flush) {
+    std::memset(capture, 0, static_cast<size_t>(count));
+    const int bytes = reply_bytes(count);
+    const size_t commands =
+        static_cast<size_t>(bytes + 3 * ((count + kShiftChunk - 1) / kShiftChunk));
+    // A reply holds at most capture_max bytes, and a chunk cut by the end of a packet would be
+    // answered in the next packet's reply.
+    if (s.deferring.bytes + bytes > capture_max(s) || s.packets.room() < commands) {
+        if (const int rc = s.packets.append({kCmdEnd}, true); rc != JTAG_OK) return rc;
+    }
+    SkprbCaptureBatch batch;
+    append_chunks(s, count, tdi, tdimask, capture, 0, &batch);
+    s.deferring.batches.push_back(batch);
+    s.deferring.bytes += bytes;
+    if (flush) {
+        if (const int rc = s.packets.append({kCmdEnd}, true); rc != JTAG_OK) return rc;
+    }
+    // The board holds few replies; past that many on their way, the oldest is read.
+    while (s.deferred.size() > kRepliesInFlight) {
+        if (const int rc = settle_oldest(s); rc != JTAG_OK) return rc;
+    }
+    return s.packets.status();
+}
+
 }  // namespace
 
 SkprbState::SkprbState(Cable& cable)
-    : packets(cable, kSkprbPacketSize, kPacketPrefix,
-              [this](std::span<const uint8_t> packet) { return send_packet(generation, packet); }) {
-}
+    : packets(cable, kSkprbPacketSize, kPacketPrefix, [this](std::span<const uint8_t> packet) {
+          if (deferring.bytes > 0) deferred.push_back(std::exchange(deferring, {}));
+          return send_packet(generation, packet);
+      }) {}
 
 namespace {
 
@@ -238,6 +325,8 @@ int shift_inout_body(Cable* cable, int count, const uint8_t* tdi, const uint8_t*
 
     if (read) {
         s->tap_state = kind == 1 ? EXIT1_IR : EXIT1_DR;
+        if ((nocap & kCableDeferCapture) && deferrable(*s, count))
+            return shift_deferred(*s, count, tdi, tdimask, capture, flush);
         return shift_captured(*s, count, tdi, tdimask, capture);
     }
     std::vector<uint8_t> packed((count + 7) / 8, 0);
@@ -274,8 +363,8 @@ int runtest_body(Cable* cable, unsigned state, int64_t usec, int64_t clocks, int
     scratch.reserve(chunk);
     for (int64_t done = 0; done < clocks;) {
         const int m = static_cast<int>(std::min(chunk, clocks - done));
-        const int rc =
-            runtest_chunk(*s, m, tdi ? tdi + done : nullptr, tdo ? tdo + done : nullptr, scratch);
+        const int rc = runtest_chunk(*s, m, tdi ? tdi + done : nullptr, tdo ? tdo + done : nullptr,
+                                     flush != 0, scratch);
         if (rc != JTAG_OK) return rc;
         done += m;
     }
@@ -407,13 +496,21 @@ int skprb_option(SkprbCable* host, int code, const void* in, int reserved, void*
 }  // extern "C"
 
 int skprb_read(SkprbState& s, int max) {
-    const int n =
-        fx3_holds(s.generation)
-            ? fx3_read(kInEndpoint, s.reply.data(), std::min(max, static_cast<int>(s.reply.size())))
-            : -1;
-    if (n > 0) return n;
-    s.packets.lose();
-    return -1;
+    return skprb_settle(s) == JTAG_OK ? read_reply(s, max) : -1;
+}
+
+int skprb_settle(SkprbState& s) {
+    if (s.deferring.bytes > 0) {
+        if (const int rc = s.packets.append({kCmdEnd}, true); rc != JTAG_OK) {
+            s.deferred.clear();
+            s.deferring = {};
+            return rc;
+        }
+    }
+    while (!s.deferred.empty()) {
+        if (const int rc = settle_oldest(s); rc != JTAG_OK) return rc;
+    }
+    return s.packets.status();
 }
 
 int skprb_ask(SkprbState& s, uint8_t command, int max) {

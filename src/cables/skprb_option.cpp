@@ -23,6 +23,8 @@ int option_body(Cable* cable, int code, const void* in, int, void* out, int, int
         case CABLE_OPT_ALIVE:
             if (skprb_ask(*s, 'Q', 64) < 1 || s->reply[0] == 0) return s->packets.lose();
             return JTAG_OK;
+        case CABLE_OPT_COLLECT:
+            return skprb_settle(*s);
         case CABLE_OPT_DESCRIPTION:
             if (!out) return JTAG_FAIL;
             s->description_out = s->description;

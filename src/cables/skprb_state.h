@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,14 @@
 #include "jtag/tap.h"
 
 constexpr size_t kSkprbPacketSize = 32768;
+
+// One batch of a captured scan: its chunks from bit `start` up to `end` of a scan of `count`
+// bits, whose reply of `bytes` bytes holds each chunk's bits on bytes of their own.
+struct SkprbCaptureBatch {
+    uint8_t* capture = nullptr;
+    int count = 0;
+    int start = 0, end = 0, bytes = 0;
+};
 
 struct SkprbState {
     // The packet queue: "TK" packets of at most kSkprbPacketSize bytes through fx3_write.
@@ -28,14 +37,25 @@ struct SkprbState {
     bool target_voltage = false;
     CommandQueue packets;
     std::vector<uint8_t> reply = std::vector<uint8_t>(1024);
+    // Deferred captures: those in the packet being filled, then one reply's worth per packet
+    // sent, oldest first (the board answers the captures of each packet with one reply).
+    struct DeferredReply {
+        std::vector<SkprbCaptureBatch> batches;
+        int bytes = 0;
+    };
+    DeferredReply deferring;
+    std::deque<DeferredReply> deferred;
 };
 
 inline SkprbState* skprb_record(Cable* cable) {
     return cable ? static_cast<SkprbState*>(cable->state) : nullptr;
 }
 
-// One reply into s.reply, at most max bytes: the byte count, or -1 after marking the cable lost.
+// One reply into s.reply, at most max bytes, once the deferred replies before it are in their
+// captures: the byte count, or -1 after marking the cable lost.
 int skprb_read(SkprbState& s, int max);
+// Reads the deferred replies into their captures. JTAG_OK, or 21 with the cable lost.
+int skprb_settle(SkprbState& s);
 // Sends one command byte, flushed, and reads its reply: the byte count, or -1 with the cable lost.
 int skprb_ask(SkprbState& s, uint8_t command, int max);
 // The option slot of the driver table, behind the exception barrier.

@@ -24,6 +24,13 @@ struct DevAlgState {
     int running = 0;             // 1 while Write or Shutdown works; Cancel clears it
     std::string bridge_name;
     FpgaFamily family = FpgaFamily::Series7;
+    // A deferred SPI transaction: where its received bytes go once its capture is collected.
+    struct DeferredRead {
+        uint8_t* receive = nullptr;
+        int read_count = 0;
+        int64_t first = 0;  // whole-chain capture bit of the first received bit
+    };
+    std::vector<DeferredRead> deferred_reads;
     int cached_frame = 0;  // write + read count of the bridge header in place
     int device_count = 0;  // chain geometry recorded by SpiSetup
     int after = 0;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 
+#include "cables/cable.h"
 #include "devalg/devalg_state.h"
 #include "devalg/sequence.h"
 #include "jtag/chain.h"
@@ -57,6 +58,45 @@ int bridge_result(DevAlgModule* module, const SequenceSteps& steps) {
     return steps.ok() ? JTAG_OK : devalg_store(module, steps.status());
 }
 
+// The whole-chain bit where a device's register begins: the bits of the devices after it, which
+// sit nearer TDO.
+int64_t register_start(const DevAlgModule* module, int kind) {
+    int64_t bits = 0;
+    bool after = false;
+    for (int i = 0; i < chain_count(module->chain); ++i) {
+        Device* device = chain_get_device(module->chain, i);
+        if (after) bits += bsreg_length(device_get_register(device, kind));
+        after = after || device == module->device;
+    }
+    return bits;
+}
+
+// The bytes of the deferred transactions into their buffers, in the order they went out.
+int collect_reads(DevAlgModule* module, DevAlgState& state) {
+    if (state.deferred_reads.empty()) return JTAG_OK;
+    const std::vector<DevAlgState::DeferredRead> reads = std::move(state.deferred_reads);
+    state.deferred_reads.clear();
+    std::vector<std::vector<uint8_t>> captures;
+    const bool delivered = chain_collect(module->chain, &captures) == JTAG_OK;
+    if (!delivered || captures.size() != reads.size()) {
+        const bool alive = cable_alive(chain_get_cable(module->chain));
+        return devalg_store(module, alive ? JTAG_FAIL : JTAG_DISCONNECTED);
+    }
+    for (size_t i = 0; i < reads.size(); ++i) {
+        const DevAlgState::DeferredRead& read = reads[i];
+        if (read.first + 8 * int64_t{read.read_count} > std::ssize(captures[i]))
+            return devalg_store(module, JTAG_FAIL);
+        const uint8_t* bits = captures[i].data() + read.first;
+        for (int j = 0; j < read.read_count; ++j) {
+            uint8_t byte = 0;
+            for (int b = 0; b < 8; ++b)
+                byte = static_cast<uint8_t>((byte << 1) | (bits[8 * j + b] & 1));
+            read.receive[j] = byte;
+        }
+    }
+    return JTAG_OK;
+}
+
 }  // namespace
 
 int spi_setup(DevAlgModule* module, int) {
@@ -85,6 +125,7 @@ int spi_txrx(DevAlgModule* module, const uint8_t* send, uint8_t* receive, int wr
     int status = JTAG_OK;
     DevAlgState* state = devalg_checked(module, &status);
     if (!state) return status;
+    if (write_only == SPI_TXRX_COLLECT) return collect_reads(module, *state);
     if (write_count < 0 || read_count < 0) return JTAG_FAIL;
     const int64_t bytes = int64_t{write_count} + read_count;
     const int64_t frame = 8 * bytes;  // L
@@ -93,6 +134,11 @@ int spi_txrx(DevAlgModule* module, const uint8_t* send, uint8_t* receive, int wr
     if (length > kMaxFrameBits) return JTAG_FAIL;
     if ((bytes > 0 && !send) || (read_count > 0 && !receive)) return JTAG_NULL;
 
+    // Bytes come back in the order the transactions went out.
+    if (write_only == SPI_TXRX_WAIT) {
+        if (const int collected = collect_reads(module, *state); collected != JTAG_OK)
+            return collected;
+    }
     SequenceSteps steps(module, JTAG_FAIL);
     // Nothing of a transaction needs to leave on its own: the scans whose TDO is read go out
     // with what was queued before them, and the rest with the next wait or read.
@@ -112,6 +158,13 @@ int spi_txrx(DevAlgModule* module, const uint8_t* send, uint8_t* receive, int wr
     uint8_t* tdi = bsreg_plane(dr, BSREG_TDI);
     for (int64_t k = 0; k < bytes; ++k) {
         for (int b = 0; b < 8; ++b) tdi[8 * k + b] = (send[k] >> (7 - b)) & 1;
+    }
+    if (write_only == SPI_TXRX_DEFERRED) {
+        if (!steps.scan(DEVICE_DR, CHAIN_DEFERRED)) return bridge_result(module, steps);
+        const int64_t first =
+            register_start(module, DEVICE_DR) + 8 * int64_t{write_count} + skip + 1;
+        state->deferred_reads.push_back({receive, read_count, first});
+        return JTAG_OK;
     }
     if (write_only) {
         ChainSettings* settings = chain_settings(module->chain);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 
 #include "cables/cable.h"
 #include "devdb/bix.h"
@@ -196,21 +197,26 @@ int chain_shift(Chain* chain, int kind, int flags) {
         position += length;
     }
 
-    const int nocap = flags == 0 ? 1 : 0;
+    const bool deferred = flags & CHAIN_DEFERRED;
+    const int nocap = deferred ? kCableDeferCapture : flags == 0 ? 1 : 0;
+    uint8_t* capture_into = chain->buffers[BSREG_TDOCAPTURE].data();
+    if (deferred) capture_into = chain->deferred.emplace_back(static_cast<size_t>(total), 0).data();
     // A TAP that did not reach Shift-xR, or did not get back to Run-Test/Idle, fails the shift
     // as the shift itself would.
     int shifted = cable_tap_goto(chain->cable, kind == DEVICE_IR ? SHIFT_IR : SHIFT_DR, 0);
     if (shifted == JTAG_OK) {
-        shifted = cable_shift_inout(
-            chain->cable, total, chain->buffers[BSREG_TDI].data(),
-            chain->buffers[BSREG_TDIMASK].data(), chain->buffers[BSREG_TDO].data(),
-            chain->buffers[BSREG_TDOMASK].data(), chain->buffers[BSREG_TDOCAPTURE].data(), kind,
-            nocap, settings.label, settings.flush);
+        shifted = cable_shift_inout(chain->cable, total, chain->buffers[BSREG_TDI].data(),
+                                    chain->buffers[BSREG_TDIMASK].data(),
+                                    chain->buffers[BSREG_TDO].data(),
+                                    chain->buffers[BSREG_TDOMASK].data(), capture_into, kind, nocap,
+                                    settings.label, settings.flush);
     }
     if (!settings.stay) {
         const int back = cable_tap_goto(chain->cable, RUNTEST_IDLE, 0);
         if (shifted == JTAG_OK) shifted = back;
     }
+    // A deferred shift that failed delivers nothing.
+    if (deferred && shifted != JTAG_OK) chain->deferred.pop_back();
     if (shifted == JTAG_OK) {
         if (flags) settings.error = 0;
     } else {
@@ -237,6 +243,25 @@ int chain_shift(Chain* chain, int kind, int flags) {
         }
     }
     return shifted == JTAG_OK && equal ? 1 : 0;
+}
+
+int chain_collect(Chain* chain, std::vector<std::vector<uint8_t>>* captures) {
+    if (!valid(chain) || !captures) return 0;
+    // A cable without the option captures every shift at once: nothing is on its way.
+    const int delivered =
+        chain->cable && chain->cable->driver.option
+            ? cable_option(chain->cable, CABLE_OPT_COLLECT, nullptr, 0, nullptr, 0, nullptr)
+            : JTAG_UNSUPPORTED;
+    captures->assign(std::make_move_iterator(chain->deferred.begin()),
+                     std::make_move_iterator(chain->deferred.end()));
+    chain->deferred.clear();
+    return delivered == JTAG_OK || delivered == JTAG_UNSUPPORTED ? 1 : 0;
+}
+
+bool chain_defers(Chain* chain) {
+    return valid(chain) && chain->cable &&
+           cable_option(chain->cable, CABLE_OPT_COLLECT, nullptr, 0, nullptr, 0, nullptr) ==
+               JTAG_OK;
 }
 
 int chain_runtest(Chain* chain, unsigned state, int64_t usec, int64_t clocks, const uint8_t* tdi,

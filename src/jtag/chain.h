@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
@@ -19,6 +20,9 @@ enum ChainShiftFlags : int {
     CHAIN_WRITE_ONLY = 0,
     CHAIN_COMPARE = 1,     // compare the capture with TDO under TDOMASK, and write it back
     CHAIN_WRITE_BACK = 2,  // write the capture back without comparing
+    // Capture without waiting for it: the cable may keep the reply on its way, and chain_collect
+    // hands the capture over later. Nothing is compared or written back.
+    CHAIN_DEFERRED = 4,
 };
 
 struct ChainSettings {
@@ -44,6 +48,7 @@ struct Chain {
     std::array<std::vector<uint8_t>, kBsRegPlanes> buffers;  // whole-chain planes
     int capacity = 100;
     void (*on_destroy)(Chain*) = nullptr;
+    std::deque<std::vector<uint8_t>> deferred;  // whole-chain captures of CHAIN_DEFERRED shifts
 };
 
 Chain* chain_new(const char* name);
@@ -66,6 +71,12 @@ void chain_unlock(Chain* chain);
 int chain_is_locked(const Chain* chain);
 [[nodiscard]] int chain_detect(Chain* chain);
 [[nodiscard]] int chain_shift(Chain* chain, int kind, int flags);
+// The captures of the CHAIN_DEFERRED shifts since the last collect, oldest first, each over the
+// whole chain as it was shifted (bit 0 nearest TDO). 1, or 0 when the cable failed to deliver
+// them (their bits are then 0).
+[[nodiscard]] int chain_collect(Chain* chain, std::vector<std::vector<uint8_t>>* captures);
+// Whether the cable keeps deferred captures on their way instead of waiting for each one.
+bool chain_defers(Chain* chain);
 [[nodiscard]] int chain_runtest(Chain* chain, unsigned state, int64_t usec, int64_t clocks,
                                 const uint8_t* tdi, uint8_t* tdo);
 

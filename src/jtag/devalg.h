@@ -46,6 +46,16 @@ using DevAlgNameFn = const char* (*)(DevAlgModule*);
 using DevAlgSetupFn = int (*)(DevAlgModule*, int option);
 using DevAlgTxrxFn = int (*)(DevAlgModule*, const uint8_t* send, uint8_t* receive, int write_count,
                              int read_count, int write_only);
+// The last argument of SpiTxrx.
+enum SpiTxrxMode : int {
+    SPI_TXRX_WAIT = 0,        // the received bytes are in place when the call returns
+    SPI_TXRX_WRITE_ONLY = 1,  // nothing is received; the transaction goes out queued
+    // The received bytes arrive later, by the time a waiting or collecting call returns; the
+    // receive buffer must stay valid until then. Cables that cannot keep captures on their way
+    // deliver them at once.
+    SPI_TXRX_DEFERRED = 2,
+    SPI_TXRX_COLLECT = 3,  // sends nothing: the deferred transactions' bytes into their buffers
+};
 using DevAlgDescrFn = int (*)(DevAlgModule*, int count, uint8_t* buffer);
 
 // One binding of a module to one device. Owned by the device's devopt, which releases it with

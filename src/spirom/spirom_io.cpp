@@ -83,6 +83,7 @@ FlashIo::FlashIo(const SpiRomContext* c) : c_(c) {
 }
 
 FlashIo::~FlashIo() {
+    [[maybe_unused]] const int collected = collect();
     [[maybe_unused]] const int restored = done();
 }
 
@@ -160,6 +161,39 @@ int FlashIo::read_status(uint8_t* status) {
 int FlashIo::idle(int64_t usec) {
     if (!c_ || !c_->module) return JTAG_NULL;
     return chain_runtest(c_->module->chain, RUNTEST_IDLE, usec, 0, nullptr, nullptr);
+}
+
+int FlashIo::idle_clocks(int64_t clocks, bool send) {
+    if (!c_ || !c_->module) return JTAG_NULL;
+    ChainFlushGuard queued(c_->module->chain, send ? 1 : 0);
+    return chain_runtest(c_->module->chain, RUNTEST_IDLE, 0, clocks, nullptr, nullptr);
+}
+
+int64_t FlashIo::frame_clocks() const {
+    if (!c_ || !c_->module) return 0;
+    int64_t bits = 0;
+    for (int i = 0; i < chain_count(c_->module->chain); ++i)
+        bits +=
+            bsreg_length(device_get_register(chain_get_device(c_->module->chain, i), DEVICE_DR));
+    // Select-DR, Capture-DR and Shift-DR before the bits; Update-DR and Run-Test/Idle after.
+    return bits + 5;
+}
+
+bool FlashIo::defers() {
+    return c_ && c_->module && chain_defers(c_->module->chain);
+}
+
+int FlashIo::probe(uint8_t* two) {
+    if (!c_ || !c_->txrx) return JTAG_NULL;
+    const uint8_t op = 0x05;
+    deferred_ = true;
+    return c_->txrx(c_->module, &op, two, 1, 2, SPI_TXRX_DEFERRED);
+}
+
+int FlashIo::collect() {
+    if (!deferred_) return JTAG_OK;
+    deferred_ = false;
+    return c_->txrx(c_->module, nullptr, nullptr, 0, 0, SPI_TXRX_COLLECT);
 }
 
 int FlashIo::wait_ready(BusyLimit limit, bool cancel, bool progress) {

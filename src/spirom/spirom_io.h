@@ -46,7 +46,8 @@ struct BusyLimit {
 class FlashIo {
   public:
     explicit FlashIo(const SpiRomContext* context);
-    ~FlashIo();  // points 3-byte commands at the lower 16 MB again, unless done()
+    // Points 3-byte commands at the lower 16 MB again, unless done(); collects deferred bytes.
+    ~FlashIo();
     // Points 3-byte commands at the lower 16 MB again, where the FPGA boots from: an operation
     // whose flash is left pointing elsewhere has not ended well.
     int done();
@@ -92,6 +93,19 @@ class FlashIo {
     int wait_ready(BusyLimit limit, bool cancel, bool progress = false);
     // JTAG idle time, which is time the flash spends on its cycle.
     int idle(int64_t usec);
+    // Idle TCK cycles: waits that the cable counts out without a word from the host, queued
+    // with what follows unless `send`.
+    int idle_clocks(int64_t clocks, bool send = false);
+    // TCK cycles of the last bridge transaction: its data scan over the whole chain and the TAP
+    // moves from Run-Test/Idle and back.
+    int64_t frame_clocks() const;
+
+    // Status reads whose bytes the cable may deliver later (cables that cannot deliver them at
+    // once): probe() reads the status twice, eight clocks apart, into two bytes that are in
+    // place once collect() or any waited transaction returns.
+    bool defers();
+    int probe(uint8_t* two);
+    int collect();
 
   private:
     int select_segment(uint32_t address);
@@ -102,6 +116,7 @@ class FlashIo {
     int sector_pages_ = 1;
     BusyLimit page_{}, sector_{}, chip_{};
     bool four_byte_ = false;  // the part is larger than 3 address bytes reach
+    bool deferred_ = false;   // probes went out since the last collect
     int segment_ = -1;        // extended address register as last written, -1 unknown
     // Per kind of wait (keyed by its bound): how long the last one took, so that the next one
     // idles about that long before its first status read instead of polling all the way.

@@ -6,28 +6,31 @@
 #include "jtag/lang.h"
 #include "jtag/msg.h"
 #include "jtag/status.h"
+#include "spirom/spirom_aai.h"
 #include "spirom/spirom_file.h"
 #include "spirom/spirom_host.h"
 #include "spirom/spirom_io.h"
 #include "spirom/spirom_ops.h"
 #include "spirom/spirom_range.h"
 
+using spirom_io::AaiPacer;
 using spirom_io::FlashIo;
 using spirom_io::Group;
+using spirom_io::kAaiOverrun;
 using spirom_io::kTimedOut;
 
 namespace {
 
 constexpr int kProgressPages = 10;
-constexpr int64_t kWordUs = 10;  // SST AAI word program, data-sheet maximum
 constexpr spirom_io::BusyLimit kStatusWrite = {1000, 100 * 1000};
 
 bool blank(const uint8_t* data, int count) {
     return std::all_of(data, data + count, [](uint8_t b) { return b == 0xFF; });
 }
 
-// One page of data into an erased page (AT45: the page erases itself).
-int program_page(FlashIo& io, int page, const uint8_t* data) {
+// One page of data into an erased page (AT45: the page erases itself). kAaiOverrun: an SST page
+// whose words may not all have been taken.
+int program_page(FlashIo& io, AaiPacer& aai, int page, const uint8_t* data) {
     const uint32_t address = io.page_address(page);
     int status = JTAG_OK;
     switch (io.group()) {
@@ -38,22 +41,9 @@ int program_page(FlashIo& io, int page, const uint8_t* data) {
         case Group::Winbond:
             status = io.write_enabled(0x02, address, data, io.page_size());
             break;
-        case Group::Sst: {
-            // Auto-address-increment words, each given its programming time.
-            status = io.command({0x06});
-            const uint8_t first[6] = {
-                0xAD,   uint8_t(address >> 16), uint8_t(address >> 8), uint8_t(address), data[0],
-                data[1]};
-            for (int k = 0; status == JTAG_OK && k < io.page_size() / 2; ++k) {
-                status =
-                    k == 0
-                        ? io.command({first[0], first[1], first[2], first[3], first[4], first[5]})
-                        : io.command({0xAD, data[2 * k], data[2 * k + 1]});
-                if (status == JTAG_OK) status = io.idle(kWordUs);
-            }
-            if (status == JTAG_OK) status = io.command({0x04});
+        case Group::Sst:
+            status = aai.send_page(address, data, io.page_size());
             break;
-        }
         case Group::None:
             return JTAG_UNSUPPORTED;
     }
@@ -63,6 +53,7 @@ int program_page(FlashIo& io, int page, const uint8_t* data) {
         spirom_log(tr_ja("Page %d 書き込み失敗"), page);
         return JTAG_FAIL;
     }
+    if (status == JTAG_OK && io.group() == Group::Sst) status = aai.check_page();
     return status;
 }
 
@@ -146,12 +137,13 @@ int collect_sector(FlashIo& io, const SpiRomImage& image, int first_page, Sector
 
 // Writes a sector's pages after its erase (pages that stay erased are skipped); AT45 pages erase
 // themselves and are always written.
-int write_sector(FlashIo& io, const Sector& sector, const spirom_io::SectorProgress& progress) {
+int write_sector(FlashIo& io, AaiPacer& aai, const Sector& sector,
+                 const spirom_io::SectorProgress& progress) {
     const int size = io.page_size();
     for (int page = sector.first; page <= sector.last; ++page) {
         const uint8_t* data = sector.bytes.data() + size_t(page - sector.first) * size;
         if (io.group() != Group::At45 && blank(data, size)) continue;
-        if (const int status = program_page(io, page, data); status != JTAG_OK) return status;
+        if (const int status = program_page(io, aai, page, data); status != JTAG_OK) return status;
         if (page % kProgressPages == 0) spirom_progress(page - progress.first, progress.count, "");
     }
     return JTAG_OK;
@@ -176,6 +168,22 @@ void save_damaged(const FlashIo& io, const Sector& sector, const char* image_pat
     spirom_log(tr_ja("復元するには: vireo %sflash program --offset %X %s"),
                shown_text(query_value("board_options")).c_str(), start,
                shown_text(spirom_shell_word(path)).c_str());
+}
+
+// An SST sector some of whose words went out while the chip was still busy: the chip leaves AAI
+// once idle, and the sector is erased and written again, every word given the data-sheet maximum.
+int rewrite_overrun(FlashIo& io, AaiPacer& aai, const Sector& sector,
+                    const spirom_io::SectorProgress& progress) {
+    spirom_detail(
+        "Block %06x: a word went out before the flash had finished the one before; the block is "
+        "erased and written again at the data sheet's pace.",
+        io.page_address(sector.first));
+    aai.careful();
+    int status = io.wait_ready(io.page_limit(), false);
+    if (status == JTAG_OK) status = io.command({0x04});
+    if (status == JTAG_OK) status = erase_sector(io, sector.first);
+    if (status == JTAG_OK) status = write_sector(io, aai, sector, progress);
+    return status == kTimedOut ? JTAG_FAIL : status;
 }
 
 }  // namespace
@@ -260,6 +268,7 @@ int spirom_io::rewrite_sectors(FlashIo& io, const SpiRomImage& image, int first,
     if (io.group() == Group::Sst) {
         if (const int status = unprotect_sst(io); status != JTAG_OK) return status;
     }
+    AaiPacer aai(io);
     for (Sector& sector : sectors) {
         // A cancel stops between sectors only, so a sector is never left half written.
         if (!spirom_running()) {
@@ -269,7 +278,8 @@ int spirom_io::rewrite_sectors(FlashIo& io, const SpiRomImage& image, int first,
         if (const int status = collect_sector(io, image, first, &sector); status != JTAG_OK)
             return status;
         int status = per_sector > 1 ? erase_sector(io, sector.first) : JTAG_OK;
-        if (status == JTAG_OK) status = write_sector(io, sector, progress);
+        if (status == JTAG_OK) status = write_sector(io, aai, sector, progress);
+        if (status == kAaiOverrun) status = rewrite_overrun(io, aai, sector, progress);
         if (status != JTAG_OK) {
             if (sector.kept_data) save_damaged(io, sector, path);
             return status;

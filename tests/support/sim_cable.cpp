@@ -126,6 +126,8 @@ int sim_option(Cable* cable, int code, const void* in, int, void* out, int, int*
             return 1;
         case CABLE_OPT_ALIVE:
             return 1;
+        case CABLE_OPT_COLLECT:
+            return s->defers ? 1 : JTAG_UNSUPPORTED;
         case CABLE_OPT_DESCRIPTION:
             if (!out) return 0;
             *static_cast<const char**>(out) = "virtual board (test cable)";

@@ -18,6 +18,7 @@ struct SimCableState {
     int64_t unplug_after = -1;  // transfers until the board is pulled out; -1 never
     int64_t transfers = 0;
     bool gone = false;
+    bool defers = false;  // answers option 18 as a cable that keeps captures on their way
     std::vector<int> lock_requests;   // values of option 9, in order
     std::vector<std::string> labels;  // labels handed to shift_inout
     // With record_shifts set, every shift_inout: kind (1 IR, 2 DR), label, TDI and captured bits.
