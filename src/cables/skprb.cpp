@@ -119,7 +119,7 @@ int chunk_bits(int count, int at) {
 void append_chunks(SkprbState& s, int count, const uint8_t* tdi, const uint8_t* tdimask,
                    uint8_t* capture, int start, SkprbCaptureBatch* batch) {
     *batch = {capture, count, start, start, 0};
-    std::vector<uint8_t> chunk;
+    std::vector<uint8_t>& chunk = s.scratch;
     for (int m = chunk_bits(count, start);
          batch->end < count && batch->bytes + (m + 7) / 8 <= capture_max(s); m = kShiftChunk) {
         const bool last = batch->end + m == count;
@@ -308,9 +308,13 @@ int tap_goto_body(Cable* cable, unsigned target, int flush) {
     const int steps = tap_walk(&state, target, tms);
     if (steps <= 0) return steps == 0 ? JTAG_OK : JTAG_FAIL;
     s->tap_state = state;
-    for (int i = 0; i < steps; ++i)
-        s->packets.append({'M', static_cast<uint8_t>(tms[i] ? 0x33 : 0x32)});
-    return s->packets.append({kCmdEnd}, flush != 0);
+    uint8_t moves[2 * kTapWalkLimit + 1];
+    for (int i = 0; i < steps; ++i) {
+        moves[2 * i] = 'M';
+        moves[2 * i + 1] = tms[i] ? 0x33 : 0x32;
+    }
+    moves[2 * steps] = kCmdEnd;
+    return s->packets.append(std::span<const uint8_t>(moves, 2 * steps + 1), flush != 0);
 }
 
 int shift_inout_body(Cable* cable, int count, const uint8_t* tdi, const uint8_t* tdimask,
@@ -329,7 +333,8 @@ int shift_inout_body(Cable* cable, int count, const uint8_t* tdi, const uint8_t*
             return shift_deferred(*s, count, tdi, tdimask, capture, flush);
         return shift_captured(*s, count, tdi, tdimask, capture);
     }
-    std::vector<uint8_t> packed((count + 7) / 8, 0);
+    std::vector<uint8_t>& packed = s->scratch;
+    packed.assign((count + 7) / 8, 0);
     // Without a mask nothing is driven.
     pack_bits(tdimask ? tdi : nullptr, tdimask, 0, count, packed.data());
     // A write-only scan goes out once, after its last chunk.
@@ -359,7 +364,7 @@ int runtest_body(Cable* cable, unsigned state, int64_t usec, int64_t clocks, int
         if (rc != JTAG_OK) return rc;
     }
     const int64_t chunk = s->superspeed ? 1000 : 480;
-    std::vector<uint8_t> scratch;  // one chunk's TDI: taken whole now, so no chunk allocates
+    std::vector<uint8_t>& scratch = s->scratch;  // one chunk's TDI: no chunk allocates
     scratch.reserve(chunk);
     for (int64_t done = 0; done < clocks;) {
         const int m = static_cast<int>(std::min(chunk, clocks - done));

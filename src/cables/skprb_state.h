@@ -37,6 +37,7 @@ struct SkprbState {
     bool target_voltage = false;
     CommandQueue packets;
     std::vector<uint8_t> reply = std::vector<uint8_t>(1024);
+    std::vector<uint8_t> scratch;  // packed bits on their way into the queue, kept between calls
     // Deferred captures: those in the packet being filled, then one reply's worth per packet
     // sent, oldest first (the board answers the captures of each packet with one reply).
     struct DeferredReply {

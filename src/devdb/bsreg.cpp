@@ -29,9 +29,14 @@ bool resolve_run(const BsReg* reg, int offset, int& count) {
     return static_cast<int64_t>(offset) + count <= reg->length;
 }
 
+// Only the bits in use (and the spare one after them): a register that once held a long scan
+// keeps its capacity, and short scans must not pay for it.
 void reset_planes(BsReg* reg) {
     for (int p = 0; p < kBsRegPlanes; ++p) {
-        std::fill(reg->planes[p].begin(), reg->planes[p].end(), kPlaneDefaults[p]);
+        auto& plane = reg->planes[p];
+        const auto used = std::min(plane.size(), static_cast<size_t>(reg->length) + 1);
+        std::fill(plane.begin(), plane.begin() + static_cast<std::ptrdiff_t>(used),
+                  kPlaneDefaults[p]);
     }
 }
 

@@ -31,6 +31,12 @@ void JedecFlash::settle() {
     if (!aai_) wel_ = false;
 }
 
+// A fixed scramble of the cycle count picks the slow cycles: spread out, and the same each run.
+uint64_t JedecFlash::program_ns() {
+    const uint64_t n = ++cycles_ * 0x9E3779B97F4A7C15ull;
+    return part_.slow_one_in && (n >> 32) % part_.slow_one_in == 0 ? part_.slow_ns : part_.page_ns;
+}
+
 void JedecFlash::start_cycle(uint64_t ns) {
     ++changes_;
     cycle_ = true;
@@ -281,7 +287,7 @@ void JedecFlash::program(uint32_t at) {
         for (uint32_t i = 0; i < kPage; ++i)
             if (latch_[i] >= 0) array_[base + i] &= static_cast<uint8_t>(latch_[i]);
     }
-    start_cycle(part_.page_ns);
+    start_cycle(program_ns());
 }
 
 // A protected area refuses without a busy cycle and drops WEL.
@@ -317,7 +323,7 @@ void JedecFlash::aai_word() {
         array_[at + 1] &= header_[2];
     }
     aai_address_ = at + 2;
-    start_cycle(part_.page_ns);
+    start_cycle(program_ns());
 }
 
 std::unique_ptr<SpiFlash> make_spi_flash(const FlashPart& part, bool power_of_two) {

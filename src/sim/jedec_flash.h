@@ -37,6 +37,7 @@ class JedecFlash final : public SpiFlash {
     void program(uint32_t at);
     void erase(uint32_t at, uint32_t unit, uint64_t ns);
     void aai_word();
+    uint64_t program_ns();
 
     const FlashPart& part_;
     std::vector<uint8_t> array_;
@@ -56,6 +57,7 @@ class JedecFlash final : public SpiFlash {
     bool cycle_ = false;               // a program/erase/status cycle has been started
     uint64_t now_ns_ = 0, busy_until_ = 0;
     uint64_t changes_ = 0;
+    uint64_t cycles_ = 0;  // program cycles started, for the slow ones
 };
 
 }  // namespace vireo::sim

@@ -66,6 +66,10 @@ struct FlashPart {
     // AT45 only: pages and their default size (binary size is the power of two below).
     uint32_t at45_pages = 0, at45_page = 0;
     uint8_t at45_density = 0;  // status bits 5..2
+    // The spread of real chips: one program cycle in `slow_one_in` (0: none) takes slow_ns
+    // instead of page_ns, the same cycles on every run.
+    uint32_t slow_one_in = 0;
+    uint64_t slow_ns = 0;
 };
 
 const std::vector<FlashPart>& flash_parts();

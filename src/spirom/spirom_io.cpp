@@ -96,9 +96,9 @@ bool FlashIo::at25dq() const {
 }
 
 int FlashIo::command(std::initializer_list<uint8_t> bytes) {
-    std::vector<uint8_t> send(bytes);
     if (!c_ || !c_->txrx) return JTAG_NULL;
-    return c_->txrx(c_->module, send.data(), nullptr, static_cast<int>(send.size()), 0, 1);
+    return c_->txrx(c_->module, bytes.begin(), nullptr, static_cast<int>(bytes.size()), 0,
+                    SPI_TXRX_WRITE_ONLY);
 }
 
 int FlashIo::select_segment(uint32_t address) {

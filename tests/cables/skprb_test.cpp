@@ -57,6 +57,39 @@ TEST_F(Skprb, AShortCaptureReplyLosesTheCableNotData) {
     EXPECT_EQ(shift(Bytes(64, 1), capture.data()), JTAG_DISCONNECTED);
 }
 
+// Deferred captures go out with what follows and are read later, in order, before any reply the
+// host waits for, however many are on their way; a short reply among them loses the cable and
+// leaves their bits 0.
+TEST_F(Skprb, DeferredCapturesArriveInOrderBeforeTheNextWaitedReply) {
+    ASSERT_TRUE(in_shift_dr("skprb", "kb2203"));
+    std::vector<Bytes> tdi, captures;
+    for (int k = 0; k < 6; ++k) {
+        tdi.push_back(Bytes(40 + 7 * k));
+        for (size_t i = 0; i < tdi[k].size(); ++i) tdi[k][i] = (i * (k + 3)) % 5 < 2;
+        captures.push_back(Bytes(tdi[k].size(), 9));
+    }
+    for (int k = 0; k < 6; ++k) {
+        ASSERT_EQ(cable_tap_goto(cable_.get(), RUNTEST_IDLE, 0), 1);
+        ASSERT_EQ(cable_tap_goto(cable_.get(), SHIFT_DR, 0), 1);
+        // Half of them alone in their packet: more replies on their way than the board holds.
+        EXPECT_EQ(shift(tdi[k], captures[k].data(), kCableDeferCapture, k % 2), 1);
+    }
+    EXPECT_EQ(captures[5], Bytes(tdi[5].size(), 0)) << "not read yet";
+    reenter_shift_dr(cable_.get());
+    Bytes now(48, 9);
+    EXPECT_EQ(shift(Bytes(48, 1), now.data()), 1);
+    for (int k = 0; k < 6; ++k) EXPECT_EQ(captures[k], idcode_then(tdi[k])) << k;
+    EXPECT_EQ(now, idcode_then(Bytes(48, 1)));
+
+    reenter_shift_dr(cable_.get());
+    Bytes lost(64, 9);
+    EXPECT_EQ(shift(Bytes(64, 1), lost.data(), kCableDeferCapture, 0), 1);
+    log_.fake_replies.push_back({0xAA});
+    EXPECT_EQ(option(CABLE_OPT_COLLECT, nullptr), JTAG_DISCONNECTED);
+    EXPECT_EQ(lost, Bytes(64, 0));
+    EXPECT_EQ(cable_alive(cable_.get()), 0);
+}
+
 TEST_F(Skprb, ALongWriteOnlyShiftSplitsAt32768Bytes) {
     Cable* cable = in_shift_dr("skprb", "kb2203");
     const int n = 300000;

@@ -1,6 +1,7 @@
 // The SPI ROM commands against a byte model of the flash: random sequences of program, verify,
 // read (to the end or a range from any byte), erase (the chip or a range from any byte) and
-// refused commands on each flash family behind kb2203, with raw, sparse Intel HEX
+// refused commands on each flash family behind kb2203 (half the time with program cycles that
+// now and then take longer than typical), with raw, sparse Intel HEX
 // and S-record images, some runs cut (the board unplugged after a chosen USB transfer, then
 // replugged with the same flash) or cancelled after a chosen progress event.
 //
@@ -293,6 +294,7 @@ class FlashProperty : public AppTest {
 
     std::mt19937_64 rng_;
     const sim::FlashPart* part_ = nullptr;
+    sim::FlashPart slow_part_;
     bool binary_ = false;
     Geometry geo_;
     // board_ (AppTest's) is the board plugged now; session_ the session on it.
@@ -683,6 +685,14 @@ std::optional<Failure> FlashProperty::iterate(uint64_t seed) {
     part_ = sim::find_flash_part(pc.name);
     if (!part_) return Failure{std::string("no flash part ") + pc.name};
     binary_ = pc.binary_pages;
+    // Half the runs on a part whose program cycles spread as real chips' do: now and then one
+    // takes longer than typical (an SST word then outruns a pace learnt from the typical ones).
+    if (chance(0.5)) {
+        slow_part_ = *part_;
+        slow_part_.slow_one_in = static_cast<uint32_t>(random_in(20, 2000));
+        slow_part_.slow_ns = part_->page_ns * 10 / 7;
+        part_ = &slow_part_;
+    }
     // The page size of a linear part is the programmer's choice: asked once per part.
     static std::map<std::string, uint32_t> logged_pages;
     if (part_->family != sim::FlashFamily::At45 && !logged_pages.count(pc.name)) {

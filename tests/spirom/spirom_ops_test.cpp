@@ -457,6 +457,34 @@ TEST_F(SpiRomOpsTest, SstWordProgramAcrossBlocks) {
     EXPECT_EQ(spirom_verify(ctx.get(), path.c_str(), 127 * 512), 1);
 }
 
+// With a cable that keeps captures on their way, SST words go at the pace learnt from the chip.
+// A word slower than the ones the pace was learnt from is caught by its status frame: the block
+// is erased and written again at the data sheet's pace, and nothing of the file is lost.
+TEST_F(SpiRomOpsTest, SstWordsAtTheChipsPaceAndTheBlockAgainWhereOneOutranIt) {
+    const auto file = data(65536 + 1000, 9);
+    const std::string path = write_file("a.bin", file);
+    for (const uint32_t slow_one_in : {300u, 0u}) {
+        SCOPED_TRACE(slow_one_in);
+        static std::vector<std::unique_ptr<sim::FlashPart>> parts;
+        auto& part = *parts.emplace_back(
+            std::make_unique<sim::FlashPart>(*sim::find_flash_part("SST25VF032B")));
+        part.slow_one_in = slow_one_in;
+        part.slow_ns = 10'000;
+        Context ctx = open_flash(sim::make_spi_flash(part));
+        ASSERT_TRUE(ctx);
+        cable().defers = true;
+        std::fill_n(rom().begin() + 0x20000, 16, 0x00);  // outside the file: kept
+        EXPECT_EQ(spirom_program(ctx.get(), path.c_str(), 0), 1);
+        EXPECT_TRUE(holds(rom(), 0, file));
+        EXPECT_TRUE(all_of(rom(), 65536 + 1000, 0x20000, 0xFF));
+        EXPECT_TRUE(all_of(rom(), 0x20000, 0x20010, 0x00));
+        EXPECT_EQ(spirom_verify(ctx.get(), path.c_str(), 0), 1);
+        const bool redone = std::ranges::any_of(
+            g_lines, [](const std::string& line) { return line.starts_with("Block 000000: "); });
+        EXPECT_EQ(redone, slow_one_in != 0);
+    }
+}
+
 TEST_F(SpiRomOpsTest, DataFlashPagesInBothPageSizes) {
     const sim::FlashPart& part = *sim::find_flash_part("AT45DB161D");
     const auto file = data(1200, 11);
