@@ -205,6 +205,10 @@ bool deferrable(const SkprbState& s, int count) {
     return reply_bytes(count) <= capture_max(s);
 }
 
+// Room left in a packet when a deferred capture joins it, for what follows until the next: its
+// reply then comes with a batch flushed for it, never with a packet that merely filled up.
+constexpr size_t kHeadroom = 4096;
+
 int shift_deferred(SkprbState& s, int count, const uint8_t* tdi, const uint8_t* tdimask,
                    uint8_t* capture, int flush) {
     std::memset(capture, 0, static_cast<size_t>(count));
@@ -213,7 +217,7 @@ int shift_deferred(SkprbState& s, int count, const uint8_t* tdi, const uint8_t* 
         static_cast<size_t>(bytes + 3 * ((count + kShiftChunk - 1) / kShiftChunk));
     // A reply holds at most capture_max bytes, and a chunk cut by the end of a packet would be
     // answered in the next packet's reply.
-    if (s.deferring.bytes + bytes > capture_max(s) || s.packets.room() < commands) {
+    if (s.deferring.bytes + bytes > capture_max(s) || s.packets.room() < commands + kHeadroom) {
         if (const int rc = s.packets.append({kCmdEnd}, true); rc != JTAG_OK) return rc;
     }
     SkprbCaptureBatch batch;

@@ -99,8 +99,22 @@ Chain* chain_new(const char* name) {
     return chain.release();
 }
 
+namespace {
+
+// The cable delivers the captures still on their way while their buffers exist: a chain that
+// goes, or leaves its cable, takes them first.
+void settle_deferred(Chain* chain) {
+    if (chain->deferred.empty() || !chain->cable || !chain->cable->driver.option) return;
+    [[maybe_unused]] const int delivered =
+        cable_option(chain->cable, CABLE_OPT_COLLECT, nullptr, 0, nullptr, 0, nullptr);
+    chain->deferred.clear();
+}
+
+}  // namespace
+
 void chain_delete(Chain* chain) {
     if (!valid(chain) || refused(chain, "delete")) return;
+    settle_deferred(chain);
     if (chain->on_destroy) chain->on_destroy(chain);
     chain_clear(chain);
     chain->magic = 0;
@@ -109,6 +123,7 @@ void chain_delete(Chain* chain) {
 
 int chain_set_cable(Chain* chain, Cable* cable) {
     if (!valid(chain) || refused(chain, "change cable")) return 0;
+    if (cable != chain->cable) settle_deferred(chain);
     chain->cable = cable;
     return 1;
 }

@@ -185,9 +185,10 @@ bool FlashIo::defers() {
 
 int FlashIo::probe(uint8_t* two) {
     if (!c_ || !c_->txrx) return JTAG_NULL;
-    const uint8_t op = 0x05;
+    // The bridge clocks out the read bytes too: zeros after the command.
+    static constexpr uint8_t kSend[3] = {0x05, 0x00, 0x00};
     deferred_ = true;
-    return c_->txrx(c_->module, &op, two, 1, 2, SPI_TXRX_DEFERRED);
+    return c_->txrx(c_->module, kSend, two, 1, 2, SPI_TXRX_DEFERRED);
 }
 
 int FlashIo::collect() {
