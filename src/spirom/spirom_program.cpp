@@ -258,11 +258,11 @@ int spirom_io::rewrite_sectors(FlashIo& io, const SpiRomImage& image, int first,
         const std::string pending =
             spirom_pending_rescue(path, start, io.page_address(sector.last) + io.page_size() - 1);
         if (pending.empty()) continue;
-        spirom_log(tr_ja("%s がまだ書き戻されていません。先に復元してください: vireo flash program "
-                         "--offset %X "
-                         "%s (復元後にそのファイルを削除してください)"),
-                   shown_text(pending).c_str(), start,
-                   shown_text(spirom_shell_word(pending)).c_str());
+        spirom_log(
+            tr_ja("%s がまだ書き戻されていません。先に復元してください: vireo %sflash program "
+                  "--offset %X %s (復元後にそのファイルを削除してください)"),
+            shown_text(pending).c_str(), shown_text(query_value("board_options")).c_str(), start,
+            shown_text(spirom_shell_word(pending)).c_str());
         return JTAG_FAIL;
     }
     if (io.group() == Group::Sst) {
@@ -281,7 +281,15 @@ int spirom_io::rewrite_sectors(FlashIo& io, const SpiRomImage& image, int first,
         if (status == JTAG_OK) status = write_sector(io, aai, sector, progress);
         if (status == kAaiOverrun) status = rewrite_overrun(io, aai, sector, progress);
         if (status != JTAG_OK) {
-            if (sector.kept_data) save_damaged(io, sector, path);
+            if (sector.kept_data) {
+                save_damaged(io, sector, path);
+            } else {
+                spirom_log(
+                    "0x%08X-0x%08X may now be erased or half-written; it held nothing but bytes "
+                    "of the file and erased ones, so programming the file again puts it right.",
+                    io.page_address(sector.first),
+                    io.page_address(sector.last) + io.page_size() - 1);
+            }
             return status;
         }
         sector.bytes = {};  // one sector's bytes at a time
