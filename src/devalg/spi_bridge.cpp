@@ -58,6 +58,17 @@ int bridge_result(DevAlgModule* module, const SequenceSteps& steps) {
     return steps.ok() ? JTAG_OK : devalg_store(module, steps.status());
 }
 
+// The bytes an SPI transaction received, from its captured bits on, each most significant bit
+// first.
+void received_bytes(const uint8_t* bits, int count, uint8_t* receive) {
+    for (int j = 0; j < count; ++j) {
+        uint8_t byte = 0;
+        for (int b = 0; b < 8; ++b)
+            byte = static_cast<uint8_t>((byte << 1) | (bits[8 * j + b] & 1));
+        receive[j] = byte;
+    }
+}
+
 // The whole-chain bit where a device's register begins: the bits of the devices after it, which
 // sit nearer TDO.
 int64_t register_start(const DevAlgModule* module, int kind) {
@@ -86,13 +97,7 @@ int collect_reads(DevAlgModule* module, DevAlgState& state) {
         const DevAlgState::DeferredRead& read = reads[i];
         if (read.first + 8 * int64_t{read.read_count} > std::ssize(captures[i]))
             return devalg_store(module, JTAG_FAIL);
-        const uint8_t* bits = captures[i].data() + read.first;
-        for (int j = 0; j < read.read_count; ++j) {
-            uint8_t byte = 0;
-            for (int b = 0; b < 8; ++b)
-                byte = static_cast<uint8_t>((byte << 1) | (bits[8 * j + b] & 1));
-            read.receive[j] = byte;
-        }
+        received_bytes(captures[i].data() + read.first, read.read_count, read.receive);
     }
     return JTAG_OK;
 }
@@ -175,14 +180,8 @@ int spi_txrx(DevAlgModule* module, const uint8_t* send, uint8_t* receive, int wr
         steps.scan(DEVICE_DR, CHAIN_COMPARE);
     }
     if (!steps.ok()) return bridge_result(module, steps);
-    const uint8_t* captured = bsreg_plane(dr, BSREG_TDOCAPTURE);
-    for (int j = 0; j < read_count; ++j) {
-        const int64_t first = 8 * (int64_t{write_count} + j) + skip + 1;
-        uint8_t byte = 0;
-        for (int b = 0; b < 8; ++b)
-            byte = static_cast<uint8_t>((byte << 1) | (captured[first + b] & 1));
-        receive[j] = byte;
-    }
+    received_bytes(bsreg_plane(dr, BSREG_TDOCAPTURE) + 8 * int64_t{write_count} + skip + 1,
+                   read_count, receive);
     return JTAG_OK;
 }
 

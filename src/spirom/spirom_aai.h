@@ -33,7 +33,6 @@ class AaiPacer {
     int check_page();
     // Every later word waits the data-sheet maximum.
     void careful() { mode_ = Mode::Careful; }
-    bool is_careful() const { return mode_ == Mode::Careful; }
 
   private:
     enum class Mode { Unknown, Paced, Careful };
