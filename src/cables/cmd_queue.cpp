@@ -1,6 +1,7 @@
 #include "cables/cmd_queue.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "jtag/status.h"
 
@@ -13,24 +14,27 @@ CommandQueue::CommandQueue(Cable& cable, size_t limit, std::span<const uint8_t> 
     : cable_(cable),
       limit_(std::max(limit, prefix.size() + 1)),
       prefix_(prefix.begin(), prefix.end()),
-      send_(std::move(send)) {
-    packet_.reserve(limit_);
-}
+      send_(std::move(send)),
+      packet_(limit_) {}
 
 int CommandQueue::append(std::span<const uint8_t> bytes, bool flush) {
     if (!cable_.alive) return lose();
     while (!bytes.empty()) {
-        if (packet_.empty()) packet_.assign(prefix_.begin(), prefix_.end());
-        const size_t take = std::min(bytes.size(), limit_ - packet_.size());
-        packet_.insert(packet_.end(), bytes.begin(), bytes.begin() + take);
+        if (used_ == 0) {
+            std::copy(prefix_.begin(), prefix_.end(), packet_.begin());
+            used_ = prefix_.size();
+        }
+        const size_t take = std::min(bytes.size(), limit_ - used_);
+        std::memcpy(packet_.data() + used_, bytes.data(), take);
+        used_ += take;
         bytes = bytes.subspan(take);
-        if (packet_.size() == limit_ && send() != JTAG_OK) return JTAG_DISCONNECTED;
+        if (used_ == limit_ && send() != JTAG_OK) return JTAG_DISCONNECTED;
     }
     return flush ? this->flush() : JTAG_OK;
 }
 
 int CommandQueue::flush() {
-    return packet_.empty() ? status() : send();
+    return used_ == 0 ? status() : send();
 }
 
 int CommandQueue::status() const {
@@ -38,12 +42,12 @@ int CommandQueue::status() const {
 }
 
 int CommandQueue::lose() {
-    packet_.clear();
+    used_ = 0;
     return cable_lost(cable_);
 }
 
 int CommandQueue::send() {
-    const bool sent = cable_.alive && send_(packet_);
-    packet_.clear();
+    const bool sent = cable_.alive && send_(std::span<const uint8_t>(packet_.data(), used_));
+    used_ = 0;
     return sent ? JTAG_OK : cable_lost(cable_);
 }

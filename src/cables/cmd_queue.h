@@ -37,7 +37,7 @@ class CommandQueue {
     // Sends what is queued; nothing when nothing is.
     int flush();
     // Bytes the packet being filled still takes before it goes out.
-    size_t room() const { return limit_ - std::max(packet_.size(), prefix_.size()); }
+    size_t room() const { return limit_ - std::max(used_, prefix_.size()); }
     // JTAG_OK while the cable is usable, JTAG_DISCONNECTED once it is lost.
     int status() const;
     // Marks the cable lost for a failure the queue did not see (a reply that never came).
@@ -50,5 +50,6 @@ class CommandQueue {
     size_t limit_;
     std::vector<uint8_t> prefix_;
     Sender send_;
-    std::vector<uint8_t> packet_;  // prefix and commands not yet sent; empty when none are
+    std::vector<uint8_t> packet_;  // `limit_` bytes: the prefix and the commands not yet sent
+    size_t used_ = 0;              // bytes of packet_ in use; 0 when nothing is queued
 };

@@ -1,6 +1,7 @@
 #include "cables/skprb.h"
 
 #include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstring>
 #include <deque>
@@ -302,23 +303,51 @@ int close_body(Cable* cable) {
     return JTAG_OK;
 }
 
+// A walk's commands: an "M" with the TMS level per clock, then the end byte.
+struct Moves {
+    int steps = 0;
+    uint8_t bytes[2 * kTapWalkLimit + 1] = {};
+};
+
+Moves moves_of(unsigned* state, unsigned target) {
+    Moves m;
+    uint8_t tms[kTapWalkLimit];
+    m.steps = tap_walk(state, target, tms);
+    for (int i = 0; i < m.steps; ++i) {
+        m.bytes[2 * i] = 'M';
+        m.bytes[2 * i + 1] = tms[i] ? 0x33 : 0x32;
+    }
+    if (m.steps >= 0) m.bytes[2 * m.steps] = kCmdEnd;
+    return m;
+}
+
+// Every scan walks twice between the sixteen states of the diagram: those commands are made once.
+const Moves& diagram_moves(unsigned from, unsigned to) {
+    static const auto table = [] {
+        std::array<std::array<Moves, 16>, 16> t{};
+        for (unsigned a = 0; a < 16; ++a) {
+            for (unsigned b = 0; b < 16; ++b) {
+                unsigned state = a;
+                t[a][b] = moves_of(&state, b);
+            }
+        }
+        return t;
+    }();
+    return table[from][to];
+}
+
 int tap_goto_body(Cable* cable, unsigned target, int flush) {
     SkprbState* s = skprb_record(cable);
     if (!s) return JTAG_NULL;
     // Walked on a copy: a target the walk cannot reach leaves the recorded state as it was.
     // UNKNOWN is a target too: one TMS-low clock, the first half of a full TAP reset.
     unsigned state = s->tap_state;
-    uint8_t tms[kTapWalkLimit];
-    const int steps = tap_walk(&state, target, tms);
-    if (steps <= 0) return steps == 0 ? JTAG_OK : JTAG_FAIL;
-    s->tap_state = state;
-    uint8_t moves[2 * kTapWalkLimit + 1];
-    for (int i = 0; i < steps; ++i) {
-        moves[2 * i] = 'M';
-        moves[2 * i + 1] = tms[i] ? 0x33 : 0x32;
-    }
-    moves[2 * steps] = kCmdEnd;
-    return s->packets.append(std::span<const uint8_t>(moves, 2 * steps + 1), flush != 0);
+    Moves other;
+    const Moves& m = state < 16 && target < 16 ? diagram_moves(state, target)
+                                               : (other = moves_of(&state, target));
+    if (m.steps <= 0) return m.steps == 0 ? JTAG_OK : JTAG_FAIL;
+    s->tap_state = target;
+    return s->packets.append(std::span<const uint8_t>(m.bytes, 2 * m.steps + 1), flush != 0);
 }
 
 int shift_inout_body(Cable* cable, int count, const uint8_t* tdi, const uint8_t* tdimask,
@@ -338,7 +367,7 @@ int shift_inout_body(Cable* cable, int count, const uint8_t* tdi, const uint8_t*
         return shift_captured(*s, count, tdi, tdimask, capture);
     }
     std::vector<uint8_t>& packed = s->scratch;
-    packed.assign((count + 7) / 8, 0);
+    packed.resize((count + 7) / 8);  // every byte packed below
     // Without a mask nothing is driven.
     pack_bits(tdimask ? tdi : nullptr, tdimask, 0, count, packed.data());
     // A write-only scan goes out once, after its last chunk.

@@ -31,6 +31,9 @@ struct DevAlgState {
         int64_t first = 0;  // whole-chain capture bit of the first received bit
     };
     std::vector<DeferredRead> deferred_reads;
+    // The last collect's reads and captures, kept so that the next one allocates nothing.
+    std::vector<DeferredRead> collected_reads;
+    std::vector<std::vector<uint8_t>> captures;
     int cached_frame = 0;  // write + read count of the bridge header in place
     int device_count = 0;  // chain geometry recorded by SpiSetup
     int after = 0;

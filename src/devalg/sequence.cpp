@@ -8,6 +8,7 @@
 #include <new>
 #include <string>
 
+#include "cables/bit_pack.h"
 #include "cables/cable.h"
 #include "formats/bitfile.h"
 #include "jtag/chain.h"
@@ -124,19 +125,6 @@ int chain_pad(int device_count) {
     return (32 - ((device_count - 1) % 32)) % 32;
 }
 
-void expand_bits(uint8_t* plane, const uint8_t* bytes, int nbits) {
-    // Eight plane bytes per image byte from a table: this runs over every bit of every image.
-    static const auto kSpread = [] {
-        std::array<std::array<uint8_t, 8>, 256> t{};
-        for (int v = 0; v < 256; ++v)
-            for (int b = 0; b < 8; ++b) t[v][b] = static_cast<uint8_t>((v >> b) & 1);
-        return t;
-    }();
-    const int whole = nbits / 8;
-    for (int i = 0; i < whole; ++i) std::memcpy(plane + 8 * i, kSpread[bytes[i]].data(), 8);
-    for (int i = 8 * whole; i < nbits; ++i) plane[i] = (bytes[i / 8] >> (i % 8)) & 1;
-}
-
 void expand_words(uint8_t* plane, std::span<const uint32_t> words, int word_bits) {
     for (uint32_t word : words) {
         for (int b = word_bits - 1; b >= 0; --b) *plane++ = (word >> b) & 1;
@@ -225,7 +213,7 @@ bool stream_image(SequenceSteps& steps, DevAlgModule* module, DevAlgState& state
         const int n = std::min(total - sent, kImagePieceBits);
         bsreg_resize(dr, n);
         uint8_t* tdi = bsreg_plane(dr, BSREG_TDI);
-        expand_bits(tdi, state.image.data() + sent / 8, n);  // sets every bit of the piece
+        unpack_bits(state.image.data() + sent / 8, n, tdi);  // sets every bit of the piece
         if (!steps.runtest(SHIFT_DR, 0, n, tdi)) break;
         sent += n;
         report_progress(sent, total, "Programming FPGA");

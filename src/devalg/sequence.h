@@ -70,8 +70,6 @@ class SequenceSteps {
 
 // Zero bits that bring the bypass bits of the other n - 1 devices to a multiple of 32.
 int chain_pad(int device_count);
-// plane[i] := bit i % 8 of bytes[i / 8], for nbits bits.
-void expand_bits(uint8_t* plane, const uint8_t* bytes, int nbits);
 // Configuration words into a TDI plane, each most significant bit first, as CFG_IN takes them.
 void expand_words(uint8_t* plane, std::span<const uint32_t> words, int word_bits);
 // Data scan without compare: pad zero bits, then the words.

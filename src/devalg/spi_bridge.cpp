@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 
+#include "cables/bit_pack.h"
 #include "cables/cable.h"
 #include "devalg/devalg_state.h"
 #include "devalg/sequence.h"
@@ -61,12 +62,7 @@ int bridge_result(DevAlgModule* module, const SequenceSteps& steps) {
 // The bytes an SPI transaction received, from its captured bits on, each most significant bit
 // first.
 void received_bytes(const uint8_t* bits, int count, uint8_t* receive) {
-    for (int j = 0; j < count; ++j) {
-        uint8_t byte = 0;
-        for (int b = 0; b < 8; ++b)
-            byte = static_cast<uint8_t>((byte << 1) | (bits[8 * j + b] & 1));
-        receive[j] = byte;
-    }
+    pack_msb_first(bits, static_cast<size_t>(count), receive);
 }
 
 // The whole-chain bit where a device's register begins: the bits of the devices after it, which
@@ -85,9 +81,10 @@ int64_t register_start(const DevAlgModule* module, int kind) {
 // The bytes of the deferred transactions into their buffers, in the order they went out.
 int collect_reads(DevAlgModule* module, DevAlgState& state) {
     if (state.deferred_reads.empty()) return JTAG_OK;
-    const std::vector<DevAlgState::DeferredRead> reads = std::move(state.deferred_reads);
-    state.deferred_reads.clear();
-    std::vector<std::vector<uint8_t>> captures;
+    std::vector<DevAlgState::DeferredRead>& reads = state.collected_reads;
+    reads.clear();
+    reads.swap(state.deferred_reads);
+    std::vector<std::vector<uint8_t>>& captures = state.captures;
     const bool delivered = chain_collect(module->chain, &captures) == JTAG_OK;
     if (!delivered || captures.size() != reads.size()) {
         const bool alive = cable_alive(chain_get_cable(module->chain));
@@ -131,11 +128,19 @@ int spi_txrx(DevAlgModule* module, const uint8_t* send, uint8_t* receive, int wr
     DevAlgState* state = devalg_checked(module, &status);
     if (!state) return status;
     if (write_only == SPI_TXRX_COLLECT) return collect_reads(module, *state);
-    if (write_count < 0 || read_count < 0) return JTAG_FAIL;
+    // The idle cycles run on in the data register past the frame, where the bridge has let the
+    // flash go.
+    int64_t idle = 0;
+    if (write_only == SPI_TXRX_WRITE_THEN_IDLE) {
+        idle = read_count;
+        read_count = 0;
+        write_only = SPI_TXRX_WRITE_ONLY;
+    }
+    if (write_count < 0 || read_count < 0 || idle < 0) return JTAG_FAIL;
     const int64_t bytes = int64_t{write_count} + read_count;
     const int64_t frame = 8 * bytes;  // L
     const int64_t skip = state->after + extra;
-    const int64_t length = frame + state->after + state->index + 1 + extra;
+    const int64_t length = frame + state->after + state->index + 1 + extra + idle;
     if (length > kMaxFrameBits) return JTAG_FAIL;
     if ((bytes > 0 && !send) || (read_count > 0 && !receive)) return JTAG_NULL;
 
@@ -161,9 +166,7 @@ int spi_txrx(DevAlgModule* module, const uint8_t* send, uint8_t* receive, int wr
     BsReg* dr = data_register(module);
     bsreg_resize(dr, static_cast<int>(length));
     uint8_t* tdi = bsreg_plane(dr, BSREG_TDI);
-    for (int64_t k = 0; k < bytes; ++k) {
-        for (int b = 0; b < 8; ++b) tdi[8 * k + b] = (send[k] >> (7 - b)) & 1;
-    }
+    unpack_msb_first(send, static_cast<size_t>(bytes), tdi);
     if (write_only == SPI_TXRX_DEFERRED) {
         if (!steps.scan(DEVICE_DR, CHAIN_DEFERRED)) return bridge_result(module, steps);
         const int64_t first =
@@ -177,7 +180,7 @@ int spi_txrx(DevAlgModule* module, const uint8_t* send, uint8_t* receive, int wr
         steps.scan(DEVICE_DR, CHAIN_WRITE_ONLY);
         settings->bulk = 0;
     } else {
-        steps.scan(DEVICE_DR, CHAIN_COMPARE);
+        steps.scan(DEVICE_DR, CHAIN_WRITE_BACK);
     }
     if (!steps.ok()) return bridge_result(module, steps);
     received_bytes(bsreg_plane(dr, BSREG_TDOCAPTURE) + 8 * int64_t{write_count} + skip + 1,

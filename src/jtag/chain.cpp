@@ -201,12 +201,14 @@ int chain_shift(Chain* chain, int kind, int flags) {
         size_buffers(chain, total + 1);
     }
 
-    // Gather from the device nearest TDO: buffer bit 0 is its register bit 0.
+    // Gather from the device nearest TDO: buffer bit 0 is its register bit 0. The expected TDO
+    // and its mask matter only to a compare.
+    const int last_plane = (flags & CHAIN_COMPARE) ? BSREG_TDOMASK : BSREG_TDIMASK;
     int position = 0;
     for (auto it = chain->devices.rbegin(); it != chain->devices.rend(); ++it) {
         BsReg* reg = device_get_register(it->get(), kind);
         const int length = bsreg_length(reg);
-        for (int plane = BSREG_TDI; plane <= BSREG_TDOMASK; ++plane) {
+        for (int plane = BSREG_TDI; plane <= last_plane; ++plane) {
             bsreg_read(reg, plane, 0, length, chain->buffers[plane].data() + position);
         }
         position += length;
@@ -215,7 +217,15 @@ int chain_shift(Chain* chain, int kind, int flags) {
     const bool deferred = flags & CHAIN_DEFERRED;
     const int nocap = deferred ? kCableDeferCapture : flags == 0 ? 1 : 0;
     uint8_t* capture_into = chain->buffers[BSREG_TDOCAPTURE].data();
-    if (deferred) capture_into = chain->deferred.emplace_back(static_cast<size_t>(total), 0).data();
+    if (deferred) {
+        std::vector<uint8_t>& buffer = chain->deferred.emplace_back();
+        if (!chain->spare.empty()) {
+            buffer.swap(chain->spare.back());
+            chain->spare.pop_back();
+        }
+        buffer.assign(static_cast<size_t>(total), 0);
+        capture_into = buffer.data();
+    }
     // A TAP that did not reach Shift-xR, or did not get back to Run-Test/Idle, fails the shift
     // as the shift itself would.
     int shifted = cable_tap_goto(chain->cable, kind == DEVICE_IR ? SHIFT_IR : SHIFT_DR, 0);
@@ -267,6 +277,7 @@ int chain_collect(Chain* chain, std::vector<std::vector<uint8_t>>* captures) {
         chain->cable && chain->cable->driver.option
             ? cable_option(chain->cable, CABLE_OPT_COLLECT, nullptr, 0, nullptr, 0, nullptr)
             : JTAG_UNSUPPORTED;
+    for (std::vector<uint8_t>& used : *captures) chain->spare.push_back(std::move(used));
     captures->assign(std::make_move_iterator(chain->deferred.begin()),
                      std::make_move_iterator(chain->deferred.end()));
     chain->deferred.clear();

@@ -49,6 +49,7 @@ struct Chain {
     int capacity = 100;
     void (*on_destroy)(Chain*) = nullptr;
     std::deque<std::vector<uint8_t>> deferred;  // whole-chain captures of CHAIN_DEFERRED shifts
+    std::vector<std::vector<uint8_t>> spare;    // collected capture buffers, for the next ones
 };
 
 Chain* chain_new(const char* name);
@@ -73,7 +74,7 @@ int chain_is_locked(const Chain* chain);
 [[nodiscard]] int chain_shift(Chain* chain, int kind, int flags);
 // The captures of the CHAIN_DEFERRED shifts since the last collect, oldest first, each over the
 // whole chain as it was shifted (bit 0 nearest TDO). 1, or 0 when the cable failed to deliver
-// them (their bits are then 0).
+// them (their bits are then 0). The buffers *captures held are taken back for later captures.
 [[nodiscard]] int chain_collect(Chain* chain, std::vector<std::vector<uint8_t>>* captures);
 // Whether the cable keeps deferred captures on their way instead of waiting for each one.
 bool chain_defers(Chain* chain);

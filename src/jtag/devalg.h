@@ -55,6 +55,9 @@ enum SpiTxrxMode : int {
     // deliver them at once.
     SPI_TXRX_DEFERRED = 2,
     SPI_TXRX_COLLECT = 3,  // sends nothing: the deferred transactions' bytes into their buffers
+    // As SPI_TXRX_WRITE_ONLY, then the scan runs on for read_count more TCK cycles with the flash
+    // deselected: an idle time after a command that takes no transaction of its own.
+    SPI_TXRX_WRITE_THEN_IDLE = 4,
 };
 using DevAlgDescrFn = int (*)(DevAlgModule*, int count, uint8_t* buffer);
 

@@ -2,6 +2,9 @@
 
 #include <strings.h>
 
+#include <algorithm>
+#include <array>
+
 #include "jtag/msg.h"
 
 namespace {
@@ -116,8 +119,41 @@ unsigned tap_state_from_name(const char* name) {
     return UNKNOWN;
 }
 
+namespace {
+
+// The walks between the sixteen states of the diagram, worked out once: every scan walks two.
+struct Walk {
+    int steps = 0;
+    uint8_t tms[kTapWalkLimit] = {};
+};
+using WalkTable = std::array<std::array<Walk, 16>, 16>;
+
+// Built at first use: drivers build their own tables from walks while starting up.
+const WalkTable& walks() {
+    static const WalkTable table = [] {
+        WalkTable walks{};
+        for (unsigned from = 0; from < 16; ++from) {
+            for (unsigned to = 0; to < 16; ++to) {
+                Walk& walk = walks[from][to];
+                for (unsigned at = from; at != to;)
+                    walk.tms[walk.steps++] = static_cast<uint8_t>(tap_next_step(at, to, &at));
+            }
+        }
+        return walks;
+    }();
+    return table;
+}
+
+}  // namespace
+
 int tap_walk(unsigned* current, unsigned target, uint8_t tms[kTapWalkLimit]) {
     if (!current) return -1;
+    if (*current < 16 && target < 16) {
+        const Walk& walk = walks()[*current][target];
+        std::copy_n(walk.tms, walk.steps, tms);
+        *current = target;
+        return walk.steps;
+    }
     int steps = 0;
     while (*current != target) {
         if (steps == kTapWalkLimit) return -1;

@@ -46,10 +46,20 @@ uint8_t read_status(const SpiRomContext* c, uint8_t opcode) {
 int spirom_txrx(const SpiRomContext* c, const uint8_t* send, int write, uint8_t* receive, int read,
                 uint8_t fill) {
     if (!c || !c->txrx) return JTAG_NULL;
-    // The bridge clocks write + read bytes out of one buffer: the fill while reading.
-    std::vector<uint8_t> frame(static_cast<size_t>(write) + read, fill);
-    std::copy(send, send + write, frame.begin());
-    return c->txrx(c->module, frame.data(), receive, write, read, 0);
+    if (write < 0 || read < 0) return JTAG_FAIL;
+    // The bridge clocks write + read bytes out of one buffer: the fill while reading. Commands
+    // and status reads, the most frequent, fit on the stack.
+    const size_t bytes = static_cast<size_t>(write) + static_cast<size_t>(read);
+    std::array<uint8_t, 64> small;
+    std::vector<uint8_t> large;
+    uint8_t* frame = small.data();
+    if (bytes > small.size()) {
+        large.resize(bytes);
+        frame = large.data();
+    }
+    std::copy(send, send + write, frame);
+    std::fill(frame + write, frame + bytes, fill);
+    return c->txrx(c->module, frame, receive, write, read, 0);
 }
 
 int spirom_load_bridge(DevAlgModule* module, int load, const char* bridge_path, int options) {

@@ -25,12 +25,13 @@ AaiPacer::~AaiPacer() {
     [[maybe_unused]] const int collected = io_.collect();
 }
 
-int AaiPacer::send_word(uint32_t address, const uint8_t* data, int k) {
+int AaiPacer::send_word(uint32_t address, const uint8_t* data, int k, int idle_clocks) {
     if (k == 0)
-        return io_.command({0xAD, static_cast<uint8_t>(address >> 16),
-                            static_cast<uint8_t>(address >> 8), static_cast<uint8_t>(address),
-                            data[0], data[1]});
-    return io_.command({0xAD, data[2 * k], data[2 * k + 1]});
+        return io_.command(
+            {0xAD, static_cast<uint8_t>(address >> 16), static_cast<uint8_t>(address >> 8),
+             static_cast<uint8_t>(address), data[0], data[1]},
+            idle_clocks);
+    return io_.command({0xAD, data[2 * k], data[2 * k + 1]}, idle_clocks);
 }
 
 // Words 0 and 1 of the first page, word 1 followed by status frames back to back: the first frame
@@ -60,8 +61,8 @@ int AaiPacer::paced_words(uint32_t address, const uint8_t* data, int from, int w
     samples_.assign(static_cast<size_t>(words - from), {});
     int status = JTAG_OK;
     for (int k = from; status == JTAG_OK && k < words; ++k) {
-        status = send_word(address, data, k);
-        if (status == JTAG_OK && clocks_ > 0) status = io_.idle_clocks(clocks_);
+        // The idle clocks ride in the word's own scan.
+        status = send_word(address, data, k, static_cast<int>(clocks_));
         if (status == JTAG_OK) status = io_.probe(samples_[k - from].data());
     }
     return status;

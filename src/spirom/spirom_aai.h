@@ -36,7 +36,7 @@ class AaiPacer {
 
   private:
     enum class Mode { Unknown, Paced, Careful };
-    int send_word(uint32_t address, const uint8_t* data, int k);
+    int send_word(uint32_t address, const uint8_t* data, int k, int idle_clocks = 0);
     int learn(uint32_t address, const uint8_t* data);
     int paced_words(uint32_t address, const uint8_t* data, int from, int words);
 

@@ -95,10 +95,10 @@ bool FlashIo::at25dq() const {
     return c_ && c_->jedec == kAt25dq321;
 }
 
-int FlashIo::command(std::initializer_list<uint8_t> bytes) {
+int FlashIo::command(std::initializer_list<uint8_t> bytes, int idle_clocks) {
     if (!c_ || !c_->txrx) return JTAG_NULL;
-    return c_->txrx(c_->module, bytes.begin(), nullptr, static_cast<int>(bytes.size()), 0,
-                    SPI_TXRX_WRITE_ONLY);
+    return c_->txrx(c_->module, bytes.begin(), nullptr, static_cast<int>(bytes.size()), idle_clocks,
+                    idle_clocks > 0 ? SPI_TXRX_WRITE_THEN_IDLE : SPI_TXRX_WRITE_ONLY);
 }
 
 int FlashIo::select_segment(uint32_t address) {
@@ -161,12 +161,6 @@ int FlashIo::read_status(uint8_t* status) {
 int FlashIo::idle(int64_t usec) {
     if (!c_ || !c_->module) return JTAG_NULL;
     return chain_runtest(c_->module->chain, RUNTEST_IDLE, usec, 0, nullptr, nullptr);
-}
-
-int FlashIo::idle_clocks(int64_t clocks, bool send) {
-    if (!c_ || !c_->module) return JTAG_NULL;
-    ChainFlushGuard queued(c_->module->chain, send ? 1 : 0);
-    return chain_runtest(c_->module->chain, RUNTEST_IDLE, 0, clocks, nullptr, nullptr);
 }
 
 int64_t FlashIo::frame_clocks() const {

@@ -71,8 +71,9 @@ class FlashIo {
     BusyLimit sector_limit() const { return sector_; }
     BusyLimit chip_limit() const { return chip_; }
 
-    // Write-only transactions: bare command bytes; a command with address and data.
-    int command(std::initializer_list<uint8_t> bytes);
+    // Write-only transactions: bare command bytes (then idle_clocks TCK cycles with the flash
+    // deselected, in the same scan); a command with address and data.
+    int command(std::initializer_list<uint8_t> bytes, int idle_clocks = 0);
     int addressed(uint8_t op, uint32_t address, const uint8_t* data = nullptr, int count = 0);
     // An addressed command that needs the write-enable latch (program, erase, unprotect): on the
     // parts beyond 16 MB the extended address register is written first, because that write
@@ -93,9 +94,6 @@ class FlashIo {
     int wait_ready(BusyLimit limit, bool cancel, bool progress = false);
     // JTAG idle time, which is time the flash spends on its cycle.
     int idle(int64_t usec);
-    // Idle TCK cycles: waits that the cable counts out without a word from the host, queued
-    // with what follows unless `send`.
-    int idle_clocks(int64_t clocks, bool send = false);
     // TCK cycles of the last bridge transaction: its data scan over the whole chain and the TAP
     // moves from Run-Test/Idle and back.
     int64_t frame_clocks() const;

@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
+#include "cables/bit_pack.h"
 #include "jtag/status.h"
 #include "jtag/tap.h"
 #include "sim/xilinx_fpga.h"
@@ -155,6 +157,42 @@ TEST_F(SimCableContract, AfterTheAliveCheckFailsEveryShiftAnswers21) {
     EXPECT_EQ(cable_alive(cable_.get()), 0);
     uint8_t bit = 1, capture = 0;
     EXPECT_EQ(shift(1, &bit, &bit, &capture, 2), JTAG_DISCONNECTED);
+}
+
+// The word-at-a-time packing against bit-by-bit: any nonzero byte is a 1 (0x80 and 0xFE too),
+// masks cut bits, runs start and end off byte boundaries, and nothing is written past the end.
+TEST(BitPack, WordAtATimeMatchesBitByBit) {
+    std::mt19937 random(7);
+    const uint8_t values[] = {0, 1, 0x80, 0xFE, 0xFF, 0x7F};
+    for (int run = 0; run < 300; ++run) {
+        const size_t n = random() % 300, first = random() % 20;
+        std::vector<uint8_t> tdi(first + n + 8), mask(first + n + 8);
+        for (auto& v : tdi) v = values[random() % 6];
+        for (auto& v : mask) v = random() % 3 ? values[random() % 6] : 0;
+        const uint8_t* m = run % 2 ? mask.data() : nullptr;
+        std::vector<uint8_t> packed((n + 7) / 8 + 1, 0xA5), expect((n + 7) / 8 + 1, 0);
+        expect.back() = 0xA5;
+        for (size_t i = 0; i < n; ++i)
+            if (tdi_bit(tdi.data(), m, first + i)) expect[i / 8] |= uint8_t(1u << (i % 8));
+        pack_bits(tdi.data(), m, first, n, packed.data());
+        ASSERT_EQ(packed, expect) << "run " << run;
+
+        std::vector<uint8_t> bits(n + 1, 0xA5);
+        unpack_bits(packed.data(), n, bits.data());
+        for (size_t i = 0; i < n; ++i) ASSERT_EQ(bits[i], (expect[i / 8] >> (i % 8)) & 1);
+        ASSERT_EQ(bits[n], 0xA5);
+
+        // SPI order: each byte's most significant bit first, and back.
+        const size_t count = n / 8;
+        std::vector<uint8_t> spread(8 * count + 1, 0xA5), back(count);
+        unpack_msb_first(packed.data(), count, spread.data());
+        for (size_t i = 0; i < 8 * count; ++i)
+            ASSERT_EQ(spread[i], (packed[i / 8] >> (7 - i % 8)) & 1);
+        ASSERT_EQ(spread[8 * count], 0xA5);
+        for (size_t i = 0; i < 8 * count; ++i) spread[i] |= 0xF0 & random();  // only bit 0 counts
+        pack_msb_first(spread.data(), count, back.data());
+        ASSERT_TRUE(std::equal(back.begin(), back.end(), packed.begin()));
+    }
 }
 
 }  // namespace
