@@ -120,14 +120,15 @@ int chunk_bits(int count, int at) {
 void append_chunks(SkprbState& s, int count, const uint8_t* tdi, const uint8_t* tdimask,
                    uint8_t* capture, int start, SkprbCaptureBatch* batch) {
     *batch = {capture, count, start, start, 0};
-    std::vector<uint8_t>& chunk = s.scratch;
+    std::vector<uint8_t>& chunk = s.scratch;  // the "S" command and its TDI bytes
     for (int m = chunk_bits(count, start);
          batch->end < count && batch->bytes + (m + 7) / 8 <= capture_max(s); m = kShiftChunk) {
         const bool last = batch->end + m == count;
-        chunk.assign((m + 7) / 8, 0);
-        pack_bits(tdimask ? tdi : nullptr, tdimask, batch->end, m, chunk.data());
-        s.packets.append({'S', static_cast<uint8_t>(m & 0xFF),
-                          static_cast<uint8_t>(0x02 | (last ? 0x01 : 0x00))});
+        chunk.resize(3 + (m + 7) / 8);
+        chunk[0] = 'S';
+        chunk[1] = static_cast<uint8_t>(m & 0xFF);
+        chunk[2] = static_cast<uint8_t>(0x02 | (last ? 0x01 : 0x00));
+        pack_bits(tdimask ? tdi : nullptr, tdimask, batch->end, m, chunk.data() + 3);
         s.packets.append(chunk);
         batch->bytes += (m + 7) / 8;
         batch->end += m;
@@ -366,16 +367,18 @@ int shift_inout_body(Cable* cable, int count, const uint8_t* tdi, const uint8_t*
             return shift_deferred(*s, count, tdi, tdimask, capture, flush);
         return shift_captured(*s, count, tdi, tdimask, capture);
     }
-    std::vector<uint8_t>& packed = s->scratch;
-    packed.resize((count + 7) / 8);  // every byte packed below
-    // Without a mask nothing is driven.
-    pack_bits(tdimask ? tdi : nullptr, tdimask, 0, count, packed.data());
+    std::vector<uint8_t>& chunk = s->scratch;  // the "S" command and its TDI bytes
     // A write-only scan goes out once, after its last chunk.
     for (int start = 0; start < count; start += kShiftChunk) {
         const int m = std::min(kShiftChunk, count - start);
         const bool last = start + m == count;
-        s->packets.append({'S', static_cast<uint8_t>(m & 0xFF), static_cast<uint8_t>(last)});
-        s->packets.append(std::span(packed).subspan(start / 8, (m + 7) / 8));
+        chunk.resize(3 + (m + 7) / 8);
+        chunk[0] = 'S';
+        chunk[1] = static_cast<uint8_t>(m & 0xFF);
+        chunk[2] = static_cast<uint8_t>(last);
+        // Without a mask nothing is driven.
+        pack_bits(tdimask ? tdi : nullptr, tdimask, start, m, chunk.data() + 3);
+        s->packets.append(chunk);
         if (last) s->tap_state = kind == 1 ? EXIT1_IR : EXIT1_DR;
     }
     if (flush) {
