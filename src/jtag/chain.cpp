@@ -1,6 +1,7 @@
 #include "jtag/chain.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <iterator>
 
@@ -202,21 +203,33 @@ int chain_shift(Chain* chain, int kind, int flags) {
     }
 
     // Gather from the device nearest TDO: buffer bit 0 is its register bit 0. The expected TDO
-    // and its mask matter only to a compare.
-    const int last_plane = (flags & CHAIN_COMPARE) ? BSREG_TDOMASK : BSREG_TDIMASK;
-    int position = 0;
-    for (auto it = chain->devices.rbegin(); it != chain->devices.rend(); ++it) {
-        BsReg* reg = device_get_register(it->get(), kind);
-        const int length = bsreg_length(reg);
-        for (int plane = BSREG_TDI; plane <= last_plane; ++plane) {
-            bsreg_read(reg, plane, 0, length, chain->buffers[plane].data() + position);
+    // and its mask matter only to a compare. A chain of one device shifts its register's own
+    // planes, and a capture that is written back goes straight into them.
+    const bool write_back = flags & (CHAIN_COMPARE | CHAIN_WRITE_BACK);
+    std::array<uint8_t*, kBsRegPlanes> planes{};
+    for (int plane = 0; plane < kBsRegPlanes; ++plane) planes[plane] = chain->buffers[plane].data();
+    const bool alone = chain->devices.size() == 1;
+    if (alone) {
+        BsReg* reg = device_get_register(chain->devices.front().get(), kind);
+        for (int plane = BSREG_TDI; plane <= BSREG_TDOMASK; ++plane)
+            planes[plane] = bsreg_plane(reg, plane);
+        if (write_back) planes[BSREG_TDOCAPTURE] = bsreg_plane(reg, BSREG_TDOCAPTURE);
+    } else {
+        const int last_plane = (flags & CHAIN_COMPARE) ? BSREG_TDOMASK : BSREG_TDIMASK;
+        int position = 0;
+        for (auto it = chain->devices.rbegin(); it != chain->devices.rend(); ++it) {
+            BsReg* reg = device_get_register(it->get(), kind);
+            const int length = bsreg_length(reg);
+            for (int plane = BSREG_TDI; plane <= last_plane; ++plane) {
+                bsreg_read(reg, plane, 0, length, planes[plane] + position);
+            }
+            position += length;
         }
-        position += length;
     }
 
     const bool deferred = flags & CHAIN_DEFERRED;
     const int nocap = deferred ? kCableDeferCapture : flags == 0 ? 1 : 0;
-    uint8_t* capture_into = chain->buffers[BSREG_TDOCAPTURE].data();
+    uint8_t* capture_into = planes[BSREG_TDOCAPTURE];
     if (deferred) {
         std::vector<uint8_t>& buffer = chain->deferred.emplace_back();
         if (!chain->spare.empty()) {
@@ -230,11 +243,9 @@ int chain_shift(Chain* chain, int kind, int flags) {
     // as the shift itself would.
     int shifted = cable_tap_goto(chain->cable, kind == DEVICE_IR ? SHIFT_IR : SHIFT_DR, 0);
     if (shifted == JTAG_OK) {
-        shifted = cable_shift_inout(chain->cable, total, chain->buffers[BSREG_TDI].data(),
-                                    chain->buffers[BSREG_TDIMASK].data(),
-                                    chain->buffers[BSREG_TDO].data(),
-                                    chain->buffers[BSREG_TDOMASK].data(), capture_into, kind, nocap,
-                                    settings.label, settings.flush);
+        shifted = cable_shift_inout(chain->cable, total, planes[BSREG_TDI], planes[BSREG_TDIMASK],
+                                    planes[BSREG_TDO], planes[BSREG_TDOMASK], capture_into, kind,
+                                    nocap, settings.label, settings.flush);
     }
     if (!settings.stay) {
         const int back = cable_tap_goto(chain->cable, RUNTEST_IDLE, 0);
@@ -250,20 +261,19 @@ int chain_shift(Chain* chain, int kind, int flags) {
 
     bool equal = true;
     if (flags & CHAIN_COMPARE) {
-        const uint8_t* tdo = chain->buffers[BSREG_TDO].data();
-        const uint8_t* mask = chain->buffers[BSREG_TDOMASK].data();
-        const uint8_t* capture = chain->buffers[BSREG_TDOCAPTURE].data();
+        const uint8_t* tdo = planes[BSREG_TDO];
+        const uint8_t* mask = planes[BSREG_TDOMASK];
+        const uint8_t* capture = planes[BSREG_TDOCAPTURE];
         for (int i = 0; i < total && equal; ++i) {
             equal = ((tdo[i] & mask[i]) & 1) == ((capture[i] & mask[i]) & 1);
         }
     }
-    if (flags & (CHAIN_COMPARE | CHAIN_WRITE_BACK)) {
-        position = 0;
+    if (write_back && !alone) {
+        int position = 0;
         for (auto it = chain->devices.rbegin(); it != chain->devices.rend(); ++it) {
             BsReg* reg = device_get_register(it->get(), kind);
             const int length = bsreg_length(reg);
-            bsreg_write(reg, BSREG_TDOCAPTURE, 0, length,
-                        chain->buffers[BSREG_TDOCAPTURE].data() + position);
+            bsreg_write(reg, BSREG_TDOCAPTURE, 0, length, planes[BSREG_TDOCAPTURE] + position);
             position += length;
         }
     }
