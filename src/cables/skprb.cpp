@@ -343,12 +343,13 @@ int tap_goto_body(Cable* cable, unsigned target, int flush) {
     // Walked on a copy: a target the walk cannot reach leaves the recorded state as it was.
     // UNKNOWN is a target too: one TMS-low clock, the first half of a full TAP reset.
     unsigned state = s->tap_state;
-    Moves other;
-    const Moves& m = state < 16 && target < 16 ? diagram_moves(state, target)
-                                               : (other = moves_of(&state, target));
-    if (m.steps <= 0) return m.steps == 0 ? JTAG_OK : JTAG_FAIL;
-    s->tap_state = target;
-    return s->packets.append(std::span<const uint8_t>(m.bytes, 2 * m.steps + 1), flush != 0);
+    auto walk = [&](const Moves& m) -> int {
+        if (m.steps <= 0) return m.steps == 0 ? JTAG_OK : JTAG_FAIL;
+        s->tap_state = target;
+        return s->packets.append(std::span<const uint8_t>(m.bytes, 2 * m.steps + 1), flush != 0);
+    };
+    if (state < 16 && target < 16) return walk(diagram_moves(state, target));
+    return walk(moves_of(&state, target));
 }
 
 int shift_inout_body(Cable* cable, int count, const uint8_t* tdi, const uint8_t* tdimask,

@@ -155,8 +155,16 @@ int write_sector(FlashIo& io, AaiPacer& aai, const Sector& sector,
 void save_damaged(const FlashIo& io, const Sector& sector, const char* image_path) {
     const uint32_t start = io.page_address(sector.first);
     const uint32_t end = io.page_address(sector.last) + io.page_size() - 1;
-    spirom_log(tr_ja("0x%08X-0x%08X は消去されたため、ファイル外のデータを書き戻せませんでした"),
-               start, end);
+    // An erase of a range has no file: what it could not write back lies outside the range.
+    if (*image_path) {
+        spirom_log(
+            tr_ja("0x%08X-0x%08X は消去されたため、ファイル外のデータを書き戻せませんでした"),
+            start, end);
+    } else {
+        spirom_log(
+            tr_ja("0x%08X-0x%08X は消去されたため、消去範囲外のデータを書き戻せませんでした"),
+            start, end);
+    }
     const std::string path = spirom_rescue_path(image_path, start, end);
     if (!spirom_save_file(path.c_str(), sector.bytes.data(), std::ssize(sector.bytes))) {
         spirom_log(tr_ja("この範囲のデータを保存できませんでした"));
