@@ -152,7 +152,7 @@ bool read_config_register(SequenceSteps& steps, DevAlgModule* module,
     BsReg* dr = data_register(module);
     bsreg_resize(dr, word_bits);
     if (!steps.scan(DEVICE_DR, CHAIN_COMPARE)) return false;
-    const uint8_t* captured = bsreg_plane(dr, BSREG_TDOCAPTURE);
+    const uint8_t* captured = bsreg_plane_view(dr, BSREG_TDOCAPTURE);
     for (int i = 0; i < word_bits; ++i) *value = (*value << 1) | (captured[i] & 1);
     return true;
 }

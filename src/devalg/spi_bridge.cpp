@@ -183,7 +183,7 @@ int spi_txrx(DevAlgModule* module, const uint8_t* send, uint8_t* receive, int wr
         steps.scan(DEVICE_DR, CHAIN_WRITE_BACK);
     }
     if (!steps.ok()) return bridge_result(module, steps);
-    received_bytes(bsreg_plane(dr, BSREG_TDOCAPTURE) + 8 * int64_t{write_count} + skip + 1,
+    received_bytes(bsreg_plane_view(dr, BSREG_TDOCAPTURE) + 8 * int64_t{write_count} + skip + 1,
                    read_count, receive);
     return JTAG_OK;
 }
@@ -201,7 +201,7 @@ int spi_get_descr(DevAlgModule* module, int count, uint8_t* buffer) {
     // must send its own, whatever happens to this one.
     state->cached_frame = 0;
     if (!steps.scan(DEVICE_DR, CHAIN_COMPARE)) return bridge_result(module, steps);
-    const uint8_t* captured = bsreg_plane(dr, BSREG_TDOCAPTURE);
+    const uint8_t* captured = bsreg_plane_view(dr, BSREG_TDOCAPTURE);
     for (int i = 0; i < std::min(count, kSpiDescriptorBytes); ++i) {
         uint8_t byte = 0;
         for (int b = 0; b < 8; ++b) byte |= static_cast<uint8_t>((captured[8 * i + b] & 1) << b);

@@ -29,19 +29,27 @@ bool resolve_run(const BsReg* reg, int offset, int& count) {
     return static_cast<int64_t>(offset) + count <= reg->length;
 }
 
-// Only the bits in use (and the spare one after them): a register that once held a long scan
-// keeps its capacity, and short scans must not pay for it.
+// Only the bits in use (and the spare one after them), and of those only the ones written since
+// the last reset: a register that once held a long scan keeps its capacity, and short scans must
+// not pay for it.
 void reset_planes(BsReg* reg) {
     for (int p = 0; p < kBsRegPlanes; ++p) {
         auto& plane = reg->planes[p];
-        const auto used = std::min(plane.size(), static_cast<size_t>(reg->length) + 1);
-        std::fill(plane.begin(), plane.begin() + static_cast<std::ptrdiff_t>(used),
-                  kPlaneDefaults[p]);
+        const int used = static_cast<int>(std::min(plane.size(), size_t(reg->length) + 1));
+        if (reg->clean[p] >= used) continue;
+        std::fill(plane.begin() + reg->clean[p], plane.begin() + used, kPlaneDefaults[p]);
+        reg->clean[p] = used;
     }
+}
+
+// A run from `offset` on may now differ from the default.
+void written(BsReg* reg, int plane, int offset) {
+    reg->clean[plane] = std::min(reg->clean[plane], offset);
 }
 
 void allocate_planes(BsReg* reg, int length) {
     for (auto& plane : reg->planes) plane.assign(length + 1, 0);
+    reg->clean.fill(0);
     reg->capacity = length + 1;
 }
 
@@ -90,6 +98,7 @@ int bsreg_set(BsReg* reg, int plane, uint32_t value, int offset, int count) {
     if (!valid(reg) || !valid_plane(plane)) return 0;
     if (offset == -1) return 1;
     if (!resolve_run(reg, offset, count)) return 0;
+    written(reg, plane, offset);
     uint8_t* bits = reg->planes[plane].data() + offset;
     for (int i = 0; i < count; ++i) bits[i] = i < 32 ? (value >> i) & 1 : 0;
     return 1;
@@ -97,6 +106,7 @@ int bsreg_set(BsReg* reg, int plane, uint32_t value, int offset, int count) {
 
 int bsreg_fill(BsReg* reg, int plane, int bit, int offset, int count) {
     if (!valid(reg) || !valid_plane(plane) || !resolve_run(reg, offset, count)) return 0;
+    written(reg, plane, offset);
     std::memset(reg->planes[plane].data() + offset, bit ? 1 : 0, count);
     return 1;
 }
@@ -122,11 +132,18 @@ int bsreg_read(const BsReg* reg, int plane, int offset, int count, uint8_t* dest
 int bsreg_write(BsReg* reg, int plane, int offset, int count, const uint8_t* source) {
     if (!valid(reg) || !valid_plane(plane) || !source) return 0;
     if (!resolve_run(reg, offset, count)) return 0;
+    written(reg, plane, offset);
     std::memcpy(reg->planes[plane].data() + offset, source, count);
     return 1;
 }
 
 uint8_t* bsreg_plane(BsReg* reg, int plane) {
+    if (!valid(reg) || !valid_plane(plane)) return nullptr;
+    written(reg, plane, 0);  // whatever the caller writes through it
+    return reg->planes[plane].data();
+}
+
+const uint8_t* bsreg_plane_view(const BsReg* reg, int plane) {
     if (!valid(reg) || !valid_plane(plane)) return nullptr;
     return reg->planes[plane].data();
 }

@@ -24,6 +24,9 @@ struct BsReg {
     int length = 1;
     int capacity = 0;  // bytes per plane, never less than length
     std::array<std::vector<uint8_t>, kBsRegPlanes> planes;
+    // Per plane, how many leading bytes are known to hold the plane's default: a resize resets
+    // only what was written since, so that short scans repeated many times cost little.
+    std::array<int, kBsRegPlanes> clean{};
 };
 
 // Every operation does nothing for a null or wrongly tagged register, a plane outside 0..4, or
@@ -41,6 +44,8 @@ int bsreg_get(const BsReg* reg, int plane, int offset, int count, uint32_t* valu
 int bsreg_read(const BsReg* reg, int plane, int offset, int count, uint8_t* destination);
 int bsreg_write(BsReg* reg, int plane, int offset, int count, const uint8_t* source);
 uint8_t* bsreg_plane(BsReg* reg, int plane);
+// The same for reading only: unlike bsreg_plane, it leaves the plane counted as unwritten.
+const uint8_t* bsreg_plane_view(const BsReg* reg, int plane);
 // Prepares an instruction register from the part: a "0x..." literal or an instruction name.
 // An unknown name loads the BYPASS pattern, clears the expected output and answers 0.
 int bsreg_load_instruction(BsReg* reg, const PartRecord* part, const char* instruction);

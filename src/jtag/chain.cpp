@@ -206,14 +206,16 @@ int chain_shift(Chain* chain, int kind, int flags) {
     // and its mask matter only to a compare. A chain of one device shifts its register's own
     // planes, and a capture that is written back goes straight into them.
     const bool write_back = flags & (CHAIN_COMPARE | CHAIN_WRITE_BACK);
-    std::array<uint8_t*, kBsRegPlanes> planes{};
-    for (int plane = 0; plane < kBsRegPlanes; ++plane) planes[plane] = chain->buffers[plane].data();
+    std::array<const uint8_t*, BSREG_TDOCAPTURE> planes{};  // TDI, TDIMASK, TDO, TDOMASK
+    for (int plane = 0; plane < BSREG_TDOCAPTURE; ++plane)
+        planes[plane] = chain->buffers[plane].data();
+    uint8_t* captured = chain->buffers[BSREG_TDOCAPTURE].data();
     const bool alone = chain->devices.size() == 1;
     if (alone) {
         BsReg* reg = device_get_register(chain->devices.front().get(), kind);
         for (int plane = BSREG_TDI; plane <= BSREG_TDOMASK; ++plane)
-            planes[plane] = bsreg_plane(reg, plane);
-        if (write_back) planes[BSREG_TDOCAPTURE] = bsreg_plane(reg, BSREG_TDOCAPTURE);
+            planes[plane] = bsreg_plane_view(reg, plane);
+        if (write_back) captured = bsreg_plane(reg, BSREG_TDOCAPTURE);
     } else {
         const int last_plane = (flags & CHAIN_COMPARE) ? BSREG_TDOMASK : BSREG_TDIMASK;
         int position = 0;
@@ -221,7 +223,7 @@ int chain_shift(Chain* chain, int kind, int flags) {
             BsReg* reg = device_get_register(it->get(), kind);
             const int length = bsreg_length(reg);
             for (int plane = BSREG_TDI; plane <= last_plane; ++plane) {
-                bsreg_read(reg, plane, 0, length, planes[plane] + position);
+                bsreg_read(reg, plane, 0, length, chain->buffers[plane].data() + position);
             }
             position += length;
         }
@@ -229,7 +231,7 @@ int chain_shift(Chain* chain, int kind, int flags) {
 
     const bool deferred = flags & CHAIN_DEFERRED;
     const int nocap = deferred ? kCableDeferCapture : flags == 0 ? 1 : 0;
-    uint8_t* capture_into = planes[BSREG_TDOCAPTURE];
+    uint8_t* capture_into = captured;
     if (deferred) {
         std::vector<uint8_t>& buffer = chain->deferred.emplace_back();
         if (!chain->spare.empty()) {
@@ -263,7 +265,7 @@ int chain_shift(Chain* chain, int kind, int flags) {
     if (flags & CHAIN_COMPARE) {
         const uint8_t* tdo = planes[BSREG_TDO];
         const uint8_t* mask = planes[BSREG_TDOMASK];
-        const uint8_t* capture = planes[BSREG_TDOCAPTURE];
+        const uint8_t* capture = captured;
         for (int i = 0; i < total && equal; ++i) {
             equal = ((tdo[i] & mask[i]) & 1) == ((capture[i] & mask[i]) & 1);
         }
@@ -273,7 +275,7 @@ int chain_shift(Chain* chain, int kind, int flags) {
         for (auto it = chain->devices.rbegin(); it != chain->devices.rend(); ++it) {
             BsReg* reg = device_get_register(it->get(), kind);
             const int length = bsreg_length(reg);
-            bsreg_write(reg, BSREG_TDOCAPTURE, 0, length, planes[BSREG_TDOCAPTURE] + position);
+            bsreg_write(reg, BSREG_TDOCAPTURE, 0, length, captured + position);
             position += length;
         }
     }
@@ -338,7 +340,7 @@ int chain_detect(Chain* chain) {
         return 0;
     }
 
-    const uint8_t* bits = bsreg_plane(dr, BSREG_TDOCAPTURE);
+    const uint8_t* bits = bsreg_plane_view(dr, BSREG_TDOCAPTURE);
     const int n = count_devices(bits);
     for (uint32_t id : read_ids(bits, n)) {
         if (id == 0xFFFFFFFF) {

@@ -561,7 +561,7 @@ int jtag_measure_boundary(Chain* chain, int index, BoundaryMeasure* result) {
     chain_set_cable(probe.get(), nullptr);
     if (!dr_ok) return scan_failure(chain, r, "the data scan");
 
-    const uint8_t* tdo = bsreg_plane(dr, BSREG_TDOCAPTURE);
+    const uint8_t* tdo = bsreg_plane_view(dr, BSREG_TDOCAPTURE);
     const uint8_t level = tdo[0] & 1;
     if (std::all_of(tdo, tdo + total, [&](uint8_t bit) { return (bit & 1) == level; })) {
         r.tdo_level = level;

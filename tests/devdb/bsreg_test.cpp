@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <cstdio>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -124,6 +127,57 @@ TEST(BsReg, BulkReadWriteAndResize) {
     EXPECT_EQ(plane_copy(reg.get(), BSREG_TDOMASK), std::vector<uint8_t>(10, 1));
     ASSERT_EQ(bsreg_resize(reg.get(), 3000), 1);
     EXPECT_EQ(plane_copy(reg.get(), BSREG_TDIMASK), std::vector<uint8_t>(3000, 1));
+}
+
+// Random writes by every route (set, fill, write, a plane pointer) between random resizes, long
+// and short, against a model that resets every plane in full: a resize must leave no written bit
+// behind, however little of the register it clears.
+TEST(BsReg, EveryResizeResetsWhatWasWrittenInAnyWay) {
+    std::mt19937 random(11);
+    const uint8_t defaults[kBsRegPlanes] = {0, 1, 0, 1, 0};
+    Reg reg(bsreg_new(8));
+    std::array<std::vector<uint8_t>, kBsRegPlanes> model;
+    for (int p = 0; p < kBsRegPlanes; ++p) model[p].assign(8, defaults[p]);
+    for (int step = 0; step < 4000; ++step) {
+        const int length = bsreg_length(reg.get());
+        const int plane = static_cast<int>(random() % kBsRegPlanes);
+        const int offset = static_cast<int>(random() % length);
+        const int count = 1 + static_cast<int>(random() % (length - offset));
+        switch (random() % 5) {
+            case 0: {
+                const int n = random() % 4 ? 1 + random() % 40 : 1 + random() % 3000;
+                ASSERT_EQ(bsreg_resize(reg.get(), n), 1);
+                for (int p = 0; p < kBsRegPlanes; ++p) model[p].assign(n, defaults[p]);
+                break;
+            }
+            case 1:
+                ASSERT_EQ(bsreg_fill(reg.get(), plane, 1 - defaults[plane], offset, count), 1);
+                std::fill_n(model[plane].begin() + offset, count, 1 - defaults[plane]);
+                break;
+            case 2: {
+                const uint32_t value = random();
+                ASSERT_EQ(bsreg_set(reg.get(), plane, value, offset, std::min(count, 32)), 1);
+                for (int i = 0; i < std::min(count, 32); ++i)
+                    model[plane][offset + i] = (value >> i) & 1;
+                break;
+            }
+            case 3: {
+                const std::vector<uint8_t> bits(count, uint8_t(1 - defaults[plane]));
+                ASSERT_EQ(bsreg_write(reg.get(), plane, offset, count, bits.data()), 1);
+                std::fill_n(model[plane].begin() + offset, count, bits[0]);
+                break;
+            }
+            default:
+                bsreg_plane(reg.get(), plane)[offset] ^= 1;
+                model[plane][offset] ^= 1;
+                break;
+        }
+        for (int p = 0; p < kBsRegPlanes; ++p) {
+            const uint8_t* bits = bsreg_plane_view(reg.get(), p);
+            ASSERT_TRUE(std::equal(model[p].begin(), model[p].end(), bits))
+                << "plane " << p << " after step " << step;
+        }
+    }
 }
 
 PartRecord xilinx_part() {
