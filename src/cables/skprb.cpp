@@ -82,7 +82,7 @@ int runtest_wait(SkprbState& s, int64_t usec) {
     return s.packets.append({static_cast<uint8_t>(w >> 24)}, true);
 }
 
-int runtest_chunk(SkprbState& s, int m, const uint8_t* tdi, uint8_t* tdo, bool flush,
+int runtest_chunk(SkprbState& s, int m, const uint8_t* tdi, uint8_t* tdo,
                   std::vector<uint8_t>& scratch) {
     if (tdi && !tdo) {
         s.packets.append({'F', static_cast<uint8_t>(m), static_cast<uint8_t>(m >> 8)});
@@ -97,8 +97,7 @@ int runtest_chunk(SkprbState& s, int m, const uint8_t* tdi, uint8_t* tdo, bool f
     s.packets.append(
         {'S', static_cast<uint8_t>(m & 0xFF), static_cast<uint8_t>(tdo ? 0x02 : 0x00)});
     s.packets.append(scratch);
-    // A short idle chunk is whole by itself: unless told to flush, it goes out with what follows.
-    if (!tdo) return s.packets.append({kCmdEnd}, flush || m > kShiftChunk);
+    if (!tdo) return s.packets.append({kCmdEnd}, true);
     const int rc = exchange(s, bytes);
     if (rc == JTAG_OK) unpack_bits(s.reply.data(), m, tdo);
     return rc;
@@ -405,8 +404,8 @@ int runtest_body(Cable* cable, unsigned state, int64_t usec, int64_t clocks, int
     scratch.reserve(chunk);
     for (int64_t done = 0; done < clocks;) {
         const int m = static_cast<int>(std::min(chunk, clocks - done));
-        const int rc = runtest_chunk(*s, m, tdi ? tdi + done : nullptr, tdo ? tdo + done : nullptr,
-                                     flush != 0, scratch);
+        const int rc =
+            runtest_chunk(*s, m, tdi ? tdi + done : nullptr, tdo ? tdo + done : nullptr, scratch);
         if (rc != JTAG_OK) return rc;
         done += m;
     }
